@@ -1,0 +1,1 @@
+// Anchor source for libtarvelon.so; all code comes from the client libraries.
