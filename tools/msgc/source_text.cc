@@ -49,12 +49,15 @@ bool ParseNumber(std::string_view s, int32_t* out) {
 template <typename T>
 bool SetOnce(T* slot, T value, T unset, std::string* why) {
   if (*slot != unset && *slot != value) {
-    *why = "contradicts an earlier directive";
+    *why = "contradicts the value an earlier directive or the command line set";
     return false;
   }
   *slot = value;
   return true;
 }
+
+bool ParseDirectiveValue(std::string_view key, std::string_view value, Catalog* cat,
+                         std::string* why);
 
 bool ParseDirective(std::string_view line, Catalog* cat, std::string* why) {
   size_t hash = line.find('#');
@@ -67,6 +70,13 @@ bool ParseDirective(std::string_view line, Catalog* cat, std::string* why) {
     *why = "directive without a value";
     return false;
   }
+  const bool ok = ParseDirectiveValue(key, value, cat, why);
+  if (!ok && why->rfind("contradicts", 0) == 0) *why = std::string(key) + " " + *why;
+  return ok;
+}
+
+bool ParseDirectiveValue(std::string_view key, std::string_view value, Catalog* cat,
+                         std::string* why) {
   if (key == "@output") {
     if (value.find('/') != std::string_view::npos) {
       *why = "@output names a file, not a path";
