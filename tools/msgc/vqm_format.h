@@ -43,6 +43,11 @@
 //   sql.vqm   short  SQL and locale errors (-406, -1200.., -23101..) and
 //                    the name lists 1200, 1201, 1206, 1207 ("|"-separated)
 //   tev.vqm   long   87000..88999 storage-manager messages
+// Besides the rows 1-79 os, 100-199 isam, 200-999 sql, 32765-32766 os and
+// 87000-88999 tev, the reader's range table needs the rows 1000-1999 and
+// 23100-23199 -> sql.vqm for the SQL and locale numbers above. The errno
+// texts 100..133 of os.vqm are shadowed by the isam row 100-199; a caller
+// that wants them asks os.vqm for the number directly.
 #pragma once
 
 #include <cstddef>
