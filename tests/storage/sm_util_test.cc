@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "storage/command/sm_fileio.h"
