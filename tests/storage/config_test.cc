@@ -1,0 +1,305 @@
+#include "storage/command/config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/storage/config_env.h"
+
+namespace {
+
+using tevtest::ConfigEnv;
+
+struct Case {
+  const char* name;
+  std::string server;  // etc/zuconfig; empty: no file
+  std::string sm;      // etc/tevconfig; empty: no file
+  std::vector<std::pair<std::string, std::string>> env;
+  std::function<void(const TevConfig&, const ConfigEnv&)> check;
+};
+
+std::string Dir(const ConfigEnv& e, const std::string& rel) { return e.install().Path(rel); }
+
+std::vector<Case> Cases() {
+  return {
+      {"defaults", "", "", {},
+       [](const TevConfig& c, const ConfigEnv& e) {
+         EXPECT_STREQ(c.actLogPath, Dir(e, "act.log").c_str());  // BAR_ACT_LOG of the fixture
+         EXPECT_STREQ(c.debugLogPath, "/tmp/bar_dbug.log");
+         EXPECT_EQ(c.debugLevel, 0);
+         EXPECT_EQ(c.traceThreshold, 137);
+         EXPECT_EQ(c.debugHandle, -1);
+         EXPECT_EQ(c.lockTimeout, 300);
+         EXPECT_EQ(c.xferBufSize, 128);
+         EXPECT_EQ(c.childWait, 60);
+         EXPECT_EQ(c.setFlags, 0);
+         EXPECT_STREQ(c.dbsPoolName, "DBSPOOL");
+         EXPECT_STREQ(c.logPoolName, "LOGPOOL");
+         EXPECT_STREQ(c.extPoolName, "EXTPOOL");
+         EXPECT_EQ(c.dbsPoolId * 100 + c.logPoolId * 10 + c.extPoolId, 123);
+         EXPECT_STREQ(c.catalogDir, Dir(e, "etc/tev/").c_str());
+         EXPECT_STREQ(c.tablePaths[0], Dir(e, "etc/tev/device").c_str());
+         EXPECT_STREQ(c.tablePaths[8], Dir(e, "etc/tev/pool").c_str());
+         EXPECT_STREQ(c.serverConfigPath, Dir(e, "etc/zuconfig").c_str());
+         EXPECT_STREQ(c.smConfigPath, Dir(e, "etc/tevconfig").c_str());
+         EXPECT_EQ(c.stderrHandle, -1);
+         EXPECT_GE(c.actLogHandle, 3);
+       }},
+      {"activity log: environment over file over BAR", "BAR_ACT_LOG /srv/bar\n",
+       "TEV_ACT_LOG=/srv/file_tev\n", {{"TEV_ACT_LOG", "@env.log"}},
+       [](const TevConfig& c, const ConfigEnv& e) {
+         EXPECT_STREQ(c.actLogPath, Dir(e, "env.log").c_str());
+         EXPECT_EQ(c.setFlags, CFG_SET_TEV_ACT_LOG | CFG_SET_BAR_ACT_LOG);
+       }},
+      {"activity log: storage-manager file over server file", "TEV_ACT_LOG @server.log\n",
+       "TEV_ACT_LOG @sm.log\n", {},
+       [](const TevConfig& c, const ConfigEnv& e) {
+         EXPECT_STREQ(c.actLogPath, Dir(e, "sm.log").c_str());
+       }},
+      {"activity log: BAR value without any TEV one", "BAR_ACT_LOG @barfile.log\n", "", {},
+       [](const TevConfig& c, const ConfigEnv& e) {
+         // The environment's BAR_ACT_LOG (fixture) wins over the file's.
+         EXPECT_STREQ(c.actLogPath, Dir(e, "act.log").c_str());
+         EXPECT_EQ(c.setFlags, CFG_SET_BAR_ACT_LOG);
+       }},
+      {"TEV_DEBUG 0 in file beats BAR_DEBUG 5", "", "TEV_DEBUG 0\n",
+       {{"BAR_DEBUG", "5"}, {"BAR_DEBUG_LOG", "@dbg.log"}},
+       [](const TevConfig& c, const ConfigEnv& e) {
+         EXPECT_EQ(c.debugLevel, 0);
+         EXPECT_EQ(c.debugHandle, -1);
+         EXPECT_FALSE(e.install().Exists("dbg.log"));
+         EXPECT_EQ(c.setFlags, CFG_SET_TEV_DEBUG);
+       }},
+      {"BAR_DEBUG from the environment when no TEV_DEBUG", "", "BAR_DEBUG 2\n",
+       {{"BAR_DEBUG", "3"}, {"BAR_DEBUG_LOG", "@dbg.log"}},
+       [](const TevConfig& c, const ConfigEnv& e) {
+         EXPECT_EQ(c.debugLevel, 3);
+         EXPECT_EQ(c.traceThreshold, 135);
+         EXPECT_STREQ(c.debugLogPath, Dir(e, "dbg.log").c_str());
+         EXPECT_TRUE(e.install().Exists("dbg.log"));
+         EXPECT_GE(c.debugHandle, 3);
+       }},
+      {"level 12 stored as 9", "", "", {{"TEV_DEBUG", "12"}, {"TEV_DEBUG_LOG", "@d.log"}},
+       [](const TevConfig& c, const ConfigEnv&) {
+         EXPECT_EQ(c.debugLevel, 9);
+         EXPECT_EQ(c.traceThreshold, 129);
+       }},
+      {"level 1", "", "", {{"TEV_DEBUG", " +1x"}, {"TEV_DEBUG_LOG", "@d.log"}},
+       [](const TevConfig& c, const ConfigEnv&) {
+         EXPECT_EQ(c.debugLevel, 1);
+         EXPECT_EQ(c.traceThreshold, 137);
+       }},
+      {"negative level stays", "", "", {{"TEV_DEBUG", "-4"}, {"TEV_DEBUG_LOG", "@d.log"}},
+       [](const TevConfig& c, const ConfigEnv&) {
+         EXPECT_EQ(c.debugLevel, -4);
+         EXPECT_EQ(c.traceThreshold, 137);
+         EXPECT_GE(c.debugHandle, 3);
+       }},
+      {"key forms", "",
+       "  TEV_DEBUG_LOG = $TARVELONDIR\\rel/d.log   # trailing comment\n"
+       "TEV_DEBUGX 7\nTEV_DEBUG\t6\ntev_debug 8\nCHILDWAIT=-9\n#TEV_DEBUG 1\n\n",
+       {},
+       [](const TevConfig& c, const ConfigEnv& e) {
+         EXPECT_STREQ(c.debugLogPath, Dir(e, "rel/d.log").c_str());
+         EXPECT_EQ(c.debugLevel, 6);
+         EXPECT_EQ(c.childWait, -9);
+       }},
+      {"expansion refused leaves the value", "",
+       "TEV_ACT_LOG $TARVELONDIRX/a.log\nBAR_BSALIB_PATH $TARVELONDIR/" + std::string(130, 'l') + "\n",
+       {},
+       [](const TevConfig& c, const ConfigEnv&) {
+         EXPECT_STREQ(c.actLogPath, "$TARVELONDIRX/a.log");
+         EXPECT_EQ(std::string(c.bsaLibPath), "$TARVELONDIR/" + std::string(130, 'l'));
+       }},
+      {"catalog path from file gets a separator", "", "TEV_CATALOG_PATH /data/cat\\\n", {},
+       [](const TevConfig& c, const ConfigEnv&) {
+         EXPECT_STREQ(c.catalogDir, "/data/cat\\/");
+         EXPECT_STREQ(c.tablePaths[3], "/data/cat\\/object_path");
+       }},
+      {"catalog path: over-long values ignored, separator still added", "",
+       "TEV_CATALOG_PATH /" + std::string(1000, 'f') + "\n",
+       {{"TEV_CATALOG_PATH", "/" + std::string(960, 'e')}},
+       [](const TevConfig& c, const ConfigEnv& e) {
+         EXPECT_STREQ(c.catalogDir, Dir(e, "etc/tev/").c_str());
+       }},
+      {"catalog path of 960 from the environment", "", "TEV_CATALOG_PATH /file\n",
+       {{"TEV_CATALOG_PATH", std::string(960, 'e')}},
+       [](const TevConfig& c, const ConfigEnv&) {
+         EXPECT_EQ(std::string(c.catalogDir), std::string(960, 'e') + "/");
+         EXPECT_EQ(std::string(c.tablePaths[5]), std::string(960, 'e') + "/object_detail");
+       }},
+      {"environment numbers only when positive", "", "", 
+       {{"TEV_LOCK_TIMEOUT", "0"}, {"TEV_QA_LIMIT_WRT", "-5"}, {"TEV_EXPORT_BUF_SIZE", "77"}},
+       [](const TevConfig& c, const ConfigEnv&) {
+         EXPECT_EQ(c.lockTimeout, 300);
+         EXPECT_EQ(c.writeLimit, 0);
+         EXPECT_EQ(c.exportBufSize, 77);
+       }},
+      {"lock time-out taken", "", "", {{"TEV_LOCK_TIMEOUT", "45"}},
+       [](const TevConfig& c, const ConfigEnv&) { EXPECT_EQ(c.lockTimeout, 45); }},
+      {"pool names cut to 23", "TEV_DBS_POOL ABCDEFGHIJKLMNOPQRSTUVWX\n",
+       "TEV_LOG_POOL short\nTEV_EXT_POOL = x y\n", {},
+       [](const TevConfig& c, const ConfigEnv&) {
+         EXPECT_STREQ(c.dbsPoolName, "ABCDEFGHIJKLMNOPQRSTUVW");
+         EXPECT_STREQ(c.logPoolName, "short");
+         EXPECT_STREQ(c.extPoolName, "x y");
+       }},
+      {"transfer buffer bounds: 0 refused", "", "BAR_XFER_BUF_SIZE 0\n", {},
+       [](const TevConfig& c, const ConfigEnv&) { EXPECT_EQ(c.xferBufSize, 128); }},
+      {"transfer buffer bounds: too large refused", "BAR_XFER_BUF_SIZE 64\n",
+       "BAR_XFER_BUF_SIZE 4194304\n", {},
+       [](const TevConfig& c, const ConfigEnv&) { EXPECT_EQ(c.xferBufSize, 64); }},
+      {"transfer buffer bounds: largest taken", "", "BAR_XFER_BUF_SIZE 4194303\n", {},
+       [](const TevConfig& c, const ConfigEnv&) { EXPECT_EQ(c.xferBufSize, 4194303); }},
+      {"BAR keys of the environment set no flag", "", "",
+       {{"BAR_DEBUG", "2"}, {"BAR_DEBUG_LOG", "@b.log"}},
+       [](const TevConfig& c, const ConfigEnv&) {
+         EXPECT_EQ(c.setFlags, 0);
+         EXPECT_EQ(c.debugLevel, 2);
+       }},
+      {"file names from ZUCONFIG and TEV_CONFIG", "", "",
+       {{"ZUCONFIG", "srv.cfg"}, {"TEV_CONFIG", "sm.cfg"}},
+       [](const TevConfig& c, const ConfigEnv& e) {
+         EXPECT_STREQ(c.serverConfigPath, Dir(e, "etc/srv.cfg").c_str());
+         EXPECT_STREQ(c.smConfigPath, Dir(e, "etc/sm.cfg").c_str());
+       }},
+      {"rest of an over-long line is no key", "",
+       "ROOTFILEDIR /" + std::string(2100, 'r') + "TEV_DEBUG 5\nTEV_ACT_LOG /" +
+           std::string(1100, 'p') + "\n",
+       {},
+       [](const TevConfig& c, const ConfigEnv&) {
+         EXPECT_EQ(c.debugLevel, 0);
+         EXPECT_EQ(std::strlen(c.rootFileDir), 1024u);
+         EXPECT_EQ(std::strlen(c.actLogPath), 1024u);  // cut to the field
+       }},
+  };
+}
+
+// "@name" in a value stands for a file of the temporary installation.
+std::string Resolve(const ConfigEnv& e, const std::string& v) {
+  return !v.empty() && v[0] == '@' ? e.install().Path(v.substr(1)) : v;
+}
+
+TEST(Config, PrecedenceAndValues) {
+  for (const Case& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    ConfigEnv e;
+    std::string server = c.server, sm = c.sm;
+    for (std::string* text : {&server, &sm}) {
+      for (size_t at; (at = text->find('@')) != std::string::npos;) {
+        size_t end = text->find('\n', at);
+        text->replace(at, end - at, Resolve(e, text->substr(at, end - at)));
+      }
+    }
+    std::string server_name = "zuconfig", sm_name = "tevconfig";
+    for (const auto& [k, v] : c.env) {
+      e.Set(k, Resolve(e, v));
+      if (k == "ZUCONFIG") server_name = v;
+      if (k == "TEV_CONFIG") sm_name = v;
+    }
+    if (!server.empty()) e.install().WriteFile("etc/" + server_name, server);
+    if (!sm.empty()) e.install().WriteFile("etc/" + sm_name, sm);
+    ASSERT_EQ(zarLoadConfig(0), 0);
+    const TevConfig* cfg = zarGetConfig();
+    ASSERT_NE(cfg, nullptr);
+    EXPECT_EQ(cfg->loaded, 1);
+    c.check(*cfg, e);
+  }
+}
+
+TEST(Config, LoadRefusals) {
+  {
+    ConfigEnv e;
+    unsetenv("ZIVEVODAREVEZO");
+    EXPECT_EQ(zarLoadConfig(0), 4);
+  }
+  {
+    ConfigEnv e;
+    unsetenv("TARVELONDIR");
+    EXPECT_EQ(zarLoadConfig(0), 88131);
+    EXPECT_EQ(zarGetConfig(), nullptr);
+  }
+  {
+    ConfigEnv e;
+    e.Set("TARVELONDIR", "/" + std::string(955, 'i'));  // no room for the table paths
+    EXPECT_EQ(zarLoadConfig(0), 88131);
+  }
+}
+
+TEST(Config, KeyMatchAndExpand) {
+  struct Match {
+    const char* line;
+    int matched;
+    const char* value;
+  } matches[] = {
+      {"TEV_DEBUG 5", 1, "5"},      {"TEV_DEBUG=5", 1, "5"},   {"TEV_DEBUG = 5", 1, "5"},
+      {" \tTEV_DEBUG\t=\t5", 1, "5"}, {"TEV_DEBUG==5", 1, "=5"}, {"TEV_DEBUG5", 0, nullptr},
+      {"TEV_DEBUG_LOG x", 0, nullptr}, {"tev_debug 5", 0, nullptr}, {"TEV_DEBUG", 0, nullptr},
+  };
+  for (const Match& m : matches) {
+    std::string line = m.line;
+    char* cursor = line.data();
+    EXPECT_EQ(zarConfigKeyMatch(&cursor, "TEV_DEBUG", 9), m.matched) << m.line;
+    if (m.matched) {
+      EXPECT_STREQ(cursor, m.value) << m.line;
+    } else {
+      EXPECT_EQ(cursor, line.data());
+    }
+  }
+
+  ConfigEnv e;
+  e.Set("TARVELONDIR", "/opt/tv");
+  char buf[256];
+  struct Expand {
+    const char* in;
+    int rc;
+    const char* out;
+  } expands[] = {
+      {"$TARVELONDIR/log/a", 0, "/opt/tv/log/a"},
+      {"$TARVELONDIR\\a", 0, "/opt/tv/a"},
+      {"$TARVELONDIR", -210, "$TARVELONDIR"},
+      {"$TARVELONDIRX/a", -210, "$TARVELONDIRX/a"},
+      {"$HOME/a", -210, "$HOME/a"},
+  };
+  for (const Expand& x : expands) {
+    std::snprintf(buf, sizeof buf, "%s", x.in);
+    EXPECT_EQ(zarConfigExpandDir(buf), x.rc) << x.in;
+    EXPECT_STREQ(buf, x.out);
+  }
+  // 7 + 119 + 2 = 128 fits; one more does not.
+  std::string fits = "$TARVELONDIR/" + std::string(119, 'a');
+  std::snprintf(buf, sizeof buf, "%s", fits.c_str());
+  EXPECT_EQ(zarConfigExpandDir(buf), 0);
+  EXPECT_EQ(std::string(buf), "/opt/tv/" + std::string(119, 'a'));
+  std::string too_long = fits + "a";
+  std::snprintf(buf, sizeof buf, "%s", too_long.c_str());
+  EXPECT_EQ(zarConfigExpandDir(buf), -210);
+  unsetenv("TARVELONDIR");
+  std::snprintf(buf, sizeof buf, "$TARVELONDIR/a");
+  EXPECT_EQ(zarConfigExpandDir(buf), -3);
+}
+
+TEST(Config, PoolsFromConfig) {
+  ConfigEnv e;
+  e.install().WriteFile("etc/tevconfig", "TEV_DBS_POOL mine\nTEV_LOG_POOL LOGPOOL\n");
+  ASSERT_EQ(zarLoadConfig(0), 0);
+  TevConfig* cfg = zarGetConfig();
+  EXPECT_EQ(zarLoadPoolsFromConfig(nullptr, cfg), 0);
+  EXPECT_EQ(cfg->dbsPoolId, 4);
+  EXPECT_EQ(cfg->logPoolId, 2);
+
+  std::snprintf(cfg->dbsPoolName, sizeof cfg->dbsPoolName, "MISSING");
+  EXPECT_EQ(zarLoadPoolsFromConfig(nullptr, cfg), 17);
+  std::snprintf(cfg->dbsPoolName, sizeof cfg->dbsPoolName, "DBSPOOL");
+  std::snprintf(cfg->logPoolName, sizeof cfg->logPoolName, "BROKEN");
+  EXPECT_EQ(zarLoadPoolsFromConfig(nullptr, cfg), 19);
+  std::string log = e.install().ReadFile("act.log");
+  EXPECT_NE(log.find("Message 88017 not found."), std::string::npos) << log;
+  EXPECT_NE(log.find("Message 88006 not found."), std::string::npos) << log;
+}
+
+}  // namespace
