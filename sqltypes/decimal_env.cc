@@ -1,24 +1,20 @@
 #include "sqltypes/decimal_env.h"
 
-#include <stdlib.h>
 #include <string.h>
 
-namespace {
+#include "base/env.h"
+#include "base/thread_state.h"
 
-// Remembered per thread: whether the variable was read, and its verdict.
-struct Prec16State {
-  bool read = false;
-  bool on = false;
-};
-thread_local Prec16State prec16;
-
-}  // namespace
-
+// Remembered in the thread record's flags: one bit says the variable was
+// read, the other that it is exactly "1". Without a record the defaults
+// (17 and 9 digits) apply.
 bool decimal_use_prec16() {
-  if (!prec16.read) {
-    const char* v = getenv("ZEL_USE_PREC_16");
-    prec16.on = v != nullptr && strcmp(v, "1") == 0;
-    prec16.read = true;
+  ThreadRuntimeRecord* tr = rthreadrec();
+  if (tr == nullptr) return false;
+  if (!(tr->flags & TR_PREC16_READ)) {
+    const char* v = ggetenv_idx("ZEL_USE_PREC_16", ENVROW_ZEL_USE_PREC_16);
+    if (v != nullptr && strcmp(v, "1") == 0) tr->flags |= TR_PREC16_ON;
+    tr->flags |= TR_PREC16_READ;
   }
-  return prec16.on;
+  return (tr->flags & TR_PREC16_ON) != 0;
 }
