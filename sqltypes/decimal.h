@@ -13,8 +13,10 @@
 // Results are 0 or a negative SQL code: -1200 exponent above 63 (the value
 // is kept with exponent 63) or an integer out of range, -1201 exponent below
 // -64 (kept with exponent -64), -1202 division by zero, -1223 a double that
-// cannot be converted, -1 a bad stored length or an invalid record. Nothing
-// is allocated; out may be the same record as an input.
+// cannot be converted, -1 a bad stored length or an invalid record (an
+// operand with a bad sign, digit count or digit byte is refused with -1 and
+// the result left untouched; deccmp gives -2 for it). Nothing is
+// allocated; out may be the same record as an input.
 #pragma once
 
 #include <stdint.h>
@@ -82,6 +84,9 @@ TV_END_C
 int decnorm(Decimal* out, int sign, int exponent, uint8_t* digits, int count);
 // 0 when the record is valid, -1 when it is not.
 int decvalid(const Decimal* value);
+// True when the arithmetic can work on the record safely: null, or sign 0
+// or 1 with at most 16 digit bytes of 0..99 (any exponent).
+bool decusable(const Decimal* value);
 // precision << 8 | scale of the DECIMAL(p,s) that holds the value exactly;
 // decdeclprec raises the precision to at least the scale.
 int decprecword(const Decimal* value);

@@ -12,6 +12,7 @@ namespace {
 
 // a + b with b's sign taken as bsign.
 int AddSigned(const Decimal* a, const Decimal* b, int bsign, Decimal* out) {
+  if (!decusable(a) || !decusable(b)) return -1;
   if (a->sign == DEC_NULLSIGN || b->sign == DEC_NULLSIGN) {
     decsetnull(out);
     return 0;
@@ -72,6 +73,7 @@ TV_EXTERN_C TV_API int decsub(const Decimal* a, const Decimal* b, Decimal* out) 
 }
 
 TV_EXTERN_C TV_API int decmul(const Decimal* a, const Decimal* b, Decimal* out) {
+  if (!decusable(a) || !decusable(b)) return -1;
   if (a->sign == DEC_NULLSIGN || b->sign == DEC_NULLSIGN) {
     decsetnull(out);
     return 0;
@@ -96,6 +98,7 @@ TV_EXTERN_C TV_API int decmul(const Decimal* a, const Decimal* b, Decimal* out) 
 }
 
 TV_EXTERN_C TV_API int decdiv(const Decimal* a, const Decimal* b, Decimal* out) {
+  if (!decusable(a) || !decusable(b)) return -1;
   if (a->sign == DEC_NULLSIGN || b->sign == DEC_NULLSIGN) {
     decsetnull(out);
     return 0;

@@ -79,6 +79,15 @@ int decvalid(const Decimal* v) {
   return 0;
 }
 
+bool decusable(const Decimal* v) {
+  if (v->sign == DEC_NULLSIGN) return true;
+  if (v->sign != DEC_NEG && v->sign != DEC_POS) return false;
+  if (v->ndigits < 0 || v->ndigits > DEC_MAXDIGITS) return false;
+  for (int i = 0; i < v->ndigits; i++)
+    if (v->digits[i] > 99) return false;
+  return true;
+}
+
 // Compares magnitudes: a zero is below every non-zero value.
 static int magcmp(const Decimal* a, const Decimal* b) {
   if (a->ndigits == 0 || b->ndigits == 0) {
@@ -97,6 +106,7 @@ int decmagcmp(const Decimal* a, const Decimal* b) { return magcmp(a, b); }
 
 TV_EXTERN_C TV_API int deccmp(const Decimal* a, const Decimal* b) {
   if (a->sign == DEC_NULLSIGN || b->sign == DEC_NULLSIGN) return -2;
+  if (!decusable(a) || !decusable(b)) return -2;
   // A zero compares equal to a zero whatever its sign.
   bool az = a->ndigits == 0, bz = b->ndigits == 0;
   int sa = az ? 0 : (a->sign == DEC_POS ? 1 : -1);

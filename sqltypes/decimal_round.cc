@@ -4,6 +4,7 @@
 #include "sqltypes/decimal.h"
 
 TV_EXTERN_C TV_API int dectrunc(Decimal* v, int places) {
+  if (!decusable(v)) return -1;
   if (v->sign == DEC_NULLSIGN) return 0;
   // Kept digit bytes: exponent + ceil(places / 2), with a floor shift so
   // that negative counts work on tens, hundreds ...
@@ -26,6 +27,7 @@ TV_EXTERN_C TV_API int dectrunc(Decimal* v, int places) {
 }
 
 TV_EXTERN_C TV_API int decround(Decimal* v, int places) {
+  if (!decusable(v)) return -1;
   if (v->sign == DEC_NULLSIGN) return 0;
   if (places >= 2 * (v->ndigits - v->exponent)) return 0;
   // Below a ten to the 127th every value rounds to zero (the largest

@@ -25,7 +25,7 @@ Decimal Dec(int sign, int exponent, std::vector<int> digits) {
 // "sign exponent: digits" for readable failures.
 std::string Show(const Decimal& d) {
   std::string s = std::to_string(d.sign) + " " + std::to_string(d.exponent) + ":";
-  for (int i = 0; i < d.ndigits; i++) s += " " + std::to_string(d.digits[i]);
+  for (int i = 0; i < d.ndigits && i < DEC_MAXDIGITS; i++) s += " " + std::to_string(d.digits[i]);
   return s;
 }
 
@@ -111,6 +111,21 @@ TEST(DecimalArith, EdgeCases) {
   }
   EXPECT_EQ(deccmp(&null, &one), -2);
   EXPECT_EQ(deccmp(&one, &null), -2);
+
+  // Records the arithmetic cannot trust are refused, the result untouched.
+  Decimal seven = FromLong(7);
+  for (Decimal bad : {Dec(1, 0, {100}), Dec(2, 0, {1}), Dec(1, 0, {})}) {
+    if (bad.ndigits == 0) bad.ndigits = 40;
+    for (auto op : {decadd, decsub, decmul, decdiv}) {
+      r = seven;
+      EXPECT_EQ(op(&bad, &one, &r), -1) << Show(bad);
+      EXPECT_EQ(op(&one, &bad, &r), -1) << Show(bad);
+      EXPECT_EQ(deccmp(&r, &seven), 0);
+    }
+    EXPECT_EQ(deccmp(&bad, &one), -2);
+    EXPECT_EQ(decround(&bad, 0), -1);
+    EXPECT_EQ(dectrunc(&bad, 0), -1);
+  }
 
   // Overflow keeps the digits at exponent 63.
   Decimal huge = Dec(1, 63, {99});
