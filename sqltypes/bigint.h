@@ -15,7 +15,7 @@ TV_BEGIN_C
 
 // Note the argument orders: the load takes the destination first, the
 // store takes the value first.
-TV_API void ldbigint(int64_t* out, const char* field);
-TV_API void stbigint(int64_t value, char* field);
+TV_API void ldbigint(int64_t* out, const void* field);
+TV_API void stbigint(int64_t value, void* field);
 
 TV_END_C

@@ -71,12 +71,13 @@ TV_API int dectrunc(Decimal* value, int places);
 
 // Stored form: see decimal_stored.cc for the byte layout. stdecimal and
 // zel_stdecimal are one operation.
-TV_API int lddecimal(const char* stored, int length, Decimal* out);
-TV_API int stdecimal(const Decimal* value, char* stored, int length);
-TV_API int zel_stdecimal(const Decimal* value, char* stored, int length);
+TV_API int lddecimal(const void* stored, int length, Decimal* out);
+TV_API int stdecimal(const Decimal* value, void* stored, int length);
+TV_API int zel_stdecimal(const Decimal* value, void* stored, int length);
 
 TV_END_C
 
+#ifdef __cplusplus
 // Helpers for the other SQL data types (not exported).
 
 // Normalises `count` digit bytes into *out. digits[-1] must be writable and
@@ -94,3 +95,4 @@ int decdeclprec(const Decimal* value);
 // Sets *out to null / zero.
 void decsetnull(Decimal* out);
 void decsetzero(Decimal* out);
+#endif  // __cplusplus

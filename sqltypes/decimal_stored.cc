@@ -34,7 +34,7 @@ void Complement(uint8_t* d, int n) {
 
 }  // namespace
 
-TV_EXTERN_C TV_API int stdecimal(const Decimal* v, char* stored, int length) {
+TV_EXTERN_C TV_API int stdecimal(const Decimal* v, void* stored, int length) {
   if (length < 1 || decvalid(v) != 0) return -1;
   if (length > kMaxWrite) length = kMaxWrite;
   uint8_t out[kMaxWrite] = {};
@@ -87,14 +87,14 @@ TV_EXTERN_C TV_API int stdecimal(const Decimal* v, char* stored, int length) {
   return 0;
 }
 
-TV_EXTERN_C TV_API int zel_stdecimal(const Decimal* v, char* stored, int length) {
+TV_EXTERN_C TV_API int zel_stdecimal(const Decimal* v, void* stored, int length) {
   return stdecimal(v, stored, length);
 }
 
-TV_EXTERN_C TV_API int lddecimal(const char* stored, int length, Decimal* out) {
+TV_EXTERN_C TV_API int lddecimal(const void* stored, int length, Decimal* out) {
   if (length < 1) return -1;
   if (length > kMaxRead) length = kMaxRead;
-  const uint8_t* s = reinterpret_cast<const uint8_t*>(stored);
+  const uint8_t* s = static_cast<const uint8_t*>(stored);
   if (s[0] == 0 && (length == 1 || s[1] == 0)) {
     decsetnull(out);
     return 0;
