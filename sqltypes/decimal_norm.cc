@@ -3,6 +3,13 @@
 
 #include "sqltypes/decimal.h"
 
+#include "base/thread_state.h"
+
+// The record is 22 bytes on every platform; the thread record keeps one as
+// raw bytes.
+static_assert(sizeof(Decimal) == 22 && alignof(Decimal) == 2);
+static_assert(sizeof(Decimal) == TR_DECIMAL_BYTES);
+
 void decsetnull(Decimal* out) {
   memset(out, 0, sizeof *out);
   out->sign = DEC_NULLSIGN;
