@@ -1,6 +1,7 @@
 #include "locale/core/gl_tokens.h"
 
 #include <ctype.h>
+#include <stdint.h>
 #include <stdlib.h>
 
 #include <string>
@@ -50,8 +51,11 @@ int32_t _gl_read_int(GlFile *f) {
     }
     if (text.size() < kIntText) text.push_back(static_cast<char>(c));
   }
-  // atol, narrowed to 32 bits as the 32-bit run-time gives it.
-  return static_cast<int32_t>(strtoll(text.c_str(), nullptr, 10));
+  // atol of a 32-bit run-time: out-of-range values saturate.
+  long long v = strtoll(text.c_str(), nullptr, 10);
+  if (v > INT32_MAX) return INT32_MAX;
+  if (v < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(v);
 }
 
 double _gl_read_double(GlFile *f) {
