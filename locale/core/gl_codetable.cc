@@ -26,8 +26,6 @@
 
 #include <string.h>
 
-#include <map>
-#include <string>
 
 #include "locale/core/gl_errors.h"
 #include "locale/core/gl_support.h"
@@ -534,41 +532,85 @@ void _gl_ct_dump(FILE *stream, GlCodeTable *table, GlCtValueWriter writer) {
 
 namespace {
 
+// Finds equal arrays while sharing: an open-addressing set of list indexes
+// keyed by the arrays' contents (plain memory, so the library exports no
+// container code).
+class ContentSet {
+ public:
+  // stride: bytes between entries; width: bytes of an entry that count.
+  ContentSet(unsigned char **list, size_t stride, size_t width, int32_t capacity)
+      : list_(list), stride_(stride), width_(width) {
+    size_ = 16;
+    while (size_ < 2 * static_cast<uint64_t>(capacity) + 2) size_ *= 2;
+    slots_ = static_cast<int32_t *>(_gl_malloc(size_ * sizeof(int32_t)));
+    if (slots_ != nullptr) memset(slots_, 0xff, size_ * sizeof(int32_t));
+  }
+  ~ContentSet() { _gl_free(slots_); }
+  ContentSet(const ContentSet &) = delete;
+  ContentSet &operator=(const ContentSet &) = delete;
+
+  bool ok() const { return slots_ != nullptr; }
+
+  // The index of an equal listed array, or -1 after remembering index.
+  int32_t FindOrAdd(const unsigned char *a, int32_t index) {
+    uint64_t i = Hash(a) & (size_ - 1);
+    for (; slots_[i] >= 0; i = (i + 1) & (size_ - 1)) {
+      if (Equal(list_[slots_[i]], a)) return slots_[i];
+    }
+    slots_[i] = index;
+    return -1;
+  }
+
+ private:
+  uint64_t Hash(const unsigned char *a) const {
+    uint64_t h = 1469598103934665603ull;
+    for (int e = 0; e < 256; ++e) {
+      for (size_t b = 0; b < width_; ++b) h = (h ^ a[e * stride_ + b]) * 1099511628211ull;
+    }
+    return h;
+  }
+  bool Equal(const unsigned char *x, const unsigned char *y) const {
+    if (stride_ == width_) return memcmp(x, y, 256 * stride_) == 0;
+    for (int e = 0; e < 256; ++e) {
+      if (memcmp(x + e * stride_, y + e * stride_, width_) != 0) return false;
+    }
+    return true;
+  }
+
+  unsigned char **list_;
+  size_t stride_, width_;
+  uint64_t size_ = 0;
+  int32_t *slots_ = nullptr;
+};
+
 struct Sharer {
-  GlCodeTable *t = nullptr;
-  std::map<std::string, int32_t> states, values;
+  GlCodeTable *t;
+  ContentSet &states;
+  ContentSet &values;
   int32_t ns = 0, nv = 0;
 
   void Visit(GlCodeNode *n) {
     if (n->states != nullptr) {
-      std::string key(reinterpret_cast<const char *>(n->states), 256);
-      auto it = states.find(key);
-      if (it != states.end()) {
+      t->shared_states[ns] = n->states;
+      int32_t found = states.FindOrAdd(n->states, ns);
+      if (found >= 0) {
         _gl_free(n->states);
-        n->shared_state = it->second;
+        n->shared_state = found;
       } else {
         n->shared_state = ns;
-        t->shared_states[ns] = n->states;
         t->shared_child_counts[ns] = n->child_count;
-        states.emplace(std::move(key), ns++);
+        ++ns;
       }
       n->states = t->shared_states[n->shared_state];
     }
     if (n->values != nullptr) {
-      // Slots compare by their value-size bytes only.
-      std::string key;
-      for (int b = 0; b < 256; ++b) {
-        key.append(reinterpret_cast<const char *>(n->values) + b * SlotBytes(t),
-                   static_cast<size_t>(t->value_size));
-      }
-      auto it = values.find(key);
-      if (it != values.end()) {
+      t->shared_values[nv] = n->values;
+      int32_t found = values.FindOrAdd(n->values, nv);
+      if (found >= 0) {
         _gl_free(n->values);
-        n->shared_values = it->second;
+        n->shared_values = found;
       } else {
-        n->shared_values = nv;
-        t->shared_values[nv] = n->values;
-        values.emplace(std::move(key), nv++);
+        n->shared_values = nv++;
       }
       n->values = t->shared_values[n->shared_values];
     }
@@ -588,7 +630,12 @@ int32_t _gl_ct_share(GlCodeTable *table) {
   table->shared_states = static_cast<unsigned char **>(_gl_malloc(ns * sizeof(void *)));
   table->shared_values = static_cast<unsigned char **>(_gl_malloc(nv * sizeof(void *)));
   table->shared_child_counts = static_cast<int32_t *>(_gl_malloc(ns * sizeof(int32_t)));
-  if (!table->shared_states || !table->shared_values || !table->shared_child_counts) {
+  ContentSet states(table->shared_states, 1, 1, table->n_state_arrays);
+  ContentSet values(table->shared_values, SlotBytes(table), static_cast<size_t>(table->value_size),
+                    table->n_value_blocks);
+  if (!table->shared_states || !table->shared_values || !table->shared_child_counts ||
+      !states.ok() || !values.ok()) {
+    // Nothing is listed yet: drop the empty lists, the tree stays as it was.
     _gl_free(table->shared_states);
     _gl_free(table->shared_values);
     _gl_free(table->shared_child_counts);
@@ -596,8 +643,7 @@ int32_t _gl_ct_share(GlCodeTable *table) {
     table->shared_child_counts = nullptr;
     return -1;
   }
-  Sharer s;
-  s.t = table;
+  Sharer s{table, states, values};
   s.Visit(&table->root);
   table->n_state_arrays = s.ns;
   table->n_value_blocks = s.nv;
