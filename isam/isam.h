@@ -1,0 +1,85 @@
+// The ISAM library's public names: mode words, error numbers and the plain
+// structures that callers pass to the calls.
+#pragma once
+
+#include <stdint.h>
+
+#include "platform/api.h"
+
+TV_BEGIN_C
+
+// Open and build mode word (only the low 16 bits count).
+enum {
+  IS_INPUT = 0x0,
+  IS_OUTPUT = 0x1,
+  IS_INOUT = 0x2,
+  IS_TRANS = 0x4,
+  IS_NOLOG = 0x8,
+  IS_VARLEN = 0x10,
+  IS_ANYFORM = 0x80,
+  IS_AUTOLOCK = 0x200,
+  IS_MANULOCK = 0x400,
+  IS_EXCLLOCK = 0x800,
+};
+
+// Key description flags and part types.
+enum {
+  IS_DUPS = 0x1,
+  IS_DUPCOMP = 0x2,
+  IS_LEADCOMP = 0x4,
+  IS_TRAILCOMP = 0x8,
+  IS_DESCENDING = 0x80,
+};
+
+// iserrno values of the library; other values are operating-system errors.
+enum {
+  EDUPLICATE = 100,
+  ENOTOPEN = 101,
+  EBADARG = 102,
+  EBADKEYDESC = 103,
+  ETOOMANYFILES = 104,
+  EBADFILE = 105,
+  ENOTEXCLUSIVE = 106,
+  ERECLOCKED = 107,
+  EKEYEXISTS = 108,
+  EENDFILE = 110,
+  ENORECORD = 111,
+  ENOCURRENT = 112,
+  EFILELOCKED = 113,
+  EFILENAME = 114,
+  EBADMEMORY = 116,
+  ECOLLATION = 117,
+  EBADRECLEN = 132,
+  ENOLOCKS = 134,
+  ENOMANUALLOCK = 153,
+  ELOCALELOAD = 159,
+  EUNSUPPORTED = 171,
+};
+
+enum { IS_MAXPARTS = 8, IS_MAXKEYLEN = 120, IS_MAXFILES = 256 };
+
+typedef struct IsamKeyPart {
+  int16_t start;  // first byte in the record
+  int16_t len;    // length in bytes
+  int16_t type;   // part type, plus IS_DESCENDING
+} IsamKeyPart;
+
+// Key description in memory: flags, number of parts (0 for record-number
+// order), the parts, the key length and the index's root node.
+typedef struct IsamKeyDesc {
+  int16_t flags;
+  int16_t nparts;
+  IsamKeyPart parts[IS_MAXPARTS];
+  int16_t keylen;
+  int64_t root;
+} IsamKeyDesc;
+
+// Result of the index information call for index number 0.
+typedef struct IsamDictInfo {
+  int16_t nindexes;   // bit 15 set for a variable-length file
+  int16_t reclen;     // the maximum length of a variable-length file
+  int16_t nodesize;   // the header's node size field (node size less one)
+  int64_t nrecords;
+} IsamDictInfo;
+
+TV_END_C
