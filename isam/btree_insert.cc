@@ -70,8 +70,9 @@ int is_insertentry(const IsamKeyEntry& e, const IsamKeyDesc& kd) {
     ins.flags = 0;
     node.list.insert(node.list.begin() + at, ins);
     int count = static_cast<int>(node.list.size());
-    int total = bt_layout(node.list, 0, count, left, kd, false);
+    int total = bt_layout(node.list, 0, count, nullptr, kd, false);
     if (total <= limit) {
+      bt_layout(node.list, 0, count, left, kd, false);
       bt_store(b, left, total, level);
       return 0;
     }
@@ -91,11 +92,13 @@ int is_insertentry(const IsamKeyEntry& e, const IsamKeyDesc& kd) {
       }
       if (split > count - 2) split = count - 2;
     }
+    int lbytes = bt_layout(node.list, 0, split + 1, nullptr, kd, level > 0);
+    int rbytes = bt_layout(node.list, split + 1, count, nullptr, kd, false);
+    if (lbytes > limit || rbytes > limit) return is_damage();
+    bt_layout(node.list, 0, split + 1, left, kd, level > 0);
+    bt_layout(node.list, split + 1, count, right, kd, false);
     int64_t fresh = freetake(FREE_NODE);
     if (fresh < 0) return -1;
-    int lbytes = bt_layout(node.list, 0, split + 1, left, kd, level > 0);
-    int rbytes = bt_layout(node.list, split + 1, count, right, kd, false);
-    if (lbytes > limit || rbytes > limit) return is_damage();
     if (WriteNewNode(static_cast<uint32_t>(fresh), left, lbytes, level) != 0) return -1;
     IsamKeyEntry sep = node.list[static_cast<size_t>(split)];
     sep.flags = 0;
