@@ -166,7 +166,7 @@ int is_insertkey(IsamKeyEntry* e, const IsamKeyDesc& kd) {
   if (rc == 0) {
     pos.depth = pos.leafdepth;
     rc = is_insertentry(k, kd);
-    if (rc == 0) e->dupno = k.dupno;
+    if (rc == 0) e->dupno = (kd.flags & IS_DUPS) ? k.dupno : 0;
   }
   pos.depth = -1;
   return rc;

@@ -2,6 +2,8 @@
 // ordered model with structural checks after every split and node free.
 
 #include <chrono>
+#include <tuple>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -366,6 +368,246 @@ TEST_F(BtreeTest, DamagedTreesAreRefused) {
   Check(&leaves);
   EXPECT_EQ(leaves.size(), 30u);
 }
+
+
+// The model: entries ordered by (key, duplicate number) under the index's
+// own key comparison; a probe compares over its first n key bytes only.
+struct ModelKey {
+  std::string key;
+  int32_t dupno;
+};
+struct Probe {
+  const std::string* key;
+  int n;
+};
+const IsamKeyDesc* g_kd = nullptr;
+int KeyCmp(const std::string& a, const std::string& b, int n) {
+  IsamKeyEntry x, y;
+  std::memcpy(x.key, a.data(), a.size());
+  std::memcpy(y.key, b.data(), b.size());
+  return isam::is_keycompare(x, y, *g_kd, n);
+}
+struct ModelLess {
+  using is_transparent = void;
+  bool operator()(const ModelKey& a, const ModelKey& b) const {
+    int c = KeyCmp(a.key, b.key, 0);
+    return c != 0 ? c < 0 : a.dupno < b.dupno;
+  }
+  bool operator()(const ModelKey& a, const Probe& p) const { return KeyCmp(a.key, *p.key, p.n) < 0; }
+  bool operator()(const Probe& p, const ModelKey& a) const { return KeyCmp(a.key, *p.key, p.n) > 0; }
+};
+using Model = std::multimap<ModelKey, int32_t, ModelLess>;
+
+struct Config {
+  const char* name;
+  int flags;
+  std::vector<IsamKeyPart> parts;
+  int ops;
+};
+
+class BtreeModelTest : public BtreeTest, public ::testing::WithParamInterface<Config> {};
+
+TEST_P(BtreeModelTest, AgreesWithAnOrderedModel) {
+  const Config& cfg = GetParam();
+  Build(Desc(cfg.flags, cfg.parts));
+  g_kd = &kd_;
+  const bool dups = cfg.flags & IS_DUPS;
+  const int keylen = kd_.keylen;
+  unsigned seed = static_cast<unsigned>(
+      std::chrono::steady_clock::now().time_since_epoch().count() & 0xFFFFFF);
+  if (const char* s = std::getenv("BTREE_SEED")) seed = static_cast<unsigned>(std::atoi(s));
+  std::printf("%s: seed %u (BTREE_SEED reruns it)\n", cfg.name, seed);
+  SCOPED_TRACE(seed);
+  std::mt19937 rng(seed);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+
+  // A pool of distinct keys: character parts of letters and blanks (for
+  // both compressions), numbers from a small range.
+  std::vector<std::string> pool;
+  for (int i = 0; i < 600; ++i) {
+    std::string k;
+    for (int p = 0; p < kd_.nparts; ++p) {
+      const IsamKeyPart& part = kd_.parts[p];
+      std::string bytes(static_cast<size_t>(part.len), ' ');
+      if ((part.type & 0x7F) == 0) {
+        int sig = pick(part.len + 1);
+        for (int j = 0; j < sig; ++j) bytes[j] = "aab"[pick(3)];
+      } else {
+        for (int j = 0; j < part.len; ++j) {
+          bytes[j] = static_cast<char>(j + 1 < part.len ? 0 : pick(5));
+        }
+      }
+      k += bytes;
+    }
+    pool.push_back(k);
+  }
+  auto any_key = [&]() -> const std::string& {
+    return pool[static_cast<size_t>(pick(static_cast<int>(pool.size())))];
+  };
+
+  Model model;
+  std::vector<std::pair<std::string, int32_t>> live;  // for picking deletes
+  int32_t nextrec = 1;
+  // Node numbers change hands only when a node splits or is freed.
+  auto signature = [&]() {
+    uint32_t head = isam::is_hdrget32(isam::HDR_FREENODES);
+    int listed = 0;
+    if (head != 0) {
+      isam::IsamBuffer* b = isam::is_readbuffer(head);
+      if (b != nullptr) {
+        listed = b->used;
+        isam::is_release(b);
+      }
+    }
+    return std::make_tuple(isam::is_hdrget32(isam::HDR_LASTNODE), head, listed);
+  };
+  int structural = 0;
+  auto check_all = [&](bool contents) {
+    std::vector<Entry> leaves;
+    Check(&leaves);
+    if (HasFatalFailure()) return;
+    ++structural;
+    if (!contents) return;
+    ASSERT_EQ(leaves.size(), model.size());
+    size_t i = 0;
+    for (const auto& [k, rec] : model) {
+      ASSERT_EQ(leaves[i].key, k.key);
+      ASSERT_EQ(leaves[i].dupno, k.dupno);
+      ASSERT_EQ(leaves[i].rec, rec);
+      ++i;
+    }
+  };
+  auto expect_at = [&](Model::iterator it, bool before) {
+    const IsamKeyEntry* c = Current();
+    if (before || it == model.end()) {
+      ASSERT_EQ(c, nullptr);
+      return;
+    }
+    ASSERT_NE(c, nullptr);
+    ASSERT_EQ(KeyOf(*c), it->first.key);
+    ASSERT_EQ(c->dupno, it->first.dupno);
+    ASSERT_EQ(c->pointer, it->second);
+  };
+  auto insert = [&](const std::string& k) {
+    int32_t rec = nextrec++;
+    int32_t dupno = -1;
+    auto lo = model.lower_bound(Probe{&k, 0});
+    auto hi = model.upper_bound(Probe{&k, 0});
+    int rc = Insert(k, rec, &dupno);
+    if (!dups && lo != hi) {
+      ASSERT_EQ(rc, -1);
+      ASSERT_EQ(Errno(), EDUPLICATE);
+      return;
+    }
+    ASSERT_EQ(rc, 0) << "insert errno " << Errno();
+    if (lo != hi) ASSERT_GT(dupno, std::prev(hi)->first.dupno);
+    model.emplace(ModelKey{k, dupno}, rec);
+    live.emplace_back(k, rec);
+  };
+
+  for (int op = 0; op < cfg.ops; ++op) {
+    int what = pick(100);
+    auto before = signature();
+    // Grow towards about 1500 entries, then hover.
+    bool grow = model.size() < 1500 ? what < 55 : what < 35;
+    if (grow) {
+      insert(any_key());
+      if (HasFatalFailure()) return;
+    } else if (what < 80) {
+      if (live.empty()) continue;
+      if (pick(20) == 0) {
+        ASSERT_EQ(Delete(any_key(), nextrec + 5), -1);
+        ASSERT_EQ(Errno(), ENORECORD);
+        continue;
+      }
+      size_t i = static_cast<size_t>(pick(static_cast<int>(live.size())));
+      auto [k, rec] = live[i];
+      live[i] = live.back();
+      live.pop_back();
+      ASSERT_EQ(Delete(k, rec), 0) << "delete errno " << Errno();
+      auto lo = model.lower_bound(Probe{&k, 0});
+      while (lo->second != rec) ++lo;
+      model.erase(lo);
+    } else {
+      // Position, then step a few times either way.
+      Model::iterator it;
+      bool bef = false;
+      int how = pick(4);
+      if (how < 2) {
+        const std::string& k = any_key();
+        int n = pick(3) == 0 ? 1 + pick(keylen) : 0;
+        int mode = how == 0 ? isam::BT_EXACT : isam::BT_GREATER;
+        IsamKeyEntry e = Key(k);
+        ASSERT_GE(isam::is_search(&e, kd_, n, mode), 0);
+        it = mode == isam::BT_EXACT ? model.lower_bound(Probe{&k, n})
+                                    : model.upper_bound(Probe{&k, n});
+      } else {
+        bool last = how == 3;
+        ASSERT_EQ(isam::is_firstlast(kd_, last ? 1 : 0), 0);
+        it = last ? model.end() : model.begin();
+      }
+      expect_at(it, false);
+      if (HasFatalFailure()) return;
+      // The position found again after a change elsewhere.
+      if (pick(4) == 0 && Current() != nullptr) {
+        isam::IsamPosition& pos = is_state().pos;
+        pos.saved = is_state().curkey;
+        pos.flags = isam::POS_POSITIONED | isam::POS_READ;
+        ModelKey saved = it->first;
+        insert(any_key());
+        if (HasFatalFailure()) return;
+        is_state().curkey = IsamKeyEntry{};
+        ASSERT_EQ(isam::is_refind(kd_, 2), 0);
+        it = model.lower_bound(saved);
+        expect_at(it, false);
+        if (HasFatalFailure()) return;
+        EXPECT_TRUE(is_state().pos.flags & isam::POS_READ);
+      }
+      for (int s = pick(6); s > 0; --s) {
+        bool fwd = pick(3) != 0;
+        int r = isam::is_step(kd_, fwd ? isam::BT_FORWARD : isam::BT_BACKWARD);
+        ASSERT_GE(r, 0);
+        if (fwd) {
+          if (bef) {
+            bef = false;
+            it = model.begin();
+          } else if (it != model.end()) {
+            ++it;
+          }
+        } else if (!bef) {
+          if (it == model.begin()) {
+            bef = true;
+          } else {
+            --it;
+          }
+        }
+        expect_at(it, bef);
+        if (HasFatalFailure()) return;
+      }
+    }
+    if (signature() != before) {
+      check_all(false);
+      if (HasFatalFailure()) return;
+    }
+    if (op % 5000 == 4999) {
+      check_all(true);
+      if (HasFatalFailure()) return;
+    }
+  }
+  check_all(true);
+  std::printf("%s: %d operations, %zu entries at the end, %d structural checks\n", cfg.name,
+              cfg.ops, model.size(), structural);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Indexes, BtreeModelTest,
+    ::testing::Values(
+        Config{"compressed_dups", IS_DUPS | IS_DUPCOMP | IS_LEADCOMP | IS_TRAILCOMP,
+               {{0, 24, 0}, {24, 4, 2 | IS_DESCENDING}}, 40000},
+        Config{"unique_fixed", 0, {{0, 8, 13}, {8, 40, 0}}, 25000},
+        Config{"dups_fixed", IS_DUPS, {{0, 2, 1 | IS_DESCENDING}, {2, 30, 0}}, 25000},
+        Config{"lead_long_keys", IS_LEADCOMP | IS_DUPS, {{0, 110, 0}}, 15000}),
+    [](const ::testing::TestParamInfo<Config>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace isamtest
