@@ -500,7 +500,9 @@ TEST_P(BtreeModelTest, AgreesWithAnOrderedModel) {
       return;
     }
     ASSERT_EQ(rc, 0) << "insert errno " << Errno();
-    if (lo != hi) ASSERT_GT(dupno, std::prev(hi)->first.dupno);
+    if (lo != hi) {
+      ASSERT_GT(dupno, std::prev(hi)->first.dupno);
+    }
     model.emplace(ModelKey{k, dupno}, rec);
     live.emplace_back(k, rec);
   };
