@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <vector>
 
-namespace tvplat {
+namespace tvp {
 
 namespace {
 
@@ -126,4 +126,4 @@ std::string ComputerName() {
   return name;
 }
 
-}  // namespace tvplat
+}  // namespace tvp

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace tvplat {
+namespace tvp {
 
 struct Account {
   std::string name;
@@ -40,4 +40,4 @@ bool AccountIsAdministrator(const Account& account);
 // characters; "" when the host name cannot be read.
 std::string ComputerName();
 
-}  // namespace tvplat
+}  // namespace tvp

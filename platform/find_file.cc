@@ -14,7 +14,7 @@
 
 #include "platform/win_errors.h"
 
-namespace tvplat {
+namespace tvp {
 
 struct FindSearch {
   std::vector<FindData> entries;
@@ -121,4 +121,4 @@ int32_t FindNext(FindSearch* search, FindData* data) {
 
 void FindClose(FindSearch* search) { delete search; }
 
-}  // namespace tvplat
+}  // namespace tvp

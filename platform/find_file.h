@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-namespace tvplat {
+namespace tvp {
 
 inline constexpr uint32_t kFileAttributeDirectory = 0x10;
 inline constexpr uint32_t kFileAttributeNormal = 0x80;
@@ -34,4 +34,4 @@ int32_t FindFirst(std::string_view pattern, FindSearch** search, FindData* data)
 int32_t FindNext(FindSearch* search, FindData* data);
 void FindClose(FindSearch* search);
 
-}  // namespace tvplat
+}  // namespace tvp

@@ -5,7 +5,7 @@
 
 #include "platform/win_errors.h"
 
-namespace tvplat {
+namespace tvp {
 
 namespace {
 
@@ -105,4 +105,4 @@ struct servent* ServiceByName(const char* name, const char* proto, int32_t* erro
   }
 }
 
-}  // namespace tvplat
+}  // namespace tvp

@@ -10,10 +10,10 @@
 
 #include <cstdint>
 
-namespace tvplat {
+namespace tvp {
 
 struct hostent* HostByName(const char* name, int32_t* error);
 struct hostent* HostByAddr(const void* addr, socklen_t len, int type, int32_t* error);
 struct servent* ServiceByName(const char* name, const char* proto, int32_t* error);
 
-}  // namespace tvplat
+}  // namespace tvp

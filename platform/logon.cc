@@ -7,7 +7,7 @@
 
 #include "platform/win_errors.h"
 
-namespace tvplat {
+namespace tvp {
 
 namespace {
 
@@ -56,4 +56,4 @@ int32_t CheckPassword(const char* account, const char* password) {
   return rc == PAM_SUCCESS ? tvwin::kOk : tvwin::kLogonFailure;
 }
 
-}  // namespace tvplat
+}  // namespace tvp

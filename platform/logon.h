@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
-namespace tvplat {
+namespace tvp {
 
 // 0 when the password is accepted; 86 for a null password; 1326 when the
 // account or the password is refused; 8 when no memory is left.
 int32_t CheckPassword(const char* account, const char* password);
 
-}  // namespace tvplat
+}  // namespace tvp

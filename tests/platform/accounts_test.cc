@@ -13,23 +13,23 @@
 namespace {
 
 TEST(AccountsTest, LooksUpAccountsByIdAndName) {
-  tvplat::Account account;
-  ASSERT_EQ(tvplat::Lookup::kFound, tvplat::AccountByUid(0, &account));
+  tvp::Account account;
+  ASSERT_EQ(tvp::Lookup::kFound, tvp::AccountByUid(0, &account));
   EXPECT_EQ("root", account.name);
   EXPECT_EQ(0u, account.gid);
-  ASSERT_EQ(tvplat::Lookup::kFound, tvplat::AccountByName("nobody", &account));
+  ASSERT_EQ(tvp::Lookup::kFound, tvp::AccountByName("nobody", &account));
   EXPECT_EQ(65534u, account.uid);
-  EXPECT_EQ(tvplat::Lookup::kNotFound, tvplat::AccountByName("no-such-account-x", &account));
-  EXPECT_EQ(tvplat::Lookup::kNotFound, tvplat::AccountByName("", &account));
-  EXPECT_EQ(tvplat::Lookup::kNotFound, tvplat::AccountByUid(4000000000u, &account));
+  EXPECT_EQ(tvp::Lookup::kNotFound, tvp::AccountByName("no-such-account-x", &account));
+  EXPECT_EQ(tvp::Lookup::kNotFound, tvp::AccountByName("", &account));
+  EXPECT_EQ(tvp::Lookup::kNotFound, tvp::AccountByUid(4000000000u, &account));
 }
 
 TEST(AccountsTest, AdministratorsByAccountGroups) {
-  tvplat::Account account;
-  ASSERT_EQ(tvplat::Lookup::kFound, tvplat::AccountByUid(0, &account));
-  EXPECT_TRUE(tvplat::AccountIsAdministrator(account));
-  ASSERT_EQ(tvplat::Lookup::kFound, tvplat::AccountByName("nobody", &account));
-  EXPECT_FALSE(tvplat::AccountIsAdministrator(account));
+  tvp::Account account;
+  ASSERT_EQ(tvp::Lookup::kFound, tvp::AccountByUid(0, &account));
+  EXPECT_TRUE(tvp::AccountIsAdministrator(account));
+  ASSERT_EQ(tvp::Lookup::kFound, tvp::AccountByName("nobody", &account));
+  EXPECT_FALSE(tvp::AccountIsAdministrator(account));
 }
 
 // Each case in its own process: the administrator test looks at the
@@ -64,14 +64,14 @@ TEST(AccountsTest, ComputerNameIsTheHostsFirstLabel) {
   tevtest::RunResult r = tevtest::RunProgram("/bin/hostname", {"-s"});
   ASSERT_EQ(0, r.exit_code);
   std::string expected = r.out.substr(0, r.out.find('\n')).substr(0, 15);
-  EXPECT_EQ(expected, tvplat::ComputerName());
+  EXPECT_EQ(expected, tvp::ComputerName());
 }
 
 TEST(AccountsTest, PasswordCheckRefusesWithoutDelay) {
-  EXPECT_EQ(86, tvplat::CheckPassword("root", nullptr));
-  EXPECT_EQ(1326, tvplat::CheckPassword("no-such-account-x", "secret"));
-  EXPECT_EQ(1326, tvplat::CheckPassword("root", "surely-not-the-password"));
-  EXPECT_EQ(1326, tvplat::CheckPassword("", "secret"));
+  EXPECT_EQ(86, tvp::CheckPassword("root", nullptr));
+  EXPECT_EQ(1326, tvp::CheckPassword("no-such-account-x", "secret"));
+  EXPECT_EQ(1326, tvp::CheckPassword("root", "surely-not-the-password"));
+  EXPECT_EQ(1326, tvp::CheckPassword("", "secret"));
 }
 
 }  // namespace

@@ -12,16 +12,16 @@ namespace {
 // Names of a search, or "<error N>" when it does not start.
 std::vector<std::string> List(const std::string& pattern) {
   std::vector<std::string> names;
-  tvplat::FindSearch* search = nullptr;
-  tvplat::FindData data;
-  int32_t rc = tvplat::FindFirst(pattern, &search, &data);
+  tvp::FindSearch* search = nullptr;
+  tvp::FindData data;
+  int32_t rc = tvp::FindFirst(pattern, &search, &data);
   if (rc != 0) return {"<error " + std::to_string(rc) + ">"};
   do {
-    names.push_back(data.name + (data.attributes & tvplat::kFileAttributeDirectory ? "/" : ""));
-  } while ((rc = tvplat::FindNext(search, &data)) == 0);
+    names.push_back(data.name + (data.attributes & tvp::kFileAttributeDirectory ? "/" : ""));
+  } while ((rc = tvp::FindNext(search, &data)) == 0);
   EXPECT_EQ(18, rc);
-  EXPECT_EQ(18, tvplat::FindNext(search, &data));  // stays at the end
-  tvplat::FindClose(search);
+  EXPECT_EQ(18, tvp::FindNext(search, &data));  // stays at the end
+  tvp::FindClose(search);
   return names;
 }
 

@@ -64,7 +64,7 @@ int Writer() {
 
 int main(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], "isadmin") == 0) {
-    Say(tvplat::ProcessIsAdministrator() ? "1" : "0");
+    Say(tvp::ProcessIsAdministrator() ? "1" : "0");
     return 0;
   }
   if (argc == 3 && strcmp(argv[1], "create") == 0) return Create(argv[2], 0);
