@@ -25,6 +25,7 @@ inline constexpr int32_t kBadKey = 1010;
 inline constexpr int32_t kRegistryIoFailed = 1016;
 inline constexpr int32_t kKeyDeleted = 1018;
 inline constexpr int32_t kChildMustBeVolatile = 1021;
+inline constexpr int32_t kNoLogonServers = 1311;  // account databases unreachable
 inline constexpr int32_t kLogonFailure = 1326;
 inline constexpr int32_t kNoneMapped = 1332;
 inline constexpr int32_t kRpcServerUnavailable = 1722;
