@@ -15,56 +15,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/registry.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 
 namespace {
-
-struct Child {
-  pid_t pid = -1;
-  int out = -1;  // the child's standard output
-};
-
-Child Spawn(const std::vector<std::string>& args, const std::string& registry) {
-  int fds[2];
-  EXPECT_EQ(0, pipe2(fds, O_CLOEXEC));
-  Child child;
-  child.pid = fork();
-  if (child.pid == 0) {
-    dup2(fds[1], 1);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::string env_registry = "TARVELON_REGISTRY=" + registry;
-    char* envp[] = {const_cast<char*>(env_registry.c_str()), nullptr};
-    execve(argv[0], argv.data(), envp);
-    _exit(127);
-  }
-  close(fds[1]);
-  child.out = fds[0];
-  return child;
-}
-
-std::string ReadLine(int fd) {
-  std::string line;
-  char c;
-  while (read(fd, &c, 1) == 1 && c != '\n') line.push_back(c);
-  return line;
-}
-
-std::string ReadAll(int fd) {
-  std::string all;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) all.append(buf, static_cast<size_t>(n));
-  return all;
-}
-
-int Finish(Child& child) {
-  int status = 0;
-  waitpid(child.pid, &status, 0);
-  close(child.out);
-  return status;
-}
 
 class RegistryProcessTest : public ::testing::Test {
  protected:
@@ -73,6 +27,8 @@ class RegistryProcessTest : public ::testing::Test {
     setenv("TARVELON_REGISTRY", registry_.c_str(), 1);
   }
   void TearDown() override { unsetenv("TARVELON_REGISTRY"); }
+
+  std::vector<std::string> Env() const { return {"TARVELON_REGISTRY=" + registry_}; }
 
   tevtest::TempInstall dir_;
   std::string registry_;
@@ -88,11 +44,11 @@ TEST_F(RegistryProcessTest, KilledWritersLeaveTheOldOrTheNewHive) {
   std::mt19937 random(seed);
   int checked = 0;
   for (int round = 0; round < 25; ++round) {
-    Child writer = Spawn({probe_, "writer"}, registry_);
+    tevtest::Child writer({probe_, "writer"}, Env());
     usleep(1000 + random() % 40000);
-    kill(writer.pid, SIGKILL);
-    std::string reported = ReadAll(writer.out);
-    Finish(writer);
+    writer.Kill();
+    std::string reported = writer.ReadAll();
+    writer.Wait();
     // The last counter the writer saw stored.
     size_t end = reported.rfind('\n');
     long committed = 0;
@@ -137,31 +93,30 @@ TEST_F(RegistryProcessTest, KilledWritersLeaveTheOldOrTheNewHive) {
 }
 
 TEST_F(RegistryProcessTest, RacingCreatorsSeeOneNewKey) {
-  std::vector<Child> children;
-  for (int i = 0; i < 8; ++i) children.push_back(Spawn({probe_, "create", "Race\\Key"}, registry_));
+  std::vector<tevtest::Child> children;
+  for (int i = 0; i < 8; ++i) children.emplace_back(std::vector<std::string>{probe_, "create", "Race\\Key"}, Env());
   int created = 0, opened = 0;
-  for (Child& child : children) {
-    std::string line = ReadLine(child.out);
+  for (tevtest::Child& child : children) {
+    std::string line = child.ReadLine();
     created += line == "1";
     opened += line == "2";
-    Finish(child);
   }
   EXPECT_EQ(1, created);
   EXPECT_EQ(7, opened);
 }
 
 TEST_F(RegistryProcessTest, VolatileKeyLastsWhileItsProcessLives) {
-  Child holder = Spawn({probe_, "hold", "Users\\Lock"}, registry_);
-  ASSERT_EQ("1", ReadLine(holder.out));
-  ASSERT_EQ("held", ReadLine(holder.out));
+  tevtest::Child holder({probe_, "hold", "Users\\Lock"}, Env());
+  ASSERT_EQ("1", holder.ReadLine());
+  ASSERT_EQ("held", holder.ReadLine());
   HKEY key;
   uint32_t disposition = 0;
   ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Users\\Lock", 0, nullptr,
                                REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, &disposition));
   EXPECT_EQ(REG_OPENED_EXISTING_KEY, disposition);
   RegCloseKey(key);
-  kill(holder.pid, SIGKILL);
-  Finish(holder);
+  holder.Kill();
+  holder.Wait();
   ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Users\\Lock", 0, nullptr,
                                REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, &disposition));
   EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
