@@ -147,6 +147,50 @@ void os_closedir(OsDirHandle* handle) {
   delete handle;
 }
 
+namespace {
+
+int32_t CopyFound(int32_t rc, const tvp::FindData& found, OsFindData* data) {
+  if (rc == 0 && found.name.size() >= sizeof data->name) rc = 111;  // no room for the name
+  tvp::SetLastError(static_cast<uint32_t>(rc));
+  if (rc != 0) return rc;
+  data->attributes = found.attributes;
+  data->size = found.size;
+  memcpy(data->name, found.name.c_str(), found.name.size() + 1);
+  return 0;
+}
+
+}  // namespace
+
+void* os_findfirst(const char* pattern, OsFindData* data) {
+  if (pattern == nullptr || data == nullptr) {
+    tvp::SetLastError(87);
+    return nullptr;
+  }
+  tvp::FindSearch* search = nullptr;
+  tvp::FindData found;
+  int32_t rc = CopyFound(tvp::FindFirst(pattern, &search, &found), found, data);
+  if (rc != 0) {
+    tvp::FindClose(search);
+    return nullptr;
+  }
+  return search;
+}
+
+int32_t os_findnext(void* handle, OsFindData* data) {
+  if (handle == nullptr || data == nullptr) {
+    tvp::SetLastError(6);
+    return 0;
+  }
+  tvp::FindData found;
+  int32_t rc = tvp::FindNext(static_cast<tvp::FindSearch*>(handle), &found);
+  return CopyFound(rc, found, data) == 0 ? 1 : 0;
+}
+
+int32_t os_findclose(void* handle) {
+  tvp::FindClose(static_cast<tvp::FindSearch*>(handle));
+  return 1;
+}
+
 int32_t os_isdir(const char* path) {
   struct stat st;
   return path != nullptr && stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;

@@ -44,6 +44,19 @@ OsDirHandle* os_opendir(const char* pattern);
 OsDirEntry* os_readdir(OsDirHandle* handle);
 void os_closedir(OsDirHandle* handle);
 
+// The wildcard search itself, for callers that want attributes and sizes.
+// os_findfirst gives a handle (null on failure, with os_getlasterror()
+// telling why); os_findnext gives 1, or 0 with the last error (18 at the
+// end); os_findclose gives 1.
+typedef struct OsFindData {
+  uint32_t attributes;  // 0x10 for a directory, 0x80 for anything else
+  uint64_t size;
+  char name[260];
+} OsFindData;
+void* os_findfirst(const char* pattern, OsFindData* data);
+int32_t os_findnext(void* handle, OsFindData* data);
+int32_t os_findclose(void* handle);
+
 int32_t os_isdir(const char* path);
 int32_t os_access(const char* path, int32_t mode);
 int32_t os_chdir(const char* path);

@@ -63,6 +63,28 @@ TEST(OsDirScanTest, ListsInByteOrderWithStatusWords) {
   os_closedir(missing);
 }
 
+TEST(OsDirScanTest, FindCallsGiveAttributesAndLastErrors) {
+  tevtest::TempInstall dir;
+  dir.WriteFile("t/f.dat", "12345");
+  dir.MakeDir("t/sub.dat");
+  OsFindData data;
+  void* handle = os_findfirst(dir.Path("t/*.dat").c_str(), &data);
+  ASSERT_NE(nullptr, handle);
+  EXPECT_STREQ("f.dat", data.name);
+  EXPECT_EQ(0x80u, data.attributes);
+  EXPECT_EQ(5u, data.size);
+  ASSERT_EQ(1, os_findnext(handle, &data));
+  EXPECT_STREQ("sub.dat", data.name);
+  EXPECT_EQ(0x10u, data.attributes);
+  EXPECT_EQ(0, os_findnext(handle, &data));
+  EXPECT_EQ(18u, os_getlasterror());
+  EXPECT_EQ(1, os_findclose(handle));
+  EXPECT_EQ(nullptr, os_findfirst(dir.Path("t/*.none").c_str(), &data));
+  EXPECT_EQ(2u, os_getlasterror());
+  EXPECT_EQ(nullptr, os_findfirst(dir.Path("none/*").c_str(), &data));
+  EXPECT_EQ(3u, os_getlasterror());
+}
+
 TEST(OsDirScanTest, LongPatternsAreHeldWhole) {
   tevtest::TempInstall dir;
   std::string deep = "d";
