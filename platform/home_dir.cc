@@ -5,18 +5,28 @@
 
 #include <atomic>
 #include <cerrno>
+#include <deque>
+#include <mutex>
 #include <vector>
 
 namespace tvp {
 
 namespace {
-// Owned copy of the override; replaced (and leaked) rather than freed, so a
-// reader on another thread never sees freed memory.
+// The override in force; every override given stays in g_overrides until
+// the process ends, so a reader on another thread never sees freed memory.
 std::atomic<const std::string*> g_override{nullptr};
+std::mutex g_overrides_mu;
+std::deque<std::string> g_overrides;
 }  // namespace
 
 void SetHomeDirForTesting(const char* path) {
-  g_override.store(path != nullptr ? new std::string(path) : nullptr);
+  if (path == nullptr) {
+    g_override.store(nullptr);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(g_overrides_mu);
+  g_overrides.emplace_back(path);
+  g_override.store(&g_overrides.back());
 }
 
 bool HomeDir(std::string* out) {

@@ -1,0 +1,43 @@
+// Prints what the environment lookup gives, one line per argument:
+//   NAME=value|status     or     NAME=(none)|status
+// Arguments: NAME (looked up by name), NAME@ROW (looked up with a row),
+// --home DIR (the user's home directory for this run), --conn DBPATH (the
+// connection snapshot, one "pair NAME=value" line each).
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "base/env.h"
+#include "platform/home_dir.h"
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; i++) {
+    std::string arg = argv[i];
+    if (arg == "--home" && i + 1 < argc) {
+      tvp::SetHomeDirForTesting(argv[++i]);
+      continue;
+    }
+    if (arg == "--conn" && i + 1 < argc) {
+      EnvSnapshot snap{};
+      int r = renvlist_conn(&snap, argv[++i]);
+      std::printf("conn %d\n", r);
+      for (int32_t k = 0; k < snap.count; k++) std::printf("pair %s=%s\n", snap.names[k], snap.values[k]);
+      renvlist_free(&snap);
+      continue;
+    }
+    std::string name = arg;
+    char* value;
+    size_t at = arg.find('@');
+    if (at != std::string::npos) {
+      name = arg.substr(0, at);
+      value = ggetenv_idx(name.c_str(), std::atoi(arg.c_str() + at + 1));
+    } else {
+      value = ggetenv(name.c_str());
+    }
+    std::printf("%s=%s|%d\n", arg.c_str(), value != nullptr ? value : "(none)", rthreadstatus);
+    std::fflush(stdout);
+  }
+  return 0;
+}
