@@ -123,6 +123,17 @@ TEST_F(AccountsTest, ConcurrentAllocationsGetDistinctIds) {
   EXPECT_EQ("1008", Get(kUsers, "UIDSeed"));
 }
 
+// Processes that meet one new account at once agree on one id for it.
+TEST_F(AccountsTest, ConcurrentAllocationsOfOneNameAgree) {
+  Seed(6000);
+  std::vector<tevtest::Child> children;
+  for (int i = 0; i < 6; ++i) {
+    children.emplace_back(std::vector<std::string>{probe_, "enter", "shared"}, EnvList());
+  }
+  for (tevtest::Child& child : children) EXPECT_EQ("0 6001", child.ReadLine());
+  EXPECT_EQ("6001", Get(kUsers, "UIDSeed"));
+}
+
 TEST_F(AccountsTest, AllocationFailuresReleaseTheLock) {
   UserRecord* record = nullptr;
   EXPECT_EQ(OS_ERR_NO_NEW_UID, os_userenter("unseeded", host_.c_str(), &record));
