@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/os_accounts.h"
 #include "storage/command/pending_services.h"
 #include "storage/command/sm_trace.h"
 #include "storage/command/sm_util.h"

@@ -20,10 +20,6 @@ char* rldmsg_fmtspecxtf(char* text, int32_t* status);
 // cannot be converted; null only for a null pointer.
 struct tm* zel_localtime(const int64_t* seconds, struct tm* out);
 
-// Security start-up of the process: 0, or a failure code (1 when
-// ZIVEVODAREVEZO is not set).
-int os_userinit(void);
-
 TV_END_C
 
 // Per-thread error number of the ISAM library.

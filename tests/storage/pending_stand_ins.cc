@@ -33,8 +33,6 @@ struct tm* zel_localtime(const int64_t* seconds, struct tm* out) {
   return out;
 }
 
-int os_userinit(void) { return std::getenv("ZIVEVODAREVEZO") == nullptr ? 1 : 0; }
-
 thread_local int iserrno = 0;
 
 // The built-in pools, and "MISSING" (17) and "BROKEN" (19) for the failures.
