@@ -81,7 +81,10 @@ char* rldmsg_fmtspecxtf(char* text, int32_t* status) {
 const char* smSiteMsg(SmMsgSite* site, int32_t number) {
   if (const char* kept = site->load(std::memory_order_acquire)) return kept;
   const char* text = rldmsg_fmtspecxtf(smGetMsg(number), nullptr);
-  // Two threads may both fetch; either pooled copy is good for good.
-  if (!smMsgIsFallback(text) && text != g_fmt_error) site->store(text, std::memory_order_release);
-  return text;
+  if (smMsgIsFallback(text) || text == g_fmt_error) return text;
+  // Threads that fetched at the same time all go on with the first copy
+  // kept; the others stay unused in their pools.
+  const char* expected = nullptr;
+  if (site->compare_exchange_strong(expected, text, std::memory_order_acq_rel)) return text;
+  return expected;
 }
