@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "base/msgfile.h"
 #include "storage/command/config.h"
 #include "storage/command/pending_services.h"
 #include "storage/command/trace_file.h"

@@ -1,27 +1,12 @@
 // Test-only stand-ins for services of other subsystems that the command
 // calls but that are not in the tree yet. Linked into tests and benchmarks,
 // never into a library; each goes away when its owner lands.
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "storage/command/pending_services.h"
-
-// No message file: every number gives the fallback text.
-char* smGetMsg(int32_t number) {
-  static char fallback[8192];
-  int saved = errno;
-  std::snprintf(fallback, sizeof fallback, "Message %d not found.\n", number);
-  errno = saved;
-  return fallback;
-}
-
-char* rldmsg_fmtspecxtf(char* text, int32_t* status) {
-  if (status != nullptr) *status = 0;
-  return text;
-}
 
 struct tm* zel_localtime(const int64_t* seconds, struct tm* out) {
   if (seconds == nullptr || out == nullptr) return nullptr;
