@@ -94,4 +94,3 @@ int64_t sm_get_debug_handle() {
   return cfg->debugHandle;
 }
 
-const char* sm_message(int32_t number) { return rldmsg_fmtspecxtf(smGetMsg(number), nullptr); }

@@ -299,7 +299,7 @@ TEST(Config, PoolsFromConfig) {
   EXPECT_EQ(zarLoadPoolsFromConfig(nullptr, cfg), 19);
   std::string log = e.install().ReadFile("act.log");
   EXPECT_NE(log.find("Pool MISSING does not exist."), std::string::npos) << log;
-  EXPECT_NE(log.find("read error of an unload file"), std::string::npos) << log;
+  EXPECT_NE(log.find("read of catalog data failed"), std::string::npos) << log;
 }
 
 }  // namespace
