@@ -10,10 +10,6 @@
 
 TV_BEGIN_C
 
-// Local calendar fields of a 64-bit time; all nine fields -1 when the time
-// cannot be converted; null only for a null pointer.
-struct tm* zel_localtime(const int64_t* seconds, struct tm* out);
-
 TV_END_C
 
 // Per-thread error number of the ISAM library.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/os_accounts.h"
+#include "sqltypes/datetime_clock.h"
 #include "storage/command/pending_services.h"
 
 void* sm_zalloc(size_t size) {

@@ -8,16 +8,6 @@
 
 #include "storage/command/pending_services.h"
 
-struct tm* zel_localtime(const int64_t* seconds, struct tm* out) {
-  if (seconds == nullptr || out == nullptr) return nullptr;
-  time_t t = static_cast<time_t>(*seconds);
-  if (localtime_r(&t, out) == nullptr) {
-    out->tm_sec = out->tm_min = out->tm_hour = out->tm_mday = out->tm_mon = out->tm_year = -1;
-    out->tm_wday = out->tm_yday = out->tm_isdst = -1;
-  }
-  return out;
-}
-
 thread_local int iserrno = 0;
 
 // The built-in pools, and "MISSING" (17) and "BROKEN" (19) for the failures.
