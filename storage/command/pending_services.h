@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "isam/isam.h"
 #include "platform/api.h"
 
 TV_BEGIN_C
@@ -25,9 +26,6 @@ struct tm* zel_localtime(const int64_t* seconds, struct tm* out);
 int os_userinit(void);
 
 TV_END_C
-
-// Per-thread error number of the ISAM library.
-extern thread_local int iserrno;
 
 // The catalog's pool table.
 struct zarHandle;

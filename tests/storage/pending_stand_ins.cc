@@ -35,8 +35,6 @@ struct tm* zel_localtime(const int64_t* seconds, struct tm* out) {
 
 int os_userinit(void) { return std::getenv("ZIVEVODAREVEZO") == nullptr ? 1 : 0; }
 
-thread_local int iserrno = 0;
-
 // The built-in pools, and "MISSING" (17) and "BROKEN" (19) for the failures.
 int zarGetPoolId(zarHandle*, const char* name, TevPool* pool) {
   static const char* const kBuiltIn[] = {"DBSPOOL", "LOGPOOL", "EXTPOOL"};
