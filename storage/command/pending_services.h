@@ -6,14 +6,12 @@
 #include <cstdint>
 #include <ctime>
 
+#include "isam/isam.h"
 #include "platform/api.h"
 
 TV_BEGIN_C
 
 TV_END_C
-
-// Per-thread error number of the ISAM library.
-extern thread_local int iserrno;
 
 // The catalog's pool table.
 struct zarHandle;

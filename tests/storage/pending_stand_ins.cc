@@ -8,8 +8,6 @@
 
 #include "storage/command/pending_services.h"
 
-thread_local int iserrno = 0;
-
 // The built-in pools, and "MISSING" (17) and "BROKEN" (19) for the failures.
 int zarGetPoolId(zarHandle*, const char* name, TevPool* pool) {
   static const char* const kBuiltIn[] = {"DBSPOOL", "LOGPOOL", "EXTPOOL"};
