@@ -36,9 +36,14 @@ void SetError(void *obj, int32_t e) {
 
 int32_t Fail(void *obj, int32_t e, const char *message) {
   if (message != nullptr) _gl_debug_log(message);
-  g_in_use = 0;
   SetError(obj, e);
   return -1;
+}
+
+// A failure of the library step: nothing is bound, so nothing is in use.
+int32_t FailLibraries(void *obj, int32_t e, const char *message) {
+  g_in_use = 0;
+  return Fail(obj, e, message);
 }
 
 // Releases every library still held; -1 when one cannot be released.
@@ -182,20 +187,21 @@ int32_t gl_init_glu_dll(void *obj) {
   }
 
   _gl_debug_log("gl_init_glu_dll: Initializing");
-  if (dir == nullptr || *dir == '\0') return Fail(obj, GL_ENOFILE, nullptr);
+  if (dir == nullptr || *dir == '\0') return FailLibraries(obj, GL_ENOFILE, nullptr);
   // Libraries left by an earlier attempt that failed are not reused.
-  if (ReleaseLibraries() != 0) return Fail(obj, GL_ENOFILE, nullptr);
+  if (ReleaseLibraries() != 0) return FailLibraries(obj, GL_ENOFILE, nullptr);
 
   static constexpr char kRegistry[] = "/lxr/etc/64-dllregistry.48";
   size_t size = strlen(dir) + sizeof kRegistry;
   auto *path = static_cast<char *>(_gl_malloc(size));
   if (path == nullptr) {
-    return Fail(obj, GL_ENOMEM, "gl_init_glu_dll: memory allocation fails");
+    return FailLibraries(obj, GL_ENOMEM, "gl_init_glu_dll: memory allocation fails");
   }
   snprintf(path, size, "%s%s", dir, kRegistry);
   FILE *registry = fopen(path, "re");
   _gl_free(path);
-  if (registry == nullptr) return Fail(obj, GL_ENOFILE, "gl_init_glu_dll: cannot open dllregistry");
+  if (registry == nullptr)
+    return FailLibraries(obj, GL_ENOFILE, "gl_init_glu_dll: cannot open dllregistry");
 
   int loaded = 0;
   while (loaded < GL_DLL_MAX) {
@@ -204,7 +210,7 @@ int32_t gl_init_glu_dll(void *obj) {
     if (lib == nullptr) {
       if (nomem == 0) break;
       fclose(registry);
-      return Fail(obj, GL_ENOMEM, "gl_init_glu_dll: memory allocation fails");
+      return FailLibraries(obj, GL_ENOMEM, "gl_init_glu_dll: memory allocation fails");
     }
     _gl_debug_logf("gl_init_glu_dll: Loading library: %s", lib);
     GlDllRecord *rec = &g_dlls[loaded];
@@ -212,7 +218,7 @@ int32_t gl_init_glu_dll(void *obj) {
       fclose(registry);
       if (rec->module != nullptr) {  // loaded, but no memory for the path copy
         _gl_free(lib);
-        return Fail(obj, GL_ENOMEM, "gl_init_glu_dll: memory allocation fails");
+        return FailLibraries(obj, GL_ENOMEM, "gl_init_glu_dll: memory allocation fails");
       }
       _gl_debug_log("LoadLibraries: Error Loading SharedObject file");
       _gl_debug_log(lib);
@@ -226,7 +232,7 @@ int32_t gl_init_glu_dll(void *obj) {
         _gl_debug_log("gl_init_glu_dll: Error Loading DLLs allowed");
         return 0;
       }
-      return Fail(obj, GL_ENOFILE, nullptr);
+      return FailLibraries(obj, GL_ENOFILE, nullptr);
     }
     _gl_free(lib);
     ++loaded;
@@ -236,12 +242,12 @@ int32_t gl_init_glu_dll(void *obj) {
   _gl_debug_log("gl_init_glu_dll: Loading symbols:");
   if (!BindEntryPoints(&g_dlls[loaded > 0 ? loaded - 1 : 0])) {
     _gl_glu_set_bound(0);
-    return Fail(obj, GL_ENOFILE, "gl_init_glu_dll: End icudata vodr_dlsym error");
+    return FailLibraries(obj, GL_ENOFILE, "gl_init_glu_dll: End icudata vodr_dlsym error");
   }
 
   GlGluApi *api = _gl_glu_bind_area();
-  int32_t memory = api->setMemoryFunctions(_gl_ext1_malloc, _gl_ext1_realloc, _gl_ext1_free,
-                                           _gl_ext1_calloc);
+  int32_t memory =
+      api->setMemoryFunctions(_gl_ext1_malloc, _gl_ext1_realloc, _gl_ext1_free, _gl_ext1_calloc);
   SetFileCallbacks(api, true);
   api->setUCAFunc(_gl_ext_UCA);
   api->setPrintMessageFunc(_gl_debug_log);
@@ -257,7 +263,7 @@ int32_t gl_init_glu_dll(void *obj) {
           "disabling ICU.");
       return 0;
     }
-    return Fail(obj, memory, "gl_init_glu_dll: End callback functions");
+    return FailLibraries(obj, memory, "gl_init_glu_dll: End callback functions");
   }
   _gl_debug_log("gl_init_glu_dll: End");
   _gl_glu_set_bound(1);

@@ -294,8 +294,8 @@ int32_t gl_lc_fname2lc_pieces(void *obj, const char *fname, char *lt, char *cs, 
   unsigned value = 0;
   for (int i = 0; i < 4 && Xdigit(*p); ++i, ++p) {
     char c = Lower(*p);
-    value = value * 16 + static_cast<unsigned>(isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                                                                                       : c - 'a' + 10);
+    value = value * 16 +
+            static_cast<unsigned>(isdigit(static_cast<unsigned char>(c)) ? c - '0' : c - 'a' + 10);
   }
   snprintf(cs, 6, "%u", value);
 
@@ -346,8 +346,7 @@ int32_t NormalFromFname(void *obj, const char *fname, Out &out) {
 
 }  // namespace
 
-int32_t _gl_lc_short_spec2lc_short_norm(void *obj, const char *spec, char *out,
-                                        const char *path) {
+int32_t _gl_lc_short_spec2lc_short_norm(void *obj, const char *spec, char *out, const char *path) {
   if (spec == nullptr || out == nullptr) {
     SetError(obj, GL_ENULLARG);
     return -1;
