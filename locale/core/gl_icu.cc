@@ -200,8 +200,9 @@ int32_t gl_init_glu_dll(void *obj) {
   snprintf(path, size, "%s%s", dir, kRegistry);
   FILE *registry = fopen(path, "re");
   _gl_free(path);
-  if (registry == nullptr)
+  if (registry == nullptr) {
     return FailLibraries(obj, GL_ENOFILE, "gl_init_glu_dll: cannot open dllregistry");
+  }
 
   int loaded = 0;
   while (loaded < GL_DLL_MAX) {
