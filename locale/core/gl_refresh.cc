@@ -81,6 +81,8 @@ int32_t _gl_locale_refresh(GlLocale *loc) {
   uint16_t ctype = gl_cs_name2cs_num(loc, loc->codesets[GL_CTYPE - 2], nullptr);
   if (*err == GL_ENOMEM) return -1;
   for (int32_t cat = GL_COLLATE; cat <= GL_MESSAGES; ++cat) {
+    // A category not set has no code set to disagree with.
+    if (loc->codesets[cat - 2][0] == '\0') continue;
     uint16_t cs = gl_cs_name2cs_num(loc, loc->codesets[cat - 2], nullptr);
     if (cs != ctype) {
       *err = GL_ECODESET;

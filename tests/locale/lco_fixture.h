@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <map>
@@ -31,14 +32,20 @@ inline FILE *Stream(const std::string &text) {
   return f;
 }
 
+// Code-set names are looked up in the build tree's registry.
+inline void UseBuildTree() { setenv("TARVELONDIR", tevtest::BuildTree().c_str(), 1); }
+
 // Loads LC_CTYPE of a file into a fresh null locale and refreshes it. The
 // result code of the reader is in *rc when given.
 inline LocalePtr LoadCtype(FILE *f, int32_t *rc = nullptr) {
+  UseBuildTree();
   GlLocale *loc = nullptr;
   EXPECT_EQ(0, gl_create_null_locale_4(&loc));
   int32_t r = _gl_lco_read_category(loc, GL_CTYPE, f);
   if (rc != nullptr) *rc = r;
-  if (r == 0) _gl_locale_refresh(loc);
+  if (r == 0) {
+    EXPECT_EQ(0, _gl_locale_refresh(loc)) << "error " << loc->error;
+  }
   return LocalePtr(loc);
 }
 
