@@ -4,6 +4,8 @@
 
 #include "base/locale_seam.h"
 
+#include <cstring>
+
 #include "base/fields.h"
 #include "base/nls_tables.h"
 #include "base/thread_state.h"
@@ -55,3 +57,22 @@ int32_t rgl_case_outbuflen(int32_t n) { return n; }
 int rgl_env_to_server(const char*, char**) { return 0; }
 
 int rgl_env_from_fs(const char*, char**) { return 0; }
+
+// Locale names are "language_territory.codeset"; the stand-in knows the one
+// code set it runs in, ISO 8859-1 (code set number 819, "0333" in hex).
+int rgl_msg_dname(const char* locale, char* out, int32_t size) {
+  if (locale == nullptr || out == nullptr || size <= 0) return -1;
+  const char* dot = std::strchr(locale, '.');
+  if (dot == nullptr || dot == locale) return -1;
+  const char* cs = dot + 1;
+  if (stcasecmp(cs, "8859-1") != 0 && std::strcmp(cs, "819") != 0) return -1;
+  const int32_t n = static_cast<int32_t>(dot - locale);
+  if (n + 6 > size) return -1;  // name, '/', "0333", NUL
+  for (int32_t i = 0; i < n; i++) {
+    const char c = locale[i];
+    if (c == '/' || c == '\\') return -1;
+    out[i] = static_cast<char>(rtolower(static_cast<unsigned char>(c)));
+  }
+  std::memcpy(out + n, "/0333", 6);
+  return 0;
+}

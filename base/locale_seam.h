@@ -48,6 +48,11 @@ int rgl_caseconv(int case_code, const char* src, int32_t n, char* dst, int32_t d
 // The output size that a case conversion of n bytes may need.
 int32_t rgl_case_outbuflen(int32_t n);
 
+// The message directory name of a locale ("en_us/0333" for en_US.8859-1),
+// written with '/' between its parts, into out (size bytes). 0, or -1 when
+// the locale has no message directory or the name does not fit.
+int rgl_msg_dname(const char* locale, char* out, int32_t size);
+
 // Code-set conversion of environment values. Each returns 1 with a new
 // malloc'd text in *out, 0 when no conversion is needed (nothing made), or
 // -1 on failure. to_server: client to database code set; from_fs: the

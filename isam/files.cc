@@ -12,6 +12,7 @@
 
 #include "isam/buffer_pool.h"
 #include "isam/bigendian.h"
+#include "isam/locks.h"
 #include "isam/ofd_lock.h"
 #include "isam/thread_state.h"
 
@@ -187,7 +188,11 @@ void is_releasefiles(IsamSharedFile* sf) {
   --st.nopenpairs;
   is_dropbuffers(sf);
   if (sf->auditfd >= 0) close(sf->auditfd);
-  if (sf->idxfd >= 0) close(sf->idxfd);
+  if (sf->idxfd >= 0) {
+    is_lockforget(sf->idxfd);  // closing drops the descriptor's locks
+    is_lockclearlists(sf);
+    close(sf->idxfd);
+  }
   if (sf->datfd >= 0) close(sf->datfd);
   sf->auditfd = sf->idxfd = sf->datfd = -1;
   sf->dev = sf->ino = -1;

@@ -137,3 +137,23 @@ int freeput(int64_t x, int kind) {
 }
 
 }  // namespace isam
+
+namespace isam {
+
+int64_t freecount(int kind) {
+  int64_t count = 0;
+  uint32_t node = is_hdrget32(HeadField(kind));
+  // A list longer than the file has nodes loops back on itself.
+  int64_t limit = is_hdrget32(HDR_LASTNODE);
+  for (int64_t seen = 0; node != 0; ++seen) {
+    if (seen >= limit) return is_damage();
+    IsamBuffer* b = ListNode(node, kind);
+    if (b == nullptr) return -1;
+    count += (b->used - 6) / 4;
+    node = ldu32(b->data + 2);
+    is_release(b);
+  }
+  return count;
+}
+
+}  // namespace isam

@@ -82,4 +82,39 @@ typedef struct IsamDictInfo {
   int64_t nrecords;
 } IsamDictInfo;
 
+#ifdef __cplusplus
+#define IS_THREAD_LOCAL thread_local
+#else
+#define IS_THREAD_LOCAL _Thread_local
+#endif
+
+// Per-thread results of the last call: the error number (0 after success),
+// the kind of input or output that failed, the two status codes of two
+// digit characters each, and the record number and record length.
+TV_API extern IS_THREAD_LOCAL int iserrno;
+TV_API extern IS_THREAD_LOCAL int isiocode;
+TV_API extern IS_THREAD_LOCAL char isstatus_a[2];
+TV_API extern IS_THREAD_LOCAL char isstatus_b[2];
+TV_API extern IS_THREAD_LOCAL int isrecnum;
+TV_API extern IS_THREAD_LOCAL int isrecsize;
+
+// File-level calls. Each returns -1 with iserrno set on failure.
+// A new pair open in the given mode: its isfd.
+TV_API int isbuild(const char* name, int reclen, IsamKeyDesc* key, int mode);
+TV_API int isopen(const char* name, int mode);
+TV_API int isclose(int isfd);
+TV_API int isflush(int isfd);
+// Index number 0 fills an IsamDictInfo, 1 up to the number of indexes an
+// IsamKeyDesc.
+TV_API int isindexinfo(int isfd, void* buffer, int number);
+TV_API int isaddindex(int isfd, IsamKeyDesc* key);
+TV_API int iserase(const char* name);
+TV_API int isrename(const char* oldname, const char* newname);
+
+// Whole-file locks of a file opened with manual locking, and the release of
+// the current file's read locks.
+TV_API int islock(int isfd);
+TV_API int isunlock(int isfd);
+TV_API int isrelease(void);
+
 TV_END_C

@@ -14,6 +14,8 @@ enum FreeKind { FREE_NODE = 0, FREE_RECORD = 1 };
 int64_t freetake(int kind);
 // Gives a number back to its list (or lowers the last number); 0 or -1.
 int freeput(int64_t number, int kind);
+// How many numbers a free list holds; -1 with iserrno when it is damaged.
+int64_t freecount(int kind);
 
 enum DataMode { DX_TEST = 3, DX_READ = 4, DX_WRITE = 6, DX_CLEAR = 8, DX_TRAILER = 10 };
 

@@ -1,5 +1,12 @@
 #include "isam/thread_state.h"
 
+thread_local int iserrno = 0;
+thread_local int isiocode = 0;
+thread_local char isstatus_a[2] = {'0', '0'};
+thread_local char isstatus_b[2] = {'0', '0'};
+thread_local int isrecnum = 0;
+thread_local int isrecsize = 0;
+
 namespace isam {
 
 IsamThreadState& is_state() {

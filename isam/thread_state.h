@@ -25,12 +25,13 @@ struct TailParams {
 };
 
 struct IsamThreadState {
-  int32_t iserrno = 0;
-  int32_t isiocode = 0;
-  char isstatus_a[2] = {'0', '0'};
-  char isstatus_b[2] = {'0', '0'};
-  int32_t isrecnum = 0;
-  int32_t isrecsize = 0;
+  // The thread's exported words (isam.h), under their plain names.
+  int& iserrno = ::iserrno;
+  int& isiocode = ::isiocode;
+  char (&isstatus_a)[2] = ::isstatus_a;
+  char (&isstatus_b)[2] = ::isstatus_b;
+  int& isrecnum = ::isrecnum;
+  int& isrecsize = ::isrecsize;
 
   // Record work buffer and the last-fetched-record cache.
   std::unique_ptr<unsigned char[]> recbuf;

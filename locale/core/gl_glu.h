@@ -60,8 +60,10 @@ typedef struct GlGluApi {
   const char *(*icuErrorName)(GluStatus st);
   int32_t (*mb_loc_max)(GluHandle h);
   int32_t (*mb_loc_min)(GluHandle h);
-  int32_t (*useIcuCvtCall)(GluHandle map, uint16_t cs1, uint16_t cs2, int32_t zero, GluStatus *st);
-  GluHandle (*cv_open)(GluHandle map, uint16_t cs1, uint16_t cs2, GluStatus *st);
+  // Target code set first, then the source.
+  int32_t (*useIcuCvtCall)(GluHandle map, uint16_t target, uint16_t source, int32_t zero,
+                           GluStatus *st);
+  GluHandle (*cv_open)(GluHandle map, uint16_t target, uint16_t source, GluStatus *st);
   int32_t (*cv_conv)(GluHandle cv, int32_t flush, const char **in, int32_t *inlen, char **out,
                      int32_t *room, int32_t *subst, GluStatus *st);
   void (*cv_close)(GluHandle cv);

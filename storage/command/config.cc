@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/msgfile.h"
+#include "base/os_accounts.h"
 #include "storage/command/pending_services.h"
 #include "storage/command/sm_trace.h"
 #include "storage/command/sm_util.h"
@@ -324,7 +326,7 @@ int zarLoadConfig(int interactive) {
   }
 
   cfg->loaded = 1;
-  SM_ACTLOG(SM_ACT_LOGONLY, SM_KIND_PLAIN, "%s", sm_message(87023));
+  SM_ACTLOG(SM_ACT_LOGONLY, SM_KIND_PLAIN, "%s", SM_MSG(87023));
 
   for (int i = 0; i < CFG_TABLE_COUNT; ++i) {
     std::string path = std::string(cfg->catalogDir) + kConfigTableNames[i];
@@ -345,11 +347,11 @@ int zarLoadPoolsFromConfig(zarHandle* handle, TevConfig* cfg) {
     TevPool pool{};
     rc = zarGetPoolId(handle, p.name, &pool);
     if (rc == 17) {
-      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ERROR, sm_message(88017), p.name);
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ERROR, SM_MSG(88017), p.name);
       break;
     }
     if (rc != 0) {
-      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ERROR, "%s", sm_message(88006));
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ERROR, "%s", SM_MSG(88006));
       break;
     }
     *p.id = pool.pool_id;

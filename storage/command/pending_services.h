@@ -6,28 +6,12 @@
 #include <cstdint>
 #include <ctime>
 
+#include "isam/isam.h"
 #include "platform/api.h"
 
 TV_BEGIN_C
 
-// Message lookup: the text of a storage-manager message, never null (a
-// fallback "Message %d not found.\n" when the message file lacks it).
-char* smGetMsg(int32_t number);
-// Adapts the conversion specifications of a message text in place.
-char* rldmsg_fmtspecxtf(char* text, int32_t* status);
-
-// Local calendar fields of a 64-bit time; all nine fields -1 when the time
-// cannot be converted; null only for a null pointer.
-struct tm* zel_localtime(const int64_t* seconds, struct tm* out);
-
-// Security start-up of the process: 0, or a failure code (1 when
-// ZIVEVODAREVEZO is not set).
-int os_userinit(void);
-
 TV_END_C
-
-// Per-thread error number of the ISAM library.
-extern thread_local int iserrno;
 
 // The catalog's pool table.
 struct zarHandle;

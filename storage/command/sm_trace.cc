@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "base/msgfile.h"
 #include "storage/command/config.h"
 #include "storage/command/pending_services.h"
 #include "storage/command/trace_file.h"
@@ -93,4 +94,3 @@ int64_t sm_get_debug_handle() {
   return cfg->debugHandle;
 }
 
-const char* sm_message(int32_t number) { return rldmsg_fmtspecxtf(smGetMsg(number), nullptr); }

@@ -36,8 +36,5 @@ void sm_trace_prefix(char* out, size_t size);
 int32_t sm_get_debug_level();
 int64_t sm_get_debug_handle();
 
-// The text of a storage-manager message, ready to serve as a printf format.
-const char* sm_message(int32_t number);
-
 #define SM_TRACE(level, ...) sm_trace((level), __FILE_NAME__, __LINE__, 0, __VA_ARGS__)
 #define SM_ACTLOG(dest, kind, ...) sm_actlog((dest), __FILE_NAME__, __LINE__, (kind), __VA_ARGS__)

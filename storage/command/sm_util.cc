@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/os_accounts.h"
+#include "sqltypes/datetime_clock.h"
 #include "storage/command/pending_services.h"
 
 void* sm_zalloc(size_t size) {
@@ -75,4 +77,11 @@ int sm_timestamp_suffix(char* text, size_t size) {
   if (std::strftime(stamp, sizeof stamp, "%Y%m%d.%H%M%S", &fields) == 0) return -1;
   std::snprintf(text + len, size - len, ".%s", stamp);
   return 0;
+}
+
+OsUserEntry* sm_getpwuid(uint16_t uid, OsUserEntry* out, char*, size_t) {
+  OsUserEntry* entry = os_userbyuid(uid);
+  if (entry == nullptr || out == nullptr) return nullptr;
+  *out = *entry;
+  return out;
 }

@@ -28,6 +28,10 @@ uint64_t sm_hash_string(const char* text);
 
 // The local calendar fields of a 64-bit time, or null when it cannot be
 // converted.
+// The account record of a user id: a copy of what os_userbyuid gives,
+// or null when the id has no account. The buffer arguments are unused.
+struct OsUserEntry* sm_getpwuid(uint16_t uid, struct OsUserEntry* out, char* buffer, size_t size);
+
 struct tm* sm_localtime(const int64_t* seconds, struct tm* out);
 // "YYYY-MM-DD HH:MM:SS" of a broken-down time; null when size < 20.
 char* sm_format_time(const struct tm* time, char* buffer, size_t size);

@@ -1,3 +1,4 @@
+#include "base/os_accounts.h"
 #include "storage/command/sm_util.h"
 
 #include <gtest/gtest.h>
@@ -161,6 +162,18 @@ TEST(SmFileIo, WholeBuffersThroughAPipe) {
     EXPECT_EQ(sm_write_all(full, "abc", 3), 0);
     sm_close(full);
   }
+}
+
+TEST(SmUtil, AccountRecordOfAUserId) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs the root account";
+  setenv("ZIVEVODAREVEZO", "tevtest", 1);
+  ASSERT_EQ(os_userinit(), 0);
+  OsUserEntry entry{};
+  char unused[512];
+  ASSERT_EQ(sm_getpwuid(0, &entry, unused, sizeof unused), &entry);
+  EXPECT_STREQ(entry.pw_name, "root");
+  EXPECT_EQ(entry.pw_uid, 0);
+  EXPECT_EQ(sm_getpwuid(0, nullptr, unused, sizeof unused), nullptr);
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ TEST(Trace, ActivityLogLayoutAndKinds) {
 
   std::vector<std::string> act = Lines(e.install().ReadFile("act.log"));
   ASSERT_EQ(act.size(), 8u) << e.install().ReadFile("act.log");
-  EXPECT_EQ(TextOfStampedLine(act[0]), "Message 87023 not found.");
+  EXPECT_EQ(TextOfStampedLine(act[0]), "The configuration is loaded.");
   EXPECT_EQ(TextOfStampedLine(act[1]), "only the log 1");
   EXPECT_EQ(TextOfStampedLine(act[2]), "path 100%d\\x");
   EXPECT_EQ(TextOfStampedLine(act[3]), "isam failed");
@@ -110,7 +110,7 @@ TEST(Trace, DebugLogThreshold) {
     std::vector<std::string> dbg = Lines(e.install().ReadFile("debug.log"));
     ASSERT_EQ(dbg.size(), 5u) << e.install().ReadFile("debug.log");
     // The configuration's own 87023 comes first.
-    EXPECT_NE(TextOfStampedLine(dbg[0]).find("Message 87023 not found."), std::string::npos);
+    EXPECT_NE(TextOfStampedLine(dbg[0]).find("The configuration is loaded."), std::string::npos);
     std::string here = std::string(__FILE_NAME__) + ":";
     EXPECT_EQ(TextOfStampedLine(dbg[1]).rfind(here, 0), 0u) << dbg[1];
     EXPECT_NE(dbg[1].find(" level 135"), std::string::npos);

@@ -1,0 +1,26 @@
+// The collation check: a file whose keys compare through a locale's
+// collation records that locale's name, and is used only under the same one.
+#pragma once
+
+#include "isam/header.h"
+
+namespace isam {
+
+// Fills the current locale's collation name, blank-padded to 36 bytes;
+// 0, or -1 with iserrno 159 when it cannot be had.
+int is_currentcollation(char name[kCollNameSize]);
+
+// Where the name comes from; the locale library installs its own. The
+// source writes a NUL-terminated name and returns 0, or returns -1. Until
+// one is installed no name can be had.
+extern int (*is_collationsource)(char* name, int size);
+
+// 0 when the current file's header names the current collation, -1 with
+// iserrno 117 when it names another (159 when there is none to compare).
+int is_checkcollation();
+
+// Writes the current collation name into the current file's header and
+// sets its collation flag; 0, or -1 with 159.
+int is_setcollation();
+
+}  // namespace isam
