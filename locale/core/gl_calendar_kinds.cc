@@ -1,0 +1,25 @@
+#include "locale/core/gl_calendar_kinds.h"
+
+namespace {
+
+const GlWchar kGregorianW[] = {'g', 'r', 'e', 'g', 'o', 'r', 'i', 'a', 'n', '\n', 0};
+const GlWchar kHebrewW[] = {'h', 'e', 'b', 'r', 'e', 'w', '\n', 0};
+const GlWchar kIslamicW[] = {'i', 's', 'l', 'a', 'm', 'i', 'c', '\n', 0};
+const GlWchar kArabicW[] = {'a', 'r', 'a', 'b', 'i', 'c', '\n', 0};
+
+}  // namespace
+
+const GlCalendarKind _gl_calendar_kinds[] = {
+    {"gregorian\n", kGregorianW, GL_CAL_GREGORIAN},
+    {"hebrew\n", kHebrewW, GL_CAL_HEBREW},
+    {"islamic\n", kIslamicW, GL_CAL_ISLAMIC},
+    {"arabic\n", kArabicW, GL_CAL_ARABIC},
+    {nullptr, nullptr, 0},
+};
+
+const GlCalendarKind *_gl_calendar_by_number(int32_t number) {
+  for (const GlCalendarKind *k = _gl_calendar_kinds; k->name != nullptr; ++k) {
+    if (k->number == number) return k;
+  }
+  return nullptr;
+}
