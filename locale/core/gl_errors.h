@@ -25,6 +25,8 @@ enum {
   GL_ETHAI = 20,        // refused for the Thai collation
   GL_ECTTEXT = 21,      // bad code-table text; key too long
   GL_EBADCONV = 22,     // unknown conversion letter; input does not match
+  GL_EVERSION = 51,    // wrong compiler version of a locale-object file
+  GL_EMIXEDLEN = 56,   // one length -1 and the other explicit
   GL_ENOCTYPE = 57,     // category completed without LC_CTYPE data
   GL_ECTYPECS = 58,     // a category file's code set differs from LC_CTYPE's
 };

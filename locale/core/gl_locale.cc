@@ -137,6 +137,7 @@ void CopyCategory(GlLocale *dst, GlLocale *src, int32_t c) {
       dst->classes = src->classes;
       dst->case_table = src->case_table;
       dst->case_pairs = src->case_pairs;
+      dst->case_factor = src->case_factor;
       break;
     case GL_COLLATE:
       dst->coll_positions = src->coll_positions;
@@ -227,6 +228,7 @@ GlLocale *gl_make_null_category(GlLocale *loc, int32_t category) {
       loc->class_count = 0;
       loc->classes = nullptr;
       loc->case_pairs = nullptr;
+      loc->case_factor = 1.0;
       FreeMaps(loc);
       break;
     case GL_COLLATE:
