@@ -9,11 +9,13 @@ const GlWchar kArabicW[] = {'a', 'r', 'a', 'b', 'i', 'c', '\n', 0};
 
 }  // namespace
 
+// Each name ends in four zero bytes, as texts of the data files do, so
+// that it is terminated in every code set.
 const GlCalendarKind _gl_calendar_kinds[] = {
-    {"gregorian\n", kGregorianW, GL_CAL_GREGORIAN},
-    {"hebrew\n", kHebrewW, GL_CAL_HEBREW},
-    {"islamic\n", kIslamicW, GL_CAL_ISLAMIC},
-    {"arabic\n", kArabicW, GL_CAL_ARABIC},
+    {"gregorian\n\0\0\0", kGregorianW, GL_CAL_GREGORIAN},
+    {"hebrew\n\0\0\0", kHebrewW, GL_CAL_HEBREW},
+    {"islamic\n\0\0\0", kIslamicW, GL_CAL_ISLAMIC},
+    {"arabic\n\0\0\0", kArabicW, GL_CAL_ARABIC},
     {nullptr, nullptr, 0},
 };
 
