@@ -30,3 +30,18 @@ enum {
   GL_ENOCTYPE = 57,     // category completed without LC_CTYPE data
   GL_ECTYPECS = 58,     // a category file's code set differs from LC_CTYPE's
 };
+
+// Time fields out of range, eras and calendars.
+enum {
+  GL_EFRACTION = 23,
+  GL_ESECOND = 24,
+  GL_EMINUTE = 25,
+  GL_EHOUR = 26,
+  GL_EMDAY = 27,
+  GL_EWDAY = 28,
+  GL_EYDAY = 29,
+  GL_EMONTH = 30,
+  GL_EYEAR = 31,
+  GL_EERA = 49,       // malformed era string
+  GL_ECALENDAR = 50,  // unrecognised calendar name
+};
