@@ -461,7 +461,9 @@ TEST_F(SetLocaleGluTest, WhenIcuDoesNotServe) {
     EXPECT_EQ(std::string::npos, r.out.find("kind=3"));
     EXPECT_EQ(0, Count(r.out, "fake: lc_open"));
     // Not wanted: the wrapper is never even loaded.
-    if (c.useglu.empty()) EXPECT_EQ(0, Count(r.out, "fake:"));
+    if (c.useglu.empty()) {
+      EXPECT_EQ(0, Count(r.out, "fake:"));
+    }
     if (!c.log.empty()) {
       EXPECT_EQ(6, Count(r.out, "LXR: set_categories_glu: " + c.log));
     } else {
