@@ -26,6 +26,7 @@ enum {
   GL_ECTTEXT = 21,      // bad code-table text; key too long
   GL_EBADCONV = 22,     // unknown conversion letter; input does not match
   GL_EVERSION = 51,    // wrong compiler version of a locale-object file
+  GL_ECATFAILED = 55,   // a category failed to load without a number of its own
   GL_EMIXEDLEN = 56,   // one length -1 and the other explicit
   GL_ENOCTYPE = 57,     // category completed without LC_CTYPE data
   GL_ECTYPECS = 58,     // a category file's code set differs from LC_CTYPE's
