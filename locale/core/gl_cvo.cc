@@ -186,6 +186,7 @@ int32_t gl_cv_unload(GlConverter *cv) {
 }
 
 double gl_iconv_expansion(GlConverter *cv) {
+  if (cv == nullptr) return 1.0;  // no conversion: the bytes are copied
   if (cv->icu_flag == 1) {
     GlGluApi *api = _gl_glu_api();
     return api != nullptr ? api->iconv_expansion(cv->icu_converter) : 1.0;
@@ -195,7 +196,7 @@ double gl_iconv_expansion(GlConverter *cv) {
 
 int32_t gl_cv_outbuflen(GlConverter *cv, int32_t n) {
   if (n < 0) {
-    if (!IsStatic(cv)) cv->error_number = GL_ENEGATIVE;
+    if (cv != nullptr && !IsStatic(cv)) cv->error_number = GL_ENEGATIVE;
     return -1;
   }
   double total = ceil(gl_iconv_expansion(cv)) * n;

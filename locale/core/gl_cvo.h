@@ -86,7 +86,8 @@ TV_API int32_t gl_miconv(GlConverter *cv, const char **in, int32_t *in_len, char
 TV_API int32_t gl_mconvlen(GlConverter *cv, const char **in, int32_t *in_len, uint32_t *room,
                            int32_t *subst);
 TV_API double gl_iconv_expansion(GlConverter *cv);
-// n times the expansion factor rounded up to a whole number.
+// n times the expansion factor rounded up to a whole number (a NULL
+// converter, meaning no conversion, has the factor 1).
 TV_API int32_t gl_cv_outbuflen(GlConverter *cv, int32_t n);
 
 // Internal.

@@ -297,6 +297,7 @@ TEST_F(CvoTest, WideEnginesAndSizing) {
   EXPECT_EQ(-1, gl_cv_outbuflen(wide.get(), -1));
   CvPtr one = Load("en_us.cp1252", "en_us.8859-1");
   EXPECT_EQ(7, gl_cv_outbuflen(one.get(), 7));
+  EXPECT_EQ(7, gl_cv_outbuflen(nullptr, 7));  // no converter: a plain copy
 }
 
 // Any split of the input, the partial character carried over by the caller,
