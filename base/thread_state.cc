@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "base/keep_alive.h"
-#include "base/locale_seam.h"
+#include "base/client_locale.h"
 #include "base/nls_tables.h"
 #include "base/trace_seam.h"
 
