@@ -9,7 +9,6 @@
 
 #include "base/client_locale.h"
 #include "base/env.h"
-#include "base/locale_hooks.h"
 #include "base/locale_state.h"
 #include "base/thread_state.h"
 #include "locale/core/gl_icu.h"
@@ -95,6 +94,20 @@ bool KeepsAsciiSingle(GlLocale* loc) {
   return next != nullptr && *next == 'B';
 }
 
+// Drops what an earlier, failed start-up loaded, so that a retry does not
+// leave it behind. The last failed attempt's objects stay until then, for
+// zel_gl_init's report through the client locale's error number.
+void ReleaseFailedAttempt() {
+  ClientLocaleState& st = g_state;
+  for (GlConverter** cv : {&st.client_to_db, &st.db_to_client, &st.client_to_fs, &st.fs_to_client}) {
+    if (*cv != nullptr) gl_cv_unload(*cv);
+    *cv = nullptr;
+  }
+  if (st.database != nullptr && st.database != st.client) gl_lc_unload(st.database);
+  if (st.client != nullptr) gl_lc_unload(st.client);
+  st.database = st.client = st.primary = nullptr;
+}
+
 }  // namespace
 
 TV_BEGIN_C
@@ -132,6 +145,7 @@ int rglmaperror(void) {
 
 int rglinit_client(void) {
   ClientLocaleState& st = g_state;
+  ReleaseFailedAttempt();
   gl_cache_registry(nullptr, nullptr);
   const int d = rdbnls();
   int32_t flags[RGL_NCATS] = {0};
@@ -195,9 +209,9 @@ int rglinit_mode(int32_t mode) {
   if (rglregister(mode) != 0) return -1;
 
   gl_useglu(2);
-  int32_t* lib_errno = cl_ext_errno(nullptr);
-  if (gl_init_glu(nullptr) != 0) {
-    rsetglerror(*lib_errno);
+  int32_t glu_error = 0;  // the errno hook hands this cell back as the object
+  if (gl_init_glu(&glu_error) != 0) {
+    rsetglerror(glu_error);
     return rglmaperror();
   }
   if (st.glu_cell == nullptr) {
