@@ -26,9 +26,10 @@ struct Opened {
 };
 
 std::mutex g_mu;
+// Never destroyed: the converters stay usable until the process ends.
 std::vector<Opened>& OpenedList() {
-  static std::vector<Opened> list;
-  return list;
+  static auto* list = new std::vector<Opened>;
+  return *list;
 }
 
 // Opens (or finds) the converter to target from source: true with *cv
@@ -44,6 +45,7 @@ bool Open(const char* target, const char* source, GlConverter** cv) {
   }
   GlConverter* c = nullptr;
   if (gl_cv_load(&c, target, source, nullptr, nullptr) < 0) {
+    rglcvdrop(c);
     if (GlLocale* loc = rgllocstate()->client) loc->error = 8;
     return false;
   }

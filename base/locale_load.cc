@@ -73,9 +73,7 @@ int LoadConverter(GlConverter** cv, const char* target, const char* source) {
     return 0;
   }
   const int32_t e = c != nullptr ? c->error_number : 3;
-  if (c != nullptr && c != &_gl_cv_nomem && c != &_gl_cv_nocodeset && c != &_gl_cv_badarg) {
-    gl_cv_unload(c);
-  }
+  rglcvdrop(c);
   return rsetglerror(e == 3 ? RGL_E_NOMEM : RGL_E_CVOPEN);
 }
 
@@ -86,6 +84,12 @@ bool Known(const char* spec) {
 }  // namespace
 
 TV_BEGIN_C
+
+void rglcvdrop(GlConverter* cv) {
+  if (cv != nullptr && cv != &_gl_cv_nomem && cv != &_gl_cv_nocodeset && cv != &_gl_cv_badarg) {
+    gl_cv_unload(cv);
+  }
+}
 
 int rglloadlocale(GlLocale** out, const char* spec, int32_t flags[RGL_NCATS]) {
   if (spec == nullptr || std::strlen(spec) > RGL_SPEC_MAX) return rsetglerror(RGL_E_LOAD);

@@ -93,6 +93,9 @@ int rglinit_client(void);
 // also stored in the locale error word. flags receives, per category,
 // whether its name was loaded as a locale-object file name.
 int rglloadlocale(GlLocale** out, const char* spec, int32_t flags[RGL_NCATS]);
+// Frees what a failed gl_cv_load left in its out object (the library's
+// static error objects stay).
+void rglcvdrop(GlConverter* cv);
 int rglconverters(const char* db, const char* client, const char* fs1, const char* fs2);
 int rglmaperror(void);
 int rdbnls(void);

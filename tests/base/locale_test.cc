@@ -109,6 +109,8 @@ TEST(LocaleStartUp, FailuresAndTheirMessages) {
       {{{"DB_LOCALE", "ja_jp.sjis"}},
        -23104,
        "Error opening required code-set conversion object file."},
+      // The test locale's code set makes "A" the lead byte of a character.
+      {{{"CLIENT_LOCALE", "xx_yy.tst"}}, -34394, "Unable to load locale categories."},
       {{{"DBDATE", "MDY3"}},
        -1212,
        "Date conversion format must contain a month, day, and year component."},
@@ -139,12 +141,32 @@ TEST(LocaleStartUp, FailuresAndTheirMessages) {
   EXPECT_EQ("0 0", Probe({"init"}, {{"TARVELONDIR", tree.path()}})["init"]);
 }
 
+TEST(LocaleStartUp, AMissingLocaleFileIsRetriedUnderOs) {
+  tevtest::TempInstall tree;
+  const std::string latin1 = tevtest::ReadFile(tevtest::BuildTree() + "/lxr/lc11/en_us/0333.lco");
+  tree.WriteFile("lxr/cm3/registry", tevtest::ReadFile(tevtest::BuildTree() + "/lxr/cm3/registry"));
+  tree.WriteFile("lxr/lc11/en_us/0333.lco", latin1);
+  tree.WriteFile("lxr/lc11/os/fr_fr.8859-1", latin1);
+  auto v = Probe({"init", "state"},
+                 {{"TARVELONDIR", tree.path()}, {"CLIENT_LOCALE", "fr_fr.8859-1"}});
+  EXPECT_EQ("0 0", v["init"]);
+  // Loaded from "os/...": the category name stays as given.
+  EXPECT_EQ(0u, v["state"].find("ctype=fr_fr.8859-1 time=os/fr_fr.8859-1 ")) << v["state"];
+}
+
+TEST(LocaleStartUp, DbnlsRebuildsTheByteTablesFromTheCLibrary) {
+  // Without DBNLS the built-in classes stay; with it the C library's "C"
+  // locale decides: 'A' is printable, 0x80 and 0xB0 have no class.
+  EXPECT_EQ("0 41 88 02 10", Probe({"nls"})["nls"]);
+  EXPECT_EQ("0 c1 88 00 00", Probe({"nls"}, {{"DBNLS", "1"}})["nls"]);
+}
+
 TEST(LocaleStartUp, ConverterRoadUtf8ClientLatin1Database) {
   // "é" is C3 A9 in UTF-8 and E9 in Latin-1.
   auto v = Probe({"init", "state", "cvt", "c2d", "16", "61c3a962", "cvt", "d2c", "16", "61e962",
                   "cvt", "c2d", "2", "c3a9c3a9c3a9", "cvt", "c2d", "16", "61ff62", "needed",
                   "en_us.utf8", "en_us.8859-1", "needed", "en_us.8859-1", "en_us.819", "needed",
-                  "en_us.8859-1", "zz_zz.nothing"},
+                  "en_us.8859-1", "zz_zz.nothing", "upshift", "r\xc3\xa9sum\xc3\xa9"},
                  {{"CLIENT_LOCALE", "en_us.utf8"}, {"DB_LOCALE", "en_us.8859-1"}});
   EXPECT_EQ("0 0", v["init"]);
   EXPECT_EQ(0u, v["state"].find("ctype=en_US.57372 ")) << v["state"];
@@ -157,6 +179,7 @@ TEST(LocaleStartUp, ConverterRoadUtf8ClientLatin1Database) {
   EXPECT_EQ("1", v["needed"]);
   EXPECT_EQ("0", v["needed#2"]);
   EXPECT_EQ("-1", v["needed#3"]);
+  EXPECT_EQ("R\xc3\x89SUM\xc3\x89", v["upshift"]);  // case through the UTF-8 locale
 }
 
 TEST(LocaleStartUp, DateFormatSources) {
@@ -416,6 +439,26 @@ TEST(Conversion, Utf8ToLatin1ConverterInProcess) {
   EXPECT_EQ(6, cvt_togrowbuf(to_utf8, "\xe9\xe9\xe9", &three, &grow));
   EXPECT_EQ(0, std::memcmp(grow.data, "\xc3\xa9\xc3\xa9\xc3\xa9", 6));
   std::free(grow.data);
+  // The exported calls between named locales.
+  EXPECT_EQ(gl_cv_outbuflen(to_utf8, 10), zel_gl_cv_outbuflen("en_us.utf8", "en_us.8859-1", 10));
+  EXPECT_EQ(10, zel_gl_cv_outbuflen("en_us.8859-1", "en_us.819", 10));
+  EXPECT_EQ(-1, zel_gl_cv_outbuflen("en_us.8859-1", "zz_zz.nothing", 10));
+  char out[8] = {0};
+  char* cursor = out;
+  int32_t out_left = 8;
+  const char* in = "\xe9x";
+  int32_t in_left = 2;
+  EXPECT_EQ(0, zel_gl_cv_mconv(nullptr, &cursor, &out_left, "en_us.utf8", &in, &in_left,
+                               "en_us.8859-1"));
+  EXPECT_EQ(3, cursor - out);
+  EXPECT_EQ(5, out_left);
+  EXPECT_EQ(0, in_left);
+  EXPECT_EQ(0, std::memcmp(out, "\xc3\xa9x", 3));
+  unsigned char* table = nullptr;
+  ASSERT_EQ(0, zel_gl_cv_sb2sb_table("en_us.8859-1", "en_us.819", &table));
+  EXPECT_EQ(0xE9, table[0xE9]);
+  EXPECT_EQ(-1, zel_gl_cv_sb2sb_table("en_us.8859-1", "zz_zz.nothing", &table));
+
   gl_cv_unload(to_latin1);
   gl_cv_unload(to_utf8);
   unsetenv("TARVELONDIR");

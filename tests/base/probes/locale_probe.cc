@@ -11,6 +11,7 @@
 //   cvt DIR SIZE HEX       cvt_tobuf through client->db (c2d) or db->client
 //                          (d2c) into SIZE bytes: result, truncation, bytes
 //   needed A B             zel_gl_conv_needed
+//   nls                    rnlsinit and the classes of 'A', ' ', 0x80, 0xB0
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include "base/fields.h"
 #include "base/locale_state.h"
 #include "base/msgfile.h"
+#include "base/nls_tables.h"
 #include "base/thread_state.h"
 #include "locale/core/gl_setlocale.h"
 #include "locale/core/gl_support.h"
@@ -117,6 +119,10 @@ int main(int argc, char** argv) {
       const char* a = argv[++i];
       const char* b = argv[++i];
       std::printf("needed %d\n", zel_gl_conv_needed(a, b));
+    } else if (cmd == "nls") {
+      const int r = rnlsinit();
+      std::printf("nls %d %02x %02x %02x %02x\n", r, rnls_classtab['A' + 1], rnls_classtab[' ' + 1],
+                  rnls_classtab[0x80 + 1], rnls_classtab[0xB0 + 1]);
     } else {
       std::printf("bad %s\n", cmd.c_str());
     }
