@@ -16,7 +16,12 @@
 
 namespace {
 
-GlLocale* Client() { return rgllocstate()->client; }
+// The client locale once the start-up completed; a failed start-up may
+// have left a locale behind that must not be used.
+GlLocale* Client() {
+  const ClientLocaleState* st = rgllocstate();
+  return (st->inited_modes & st->mode) != 0 ? st->client : nullptr;
+}
 
 // The client locale, started when it is not there yet; null when the
 // start-up fails.

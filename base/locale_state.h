@@ -101,7 +101,7 @@ int rglmaperror(void);
 int rdbnls(void);
 // Builds the 8-bit tables for the calling thread; 0 or -1.
 int rnlsinit(void);
-// Writes the specification a locale-object file name stands for (*flag 1),
+// Writes the locale name that a locale-object file name stands for (*flag 1),
 // or the part after its first '/' (*flag 0). out holds RGL_CATNAME_SIZE.
 void rlocfname2spec(const char* fname, char* out, int32_t* flag);
 
