@@ -252,17 +252,21 @@ int is_flushbuffers(IsamSharedFile* sf) {
   return rc;
 }
 
-void is_dropbuffers(IsamSharedFile* sf) {
+int is_dropbuffers(IsamSharedFile* sf) {
   IsamBufferPool& pool = Pool();
-  if (!pool.ready) return;
+  if (!pool.ready) return 0;
+  bool lost = false;
   for (int i = 0; i < pool.nbuffers; ++i) {
     IsamBuffer* b = &pool.buffers[i];
     if (!(b->flags & BUF_BUSY) && b->owner == sf) {
-      if (b->flags & BUF_MODIFIED) is_fatal("ignoring modified buffer");
+      // A modified buffer here is one whose write failed earlier; the file
+      // has changed under it since, so it can only be given up.
+      if (b->flags & BUF_MODIFIED) lost = true;
       Unhash(b);
       b->flags = 0;
     }
   }
+  return lost ? is_fail(EIO, 81) : 0;
 }
 
 void is_fatal(const char* message) {

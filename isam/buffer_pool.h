@@ -56,7 +56,9 @@ void is_release(IsamBuffer* b);
 void is_releasedirty(IsamBuffer* b);
 int is_writebuffer(IsamBuffer* b);
 int is_flushbuffers(IsamSharedFile* sf);
-void is_dropbuffers(IsamSharedFile* sf);
+// Forgets every buffer of the pair. Modified buffers (their writes failed
+// earlier) are forgotten too: 0, or -1 with EIO (isiocode 81) when one was.
+int is_dropbuffers(IsamSharedFile* sf);
 [[noreturn]] void is_fatal(const char* message);
 
 // Node image fields kept in step with the buffer's kept copies.

@@ -49,6 +49,7 @@ int is_callbegin(int isfd, int access) {
     return -1;
   }
   IsamSharedFile* sf = of->shared;
+  st.curisfd = isfd;
   st.curopen = of;
   st.curfile = sf;
   sf->flags &= ~SF_BUFMODIFIED;
@@ -81,7 +82,12 @@ int is_callbegin(int isfd, int access) {
     of->changes = changes;
     if (changes != sf->changes) {
       sf->changes = changes;
-      is_dropbuffers(sf);
+      // Changes an earlier call could not write are lost: say so. The
+      // saved path is stale either way.
+      if (is_dropbuffers(sf) != 0) {
+        of->pos.depth = -1;
+        return BeginFailed();
+      }
     }
     st.pos.depth = -1;
   } else if (st.pos.depth >= 0) {
