@@ -55,7 +55,7 @@ int PositionRecords(int mode) {
   } else if (mode == IS_LAST) {
     if (!(st.curfile->flags & SF_HDRDIRTY) && is_readheader() != 0) return -1;
     last = is_hdrget32(HDR_LASTREC);
-    n = last + 1;
+    n = last;  // the number after the last holds no record
   } else {
     last = is_hdrget32(HDR_LASTREC);
   }
