@@ -117,7 +117,9 @@ TV_API int islock(int isfd);
 TV_API int isunlock(int isfd);
 TV_API int isrelease(void);
 
-// Read and start modes (low byte of the mode word).
+// Read and start modes (low byte of the mode word), the lock bits of a
+// read, and the start bit that keeps the automatic record locks of the
+// call before. One enumeration, so that modes and bits combine freely.
 enum {
   IS_FIRST = 0,
   IS_LAST = 1,
@@ -127,11 +129,6 @@ enum {
   IS_EQUAL = 5,
   IS_GREATER = 6,
   IS_GREATER_EQUAL = 7,
-};
-
-// Lock bits of a read, and the start bit that keeps the automatic record
-// locks of the call before.
-enum {
   IS_LOCK = 0x100,
   IS_SKIPLOCK = 0x200,
   IS_WAIT = 0x400,
