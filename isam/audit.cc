@@ -85,12 +85,6 @@ int WriteAll(int fd, const unsigned char* p, size_t len) {
   return 0;
 }
 
-void CloseAudit(IsamSharedFile* sf) {
-  if (sf->auditfd >= 0) close(sf->auditfd);
-  sf->auditfd = -1;
-  sf->flags &= ~SF_AUDITOPEN;
-}
-
 int SetName(const char* name) {
   IsamThreadState& st = is_state();
   size_t len = strnlen(name, kMaxAuditName + 1);
@@ -132,6 +126,12 @@ int SetName(const char* name) {
 }
 
 }  // namespace
+
+void is_auditforget(IsamSharedFile* sf) {
+  if (sf->auditfd >= 0) close(sf->auditfd);
+  sf->auditfd = -1;
+  sf->flags &= ~SF_AUDITOPEN;
+}
 
 int is_auditname(std::string* name) {
   name->clear();
@@ -222,7 +222,7 @@ int isaudit(int isfd, char* buffer, int mode) {
       is_hdrput32(HDR_AUDITNODE, AuditNode() | kAuditOn);
       break;
     case AU_STOP:
-      CloseAudit(sf);
+      is_auditforget(sf);
       is_hdrput32(HDR_AUDITNODE, AuditNode());
       break;
     case AU_INFO:

@@ -19,6 +19,12 @@ int is_auditname(std::string* name);
 // failed open).
 int is_auditopen();
 
+// Closes the thread's descriptor of the pair's audit file, so that the next
+// change opens the file the audit node names then (another process may have
+// named another one meanwhile).
+struct IsamSharedFile;
+void is_auditforget(IsamSharedFile* sf);
+
 // Appends one audit record when auditing is on and the audit file is open.
 // 0, or -1 with iserrno = errno and isiocode 51 (seek) or 83 (write); the
 // change the record describes stays made.

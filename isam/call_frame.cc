@@ -1,5 +1,6 @@
 #include "isam/call_frame.h"
 
+#include "isam/audit.h"
 #include "isam/bigendian.h"
 #include "isam/buffer_pool.h"
 #include "isam/collation.h"
@@ -82,6 +83,7 @@ int is_callbegin(int isfd, int access) {
     of->changes = changes;
     if (changes != sf->changes) {
       sf->changes = changes;
+      is_auditforget(sf);
       // Changes an earlier call could not write are lost: say so. The
       // saved path is stale either way.
       if (is_dropbuffers(sf) != 0) {

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "isam/bigendian.h"
@@ -212,6 +213,35 @@ TEST_F(AuditTest, AnUnopenableTrailStopsTheChange) {
   EXPECT_EQ(isiocode, 19);
   ASSERT_EQ(Audit(fd_, "", AU_STOP), 0);
   EXPECT_EQ(Scan(), std::vector<int>{});
+}
+
+}  // namespace
+
+namespace {
+
+// Another user of the file (here a second thread, which has descriptors
+// and locks of its own like another process) renames the trail while this
+// thread has the old one open: the next change goes to the new one.
+TEST_F(AuditTest, ATrailRenamedElsewhereIsFollowed) {
+  std::string first = Name("first.aud"), second = Name("second.aud");
+  ASSERT_EQ(Audit(fd_, first, AU_SETNAME), 0);
+  ASSERT_EQ(Audit(fd_, "", AU_START), 0);
+  ASSERT_EQ(iswrite(fd_, Rec(1, 1).b), 0);
+  std::string name = rname_;
+  int rc = -1;
+  std::thread other([&] {
+    int fd = isopen(name.c_str(), IS_INOUT | IS_MANULOCK);
+    std::string buf = second;
+    rc = fd >= 0 && isaudit(fd, nullptr, AU_STOP) == 0 && isaudit(fd, buf.data(), AU_SETNAME) == 0 &&
+                 isaudit(fd, nullptr, AU_START) == 0 && isclose(fd) == 0
+             ? 0
+             : iserrno;
+  });
+  other.join();
+  ASSERT_EQ(rc, 0);
+  ASSERT_EQ(iswrite(fd_, Rec(2, 1).b), 0);
+  EXPECT_EQ(Bytes(first).size(), 14u + 21u);
+  EXPECT_EQ(Bytes(second).size(), 14u + 21u);
 }
 
 }  // namespace
