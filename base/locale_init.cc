@@ -31,8 +31,10 @@ constexpr const char* kGlParts[RGL_NCATS] = {"GL_CTYPE", "GL_COLLATE", "GL_NUMER
 
 // Copies at most 36 characters of src into a category name slot.
 void SetCategory(char* slot, const char* src) {
-  std::strncpy(slot, src != nullptr ? src : "", RGL_CATNAME_SIZE - 1);
-  slot[RGL_CATNAME_SIZE - 1] = '\0';
+  const char* text = src != nullptr ? src : "";
+  size_t n = strnlen(text, RGL_CATNAME_SIZE - 1);
+  std::memcpy(slot, text, n);
+  slot[n] = '\0';
 }
 
 // Stores a failure code in the error word and returns it.

@@ -41,16 +41,17 @@ int FromDouble(double value, int ndigits, Decimal* out) {
   char digits[24];
   int nd = 0;
   for (; *p && *p != 'e'; p++)
-    if (*p >= '0' && *p <= '9') digits[nd++] = *p;
+    if (*p >= '0' && *p <= '9' && nd < 20) digits[nd++] = *p;
   if (nd == 0 || *p != 'e') return -1223;
   int e = atoi(p + 1) + 1;
   // Pack two digits a byte; the first byte holds one digit when e is odd,
   // so that the point falls between bytes.
-  uint8_t space[1 + 10] = {};
+  constexpr int kMaxBytes = 11;
+  uint8_t space[1 + kMaxBytes] = {};
   uint8_t* d = space + 1;
   int n = 0, i = 0;
   if (e & 1) d[n++] = static_cast<uint8_t>(digits[i++] - '0');
-  while (i < nd) {
+  while (i < nd && n < kMaxBytes) {
     int hi = digits[i++] - '0';
     int lo = i < nd ? digits[i++] - '0' : 0;
     d[n++] = static_cast<uint8_t>(hi * 10 + lo);

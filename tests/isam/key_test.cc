@@ -21,7 +21,7 @@ IsamKeyDesc Desc(int flags, std::vector<IsamKeyPart> parts) {
   kd.flags = static_cast<int16_t>(flags);
   kd.nparts = static_cast<int16_t>(parts.size());
   int keylen = 0;
-  for (size_t i = 0; i < parts.size(); ++i) {
+  for (size_t i = 0; i < parts.size() && i < std::size(kd.parts); ++i) {
     kd.parts[i] = parts[i];
     keylen += parts[i].len;
   }
