@@ -144,4 +144,106 @@ TEST_F(CheckTest, SoundFixedFileTranscript) {
             "4 index node(s) used, 0 free -- 7 data record(s) used, 3 free.\n\n");
 }
 
+
+// Node n of a file with 1024-byte nodes.
+constexpr int64_t Node(int n) { return (n - 1) * 1024LL; }
+
+// The ten-record file of the transcript (keys 1..10, records 2, 5 and 9
+// deleted): node 2 holds the key description, node 3 the index (a leaf of
+// 8-byte entries: key, record number), node 4 the free-record list.
+class DamageTest : public CheckTest {
+ protected:
+  void MakeTen() {
+    int fd = Build("t", 20, IntKey(0));
+    for (int k = 1; k <= 10; ++k) Insert(fd, IntRecord(k, 20));
+    Remove(fd, 2);
+    Remove(fd, 5);
+    Remove(fd, 9);
+    ASSERT_EQ(isclose(fd), 0);
+  }
+};
+
+struct Damage {
+  const char* name;
+  int64_t offset;     // in the ".idx" file
+  std::string bytes;
+  std::vector<std::string> findings;   // printed, in this order
+  std::vector<std::string> questions;  // asked, in this order
+};
+
+std::string Be32s(uint32_t v) {
+  unsigned char b[4];
+  isam::st32(v, b);
+  return std::string(reinterpret_cast<char*>(b), 4);
+}
+
+TEST_F(DamageTest, FindingsQuestionsAndRepairs) {
+  const Damage cases[] = {
+      {"record missing from the free list", isam::HDR_FREERECS, Be32s(0),
+       {"3 missing data record pointer(s)", "1 missing index node pointer(s)"},
+       {"Fix data record free list ? ", "Fix index node free list ? "}},
+      {"key out of order", Node(3) + 2, Be32s(99),
+       {"index out of order"}, {"Delete index ? ", "Remake index ? "}},
+      {"index points at a deleted record", Node(3) + 2 + 4, Be32s(5),
+       {"1 bad data record pointer(s)", "1 missing data record pointer(s)"},
+       {"Delete index ? ", "Remake index ? "}},
+      {"index points past the records", Node(3) + 2 + 4, Be32s(999),
+       {"1 bad data record pointer(s)", "1 missing data record pointer(s)"},
+       {"Delete index ? ", "Remake index ? "}},
+      {"index node used count too large", Node(3), std::string("\x07\xD0", 2),
+       {"bad b-tree node (3) format"}, {"Delete index ? ", "Remake index ? "}},
+      {"index root out of range", Node(2) + 6 + 2, Be32s(77),
+       {"1 bad index node pointer(s)", "7 missing data record pointer(s)"},
+       {"Delete index ? "}},
+      {"more key descriptions than counted", isam::HDR_NINDEXES, std::string("\0\0", 2),
+       {"bad number of indexes"}, {"Fix number ? "}},
+      {"free-node list holds the index root", isam::HDR_FREENODES, Be32s(3),
+       {"1 duplicate index node pointer(s)"}, {"Fix index node free list ? "}},
+      {"last record number too low", isam::HDR_LASTREC, Be32s(6),
+       {"4 duplicate data record pointer(s)"}, {"Fix data record free list ? "}},
+      {"free-record list node out of range", isam::HDR_FREERECS, Be32s(4000),
+       {"bad index node", "3 missing data record pointer(s)", "1 missing index node pointer(s)"},
+       {"Fix data record free list ? ", "Fix index node free list ? "}},
+      {"free-record list node is the index", isam::HDR_FREERECS, Be32s(3),
+       {"duplicate index node", "3 missing data record pointer(s)",
+        "1 missing index node pointer(s)"},
+       {"Fix data record free list ? ", "Fix index node free list ? "}},
+      {"free-record list format", Node(4), std::string("\x03\xFF", 2),
+       {"bad data record free list format", "3 missing data record pointer(s)"},
+       {"Fix data record free list ? ", "Fix index node free list ? "}},
+      {"free-record list entry out of range", Node(4) + 6, Be32s(500),
+       {"1 bad data record pointer(s)", "1 missing data record pointer(s)"},
+       {"Fix data record free list ? "}},
+  };
+  for (const Damage& d : cases) {
+    SCOPED_TRACE(d.name);
+    MakeTen();
+    Patch(idx_, d.offset, d.bytes);
+    std::string before = Files();
+
+    // Answering no changes nothing.
+    auto no = RunCheck({name_}, "n\nn\nn\nn\nn\n");
+    EXPECT_EQ(no.exit_code, 0) << no.out;
+    EXPECT_EQ(Files(), before);
+    size_t at = 0;
+    for (const std::string& f : d.findings) {
+      size_t pos = no.out.find("\nERROR: " + f + "\n", at);
+      EXPECT_NE(pos, std::string::npos) << f << " in\n" << no.out;
+      if (pos != std::string::npos) at = pos;
+    }
+    // A refused repair asks no follow-up question of its own.
+    EXPECT_NE(no.out.find(d.questions[0] + "\n"), std::string::npos) << no.out;
+
+    // Answering yes repairs, and a second check is clean.
+    auto yes = RunCheck({"-y", name_});
+    EXPECT_EQ(yes.exit_code, 0) << yes.out;
+    for (const std::string& q : d.questions) {
+      EXPECT_NE(yes.out.find(q + "yes\n\n"), std::string::npos) << q << " in\n" << yes.out;
+    }
+    isamtest::ExpectCleanCheck(name_);
+    ASSERT_EQ(unlink(idx_.c_str()), 0);
+    ASSERT_EQ(unlink(dat_.c_str()), 0);
+  }
+}
+
 }  // namespace
