@@ -17,6 +17,7 @@
 
 namespace {
 
+using isam::ld16;
 using isamtest::RunCheck;
 
 IsamKeyDesc IntKey(int flags, int start = 0) {
@@ -244,6 +245,106 @@ TEST_F(DamageTest, FindingsQuestionsAndRepairs) {
     ASSERT_EQ(unlink(idx_.c_str()), 0);
     ASSERT_EQ(unlink(dat_.c_str()), 0);
   }
+}
+
+
+TEST_F(DamageTest, DictionaryFailuresEndTheCheck) {
+  struct Case {
+    const char* name;
+    int64_t offset;
+    std::string bytes;
+    std::string error;
+  } cases[] = {
+      {"bad magic", 0, std::string("\xFE\x54", 2), "bad magic number"},
+      // A 1025-byte node would overrun the 1024-byte buffers.
+      {"node size field 1024", isam::HDR_NODESIZE, std::string("\x04\x00", 2),
+       "bad index record size"},
+      {"node size field 2047", isam::HDR_NODESIZE, std::string("\x07\xFF", 2),
+       "bad index record size"},
+      {"node size field 126", isam::HDR_NODESIZE, std::string("\x00\x7E", 2),
+       "bad index record size"},
+      {"duplicate number width 3", isam::HDR_DUPWIDTH, std::string("\x03", 1),
+       "bad index record size"},
+      {"record length 0", isam::HDR_RECLEN, std::string("\0\0", 2), "bad data record size"},
+      {"maximum length negative", isam::HDR_MAXRECLEN, std::string("\xFF\xF0", 2),
+       "bad data record maximum size"},
+      {"key-description chain out of range", isam::HDR_KEYDESCNODE, Be32s(90),
+       "bad index node in key descriptors"},
+      {"key-description chain loops", Node(2) + 2, Be32s(2),
+       "duplicate index node in key descriptors"},
+      {"key description does not fit the record", Node(2) + 6 + 7, std::string("\x00\x30", 2),
+       "bad key description format"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MakeTen();
+    Patch(idx_, c.offset, c.bytes);
+    std::string before = Files();
+    auto r = RunCheck({"-y", name_});
+    EXPECT_EQ(r.exit_code, 1) << r.out;
+    EXPECT_EQ(r.err, "result: -1\n");
+    EXPECT_NE(r.out.find("\nERROR: " + c.error + "\n"), std::string::npos) << r.out;
+    EXPECT_EQ(Files(), before);
+    ASSERT_EQ(unlink(idx_.c_str()), 0);
+    ASSERT_EQ(unlink(dat_.c_str()), 0);
+  }
+}
+
+TEST_F(DamageTest, LockMethod) {
+  MakeTen();
+  // 0 becomes 8 without a question, and is written back.
+  Patch(idx_, isam::HDR_LOCKMETHOD, std::string("\0\0", 2));
+  auto r = RunCheck({name_});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out.find("? "), std::string::npos) << r.out;
+  EXPECT_EQ(Bytes(idx_).substr(isam::HDR_LOCKMETHOD, 2), std::string("\0\x08", 2));
+
+  // Another method asks; no ends the check, yes sets 8.
+  Patch(idx_, isam::HDR_LOCKMETHOD, std::string("\0\x03", 2));
+  std::string before = Files();
+  r = RunCheck({name_}, "no\n");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("force locking method to agree ? \n\nERROR: locking method used by the "
+                       "file disagrees with current method.\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(Files(), before);
+  r = RunCheck({name_}, "y\n");
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_EQ(Bytes(idx_).substr(isam::HDR_LOCKMETHOD, 2), std::string("\0\x08", 2));
+  isamtest::ExpectCleanCheck(name_);
+}
+
+TEST_F(DamageTest, AnswersAreReadALineOfNineAtATime) {
+  MakeTen();
+  Patch(idx_, isam::HDR_NINDEXES, std::string("\0\0", 2));
+  std::string before = Files();
+  // Neither "maybe" nor an empty line is an answer; the tenth character of
+  // a long line is read as the next answer; end of input is no.
+  auto r = RunCheck({name_}, "maybe\n\nabcdefghino\n");
+  EXPECT_NE(r.out.find("Fix number ? \nAnswer yes or no ? \nAnswer yes or no ? \n"
+                       "Answer yes or no ? \n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(Files(), before);
+  r = RunCheck({name_}, "");
+  EXPECT_NE(r.out.find("Fix number ? \n"), std::string::npos);
+  EXPECT_EQ(Files(), before);
+  r = RunCheck({name_}, "Yes please\n");
+  EXPECT_EQ(ld16(reinterpret_cast<const unsigned char*>(Bytes(idx_).data()) + isam::HDR_NINDEXES), 1);
+}
+
+TEST_F(DamageTest, FileOpenInAnotherProcess) {
+  MakeTen();
+  int fd = isopen(name_.c_str(), IS_INOUT | IS_MANULOCK);
+  ASSERT_GE(fd, 0);
+  auto r = RunCheck({name_ + ".idx"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "\nThe file is locked by another process.\n");
+  ASSERT_EQ(isclose(fd), 0);
+  r = RunCheck({Name("nothing")});
+  EXPECT_EQ(r.out, "\nERROR: cannot open Halvik file\n");
+  EXPECT_EQ(r.err, "result: -1\n");
 }
 
 }  // namespace
