@@ -219,7 +219,7 @@ int ck_dictionary() {
   c.nodecount = Larger(is_hdrget32(HDR_LASTNODE), RegularSize(sf->idxfd) / c.n);
   c.reccount = Larger(is_hdrget32(HDR_LASTREC), LastActiveSlot(c.datrecords));
   int nidx = ld16(hdr + HDR_NINDEXES);
-  bool ok = c.inuse.Reset(c.nodecount) && c.tails.Reset(c.nodecount) &&
+  bool ok = c.inuse.Reset(c.nodecount) && c.tails.Reset(c.nodecount) && c.badtails.Reset(c.nodecount) &&
             c.worknodes.Reset(c.nodecount) && c.active.Reset(c.reccount) &&
             c.badrecs.Reset(c.reccount) && c.workrecs.Reset(c.reccount);
   try {

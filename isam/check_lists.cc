@@ -141,7 +141,8 @@ void ck_spacelists() {
     while (page != 0) {
       // Only pages that hold pieces of records belong on the lists, each
       // once.
-      if (page > c.nodecount || !c.tails.Get(page) || c.worknodes.Get(page)) {
+      bool kept = c.tails.Get(page) || (c.badtails.Get(page) && c.recrepair != REPAIR_CHOSEN);
+      if (page > c.nodecount || !kept || c.worknodes.Get(page)) {
         damaged = true;
         break;
       }
@@ -175,6 +176,12 @@ void ck_spacelists() {
 void ck_nodelist() {
   CheckState& c = ck();
   IsamThreadState& st = is_state();
+  // Pages of unreadable records stay while those records do.
+  if (c.recrepair != REPAIR_CHOSEN) {
+    for (int64_t n = 1; n <= c.nodecount; ++n) {
+      if (c.badtails.Get(n)) c.inuse.Set(n);
+    }
+  }
   c.worknodes.ClearAll();
   int64_t bad = 0, dup = 0, missing = 0;
   bool damaged = false;

@@ -2,6 +2,7 @@
 // records.
 
 #include <cstring>
+#include <vector>
 
 #include "isam/bigendian.h"
 #include "isam/buffer_pool.h"
@@ -18,10 +19,10 @@ namespace {
 constexpr unsigned char kActive = 0x0A;
 constexpr unsigned char kTailType = 0x7C;
 
-// Follows the tail chain of a variable-length record, marking its pages.
+// Follows the tail chain of a variable-length record, noting its pages.
 // 1 when the record can be read whole, 0 when it fails without an error
 // number, -1 when it fails with one.
-int VariableRecord(int64_t recnum) {
+int FollowChain(int64_t recnum, std::vector<uint32_t>* pages) {
   CheckState& c = ck();
   IsamThreadState& st = is_state();
   unsigned char trailer[7];
@@ -33,15 +34,26 @@ int VariableRecord(int64_t recnum) {
     uint32_t node = tp_node(ptr);
     if (node == 0 || node > c.nodecount) return 0;
     if (steps > c.nodecount) return is_damage();
+    pages->push_back(node);
     IsamBuffer* g = tailpage(node);
     if (g == nullptr) return -1;
-    c.tails.Set(node);
     int64_t next = tailnext(g);
     is_release(g);
     if (next < 0) return -1;
     ptr = static_cast<uint32_t>(next);
   }
   return dataread(recnum, st.recbuf.get()) >= 0 ? 1 : -1;
+}
+
+// The pages of a readable record are tail pages; those of a record that
+// cannot be read are kept apart, so that letting the record go lets its
+// pages go too.
+int VariableRecord(int64_t recnum) {
+  CheckState& c = ck();
+  std::vector<uint32_t> pages;
+  int r = FollowChain(recnum, &pages);
+  for (uint32_t node : pages) (r > 0 ? c.tails : c.badtails).Set(node);
+  return r;
 }
 
 // Reads one record: 1 active, 0 deleted, -1 bad.
@@ -82,8 +94,11 @@ void ck_tailpages() {
   CheckState& c = ck();
   const TailParams& t = is_state().tail;
   for (int64_t node = 1; node <= c.nodecount; ++node) {
-    if (!c.tails.Get(node)) continue;
-    c.inuse.Set(node);
+    if (c.tails.Get(node)) {
+      c.inuse.Set(node);
+    } else if (!c.badtails.Get(node)) {
+      continue;
+    }
     IsamBuffer* g = is_readbuffer(static_cast<uint32_t>(node));
     if (g == nullptr) {
       ck_iserror();
@@ -114,7 +129,7 @@ void ck_tailpages() {
     if (f < 0 || f >= t.e) corrupt();
     // A page the library itself would refuse is reported too.
     if (findings == 0 && !pg_sound(g)) corrupt();
-    if (f > 0) c.tailfree += f;
+    if (f > 0 && c.tails.Get(node)) c.tailfree += f;
     is_release(g);
   }
 }

@@ -41,6 +41,7 @@ struct CheckState {
   int64_t datrecords = 0; // records the ".dat" file holds
   CheckBitmap inuse;      // nodes in use
   CheckBitmap tails;      // tail pages
+  CheckBitmap badtails;   // pages reached only by records that cannot be read
   CheckBitmap worknodes;  // nodes of one index or list
   CheckBitmap active;     // active records
   CheckBitmap badrecs;    // records flagged active whose read failed

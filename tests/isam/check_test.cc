@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "isam/bigendian.h"
 #include "isam/btree.h"
@@ -11,6 +12,7 @@
 #include "isam/header.h"
 #include "isam/key_desc.h"
 #include "isam/records.h"
+#include "isam/tail_page.h"
 #include "isam/thread_state.h"
 #include "tests/isam/check_fixture.h"
 #include "tests/isam/isam_fixture.h"
@@ -345,6 +347,123 @@ TEST_F(DamageTest, FileOpenInAnotherProcess) {
   r = RunCheck({Name("nothing")});
   EXPECT_EQ(r.out, "\nERROR: cannot open Halvik file\n");
   EXPECT_EQ(r.err, "result: -1\n");
+}
+
+
+TEST_F(CheckTest, ListingPrintsNodesAndEntries) {
+  // An index on a 32-bit integer and a double, with duplicates.
+  IsamKeyDesc kd = {};
+  kd.flags = IS_DUPS;
+  kd.nparts = 2;
+  kd.parts[0] = {0, 4, 2};
+  kd.parts[1] = {4, 8, 3};
+  int fd = Build("t", 20, kd);
+  for (int k : {-7, 3, 3}) {
+    std::string rec = IntRecord(k, 20);
+    double d = k * 1.25;
+    std::memcpy(&rec[4], &d, sizeof d);
+    Insert(fd, rec);
+  }
+  ASSERT_EQ(isclose(fd), 0);
+  auto r = RunCheck({"-l", name_});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("Index 1 = duplicates  (0,4,2) (4,8,3) \n"
+                       "btree level: 0, node: 3, used: 60\n"
+                       "flag totln keyln dupnm recptr  leadc tailc key\n"
+                       "  0    20    12     0       1     0     0  -7 -8.750000 \n"
+                       "  0    20    12     0       2     0     0  3 3.750000 \n"
+                       "  0    20    12     1       3     0     0  3 3.750000 \n"
+                       "    1 index node(s) used -- 1 index b-tree level(s) used\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(CheckTest, ListingWalksBranchNodes) {
+  int fd = Build("t", 200, IntKey(0));
+  for (int k = 1; k <= 150; ++k) Insert(fd, IntRecord(k, 200));
+  ASSERT_EQ(isclose(fd), 0);
+  auto r = RunCheck({"-l", name_});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("btree level: 0, node: 3, used: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("btree level: 1, node: "), std::string::npos);
+  EXPECT_NE(r.out.find("\nbtree level: 0\n  0     8     4     0  "), std::string::npos);
+  EXPECT_NE(r.out.find("index b-tree level(s) used"), std::string::npos);
+  EXPECT_EQ(r.out.find("ERROR"), std::string::npos);
+}
+
+// Variable-length records of 10..3000 bytes: tail pages and class lists.
+class VariableTest : public CheckTest {
+ protected:
+  void MakeVariable() {
+    int fd = Build("v", 3000, IntKey(0), 10);
+    for (int k = 1; k <= 12; ++k) Insert(fd, IntRecord(k, 10 + (k * 397) % 2990, 'a' + k));
+    Remove(fd, 4);
+    ASSERT_EQ(isclose(fd), 0);
+  }
+  // The tail pages of the ".idx" file.
+  std::vector<int> TailPages() {
+    std::string idx = Bytes(idx_);
+    std::vector<int> pages;
+    for (size_t n = 1; n * 1024 <= idx.size(); ++n) {
+      const char* node = idx.data() + (n - 1) * 1024;
+      if (node[2] == '~' && node[3] == '&' && node[1021] == 0x7C) pages.push_back(static_cast<int>(n));
+    }
+    return pages;
+  }
+};
+
+TEST_F(VariableTest, SoundFileSummary) {
+  MakeVariable();
+  auto r = RunCheck({name_});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out.find("ERROR"), std::string::npos) << r.out;
+  size_t pages = TailPages().size();
+  EXPECT_NE(r.out.find("11 data record(s) used, 1 free.\n" + std::to_string(pages) +
+                       " index pages are used for variable length record storage.\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find(" bytes are free in those pages, an average of "), std::string::npos);
+}
+
+TEST_F(VariableTest, CorruptTailPageAndWrongClass) {
+  struct Case {
+    const char* name;
+    int field;          // offset in the page
+    std::string bytes;  // written at every page, or at the first only
+    bool first_only;
+    std::vector<std::string> findings;
+    const char* question;
+  } cases[] = {
+      {"free bytes beyond an empty page", isam::TP_FREE, std::string("\x7F\x00", 2), true,
+       {"Corrupt variable length record storage page", "bad data record"},
+       "Fix data record free list ? "},
+      {"class byte of another class", isam::TP_CLASS, std::string("\x04", 1), false, {},
+       "Fix variable length storage free lists ? "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MakeVariable();
+    std::vector<int> pages = TailPages();
+    ASSERT_FALSE(pages.empty());
+    for (int page : pages) {
+      // A page on a class list (a class byte 1..4) is patched.
+      unsigned char cls = static_cast<unsigned char>(Bytes(idx_)[Node(page) + isam::TP_CLASS]);
+      if (cls == 0 || cls > 4 || (!c.first_only && cls == 4)) continue;
+      Patch(idx_, Node(page) + c.field, c.bytes);
+      if (c.first_only) break;
+    }
+    std::string before = Files();
+    auto no = RunCheck({name_}, "n\nn\nn\nn\n");
+    EXPECT_EQ(no.exit_code, 0);
+    EXPECT_EQ(Files(), before);
+    for (const std::string& f : c.findings) EXPECT_NE(no.out.find(f), std::string::npos) << no.out;
+    EXPECT_NE(no.out.find(c.question), std::string::npos) << no.out;
+    auto yes = RunCheck({"-y", name_});
+    EXPECT_EQ(yes.exit_code, 0) << yes.out;
+    isamtest::ExpectCleanCheck(name_);
+    ASSERT_EQ(unlink(idx_.c_str()), 0);
+    ASSERT_EQ(unlink(dat_.c_str()), 0);
+  }
 }
 
 }  // namespace
