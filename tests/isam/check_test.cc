@@ -292,6 +292,27 @@ TEST_F(DamageTest, DictionaryFailuresEndTheCheck) {
   }
 }
 
+TEST_F(DamageTest, RepairsDoNotDrawOnADamagedNodeList) {
+  MakeTen();
+  // The free-node list names the index root, and the free-record list is
+  // lost: rebuilding the record list would take the root for a list node.
+  Patch(idx_, isam::HDR_FREENODES, Be32s(3));
+  Patch(idx_, isam::HDR_FREERECS, Be32s(0));
+  std::string before = Files();
+  auto r = RunCheck({name_}, "y\nn\n");
+  EXPECT_NE(r.out.find("Fix data record free list ? \n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Fix index node free list ? \n\nERROR: index node free list is damaged: "
+                       "other free lists not recreated.\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(Files(), before);
+  r = RunCheck({"-y", name_});
+  EXPECT_NE(r.out.find("Recreating index node free list.\nRecreating data record free list.\n"),
+            std::string::npos)
+      << r.out;
+  isamtest::ExpectCleanCheck(name_);
+}
+
 TEST_F(DamageTest, LockMethod) {
   MakeTen();
   // 0 becomes 8 without a question, and is written back.
@@ -464,6 +485,31 @@ TEST_F(VariableTest, CorruptTailPageAndWrongClass) {
     ASSERT_EQ(unlink(idx_.c_str()), 0);
     ASSERT_EQ(unlink(dat_.c_str()), 0);
   }
+}
+
+
+TEST_F(VariableTest, BackLinkOfAListHeadIsNotJudged) {
+  MakeVariable();
+  // The library leaves the back link of a page that became a list head as
+  // it was; only the links behind the head must be right.
+  std::string idx = Bytes(idx_);
+  int head = 0, second = 0;
+  for (int cls = 1; cls <= 4 && second == 0; ++cls) {
+    head = static_cast<int>(isam::ldu32(
+        reinterpret_cast<const unsigned char*>(idx.data()) + isam::HDR_CLASSHEADS + 4 * cls));
+    if (head != 0) {
+      second = static_cast<int>(isam::ldu32(
+          reinterpret_cast<const unsigned char*>(idx.data()) + Node(head) + isam::TP_NEXT));
+    }
+  }
+  ASSERT_NE(second, 0) << "no class list of two pages";
+  Patch(idx_, Node(head) + isam::TP_PREV, Be32s(5));
+  isamtest::ExpectCleanCheck(name_);
+  Patch(idx_, Node(second) + isam::TP_PREV, Be32s(5));
+  auto r = RunCheck({"-y", name_});
+  EXPECT_NE(r.out.find("Fix variable length storage free lists ? yes\n\n"), std::string::npos)
+      << r.out;
+  isamtest::ExpectCleanCheck(name_);
 }
 
 }  // namespace
