@@ -19,9 +19,13 @@ struct CheckRun {
 
 // Runs the check program on the given arguments ("-y", "-l", paths) with
 // the answers on its standard input.
-inline CheckRun RunCheck(const std::vector<std::string>& args, const std::string& answers = "") {
+// ISAM_CHECK_COLLATION names the current collation when collation is not
+// null.
+inline CheckRun RunCheck(const std::vector<std::string>& args, const std::string& answers = "",
+                         const char* collation = nullptr) {
   tevtest::RunOptions opt;
   opt.env["TARVELONDIR"] = tevtest::BuildTree();
+  if (collation != nullptr) opt.env["ISAM_CHECK_COLLATION"] = collation;
   opt.stdin_data = answers;
   tevtest::RunResult r = tevtest::RunProgram(tevtest::BuiltProgram("isam_check_driver"), args, opt);
   return {r.exit_code, r.out, r.err};

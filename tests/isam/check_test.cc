@@ -313,6 +313,25 @@ TEST_F(DamageTest, RepairsDoNotDrawOnADamagedNodeList) {
   isamtest::ExpectCleanCheck(name_);
 }
 
+TEST_F(DamageTest, CollationOfTheFile) {
+  MakeTen();
+  Patch(idx_, isam::HDR_COLLFLAG, std::string("\x01", 1));
+  Patch(idx_, isam::HDR_COLLNAME, std::string("de_DE.8859-1\0", 13));
+  auto r = RunCheck({name_}, "", "de_DE.8859-1");
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_EQ(r.out.find("ERROR"), std::string::npos) << r.out;
+  r = RunCheck({name_}, "", "fr_FR.8859-1");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("Current Halvik index file node size = 1024\n"
+                       "\nCLIENT_LOCALE does not match ISAM file collation."
+                       "\nISAM file collation is de_DE.8859-1.\n\n"),
+            std::string::npos)
+      << r.out;
+  r = RunCheck({name_});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("\nThe collation locale cannot be loaded.\n"), std::string::npos) << r.out;
+}
+
 TEST_F(DamageTest, LockMethod) {
   MakeTen();
   // 0 becomes 8 without a question, and is written back.
