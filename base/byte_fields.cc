@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "base/fields.h"
-#include "base/locale_seam.h"
+#include "base/client_locale.h"
 
 namespace {
 

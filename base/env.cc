@@ -11,7 +11,7 @@
 
 #include "base/env_internal.h"
 #include "base/keep_alive.h"
-#include "base/locale_seam.h"
+#include "base/client_locale.h"
 #include "platform/home_dir.h"
 
 namespace tvbase {

@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "base/env.h"
-#include "base/locale_seam.h"
+#include "base/client_locale.h"
 
 namespace {
 

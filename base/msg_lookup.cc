@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "base/env.h"
-#include "base/locale_seam.h"
+#include "base/client_locale.h"
 #include "base/msg_internal.h"
 #include "base/msgfile.h"
 #include "platform/file_io.h"

@@ -24,7 +24,7 @@
 #include "base/conn_calls.h"
 #include "base/env.h"
 #include "base/fields.h"
-#include "base/locale_seam.h"
+#include "base/client_locale.h"
 #include "base/msg_internal.h"
 #include "base/msgfile.h"
 #include "platform/file_io.h"

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/locale_seam.h"
+#include "base/client_locale.h"
 #include "base/msgfile.h"
 #include "base/thread_state.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "base/fields.h"
-#include "base/locale_seam.h"
+#include "base/client_locale.h"
 #include "base/nls_tables.h"
 #include "base/thread_state.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "base/keep_alive.h"
-#include "base/locale_seam.h"
+#include "base/client_locale.h"
 #include "base/nls_tables.h"
 #include "base/trace_seam.h"
 
@@ -94,7 +94,10 @@ ClientState* rclientstate(void) {
   g_client_state.store(cs, std::memory_order_release);
   sqdbg_init();
   cs->status = 0;
-  if (rglinit() != 0) return nullptr;
+  if (rglinit() != 0) {
+    cs->status = -1281;  // the client state could not be set up
+    return nullptr;
+  }
   return cs;
 }
 

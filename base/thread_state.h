@@ -57,7 +57,7 @@ typedef struct ThreadRuntimeRecord {
   int32_t conv_buf_size;     // at least 80 once made
   int16_t pattern_flag;      // escape flag of pattern comparisons
   uint32_t flags;            // TR_* bits
-  int32_t init_status;       // rgetinitstat; 0
+  int32_t init_status;       // rgetinitstat: 0, -1280 after a failed locale start-up
   int32_t gl_error;          // rgetglerror / rsetglerror
   char* install_dir;         // TARVELONDIR read once, else "/usr/tarvelon"
   char msg_override[268];    // when not empty, the one message file; never filled here
@@ -109,7 +109,7 @@ typedef struct ClientState {
   unsigned char class_table[258];  // copy of the 8-bit class table
   unsigned char lower_map[256];    // copy of the lower-case map
   unsigned char upper_map[256];    // copy of the upper-case map
-  int32_t status;          // rclientstatus; 0
+  int32_t status;          // rclientstatus: 0, -1281 when the locale start-up failed
 } ClientState;
 
 // The state, made on the first call (which also starts the wire trace and

@@ -26,7 +26,23 @@ enum {
   GL_ECTTEXT = 21,      // bad code-table text; key too long
   GL_EBADCONV = 22,     // unknown conversion letter; input does not match
   GL_EVERSION = 51,    // wrong compiler version of a locale-object file
+  GL_ECATFAILED = 55,   // a category failed to load without a number of its own
   GL_EMIXEDLEN = 56,   // one length -1 and the other explicit
   GL_ENOCTYPE = 57,     // category completed without LC_CTYPE data
   GL_ECTYPECS = 58,     // a category file's code set differs from LC_CTYPE's
+};
+
+// Time fields out of range, eras and calendars.
+enum {
+  GL_EFRACTION = 23,
+  GL_ESECOND = 24,
+  GL_EMINUTE = 25,
+  GL_EHOUR = 26,
+  GL_EMDAY = 27,
+  GL_EWDAY = 28,
+  GL_EYDAY = 29,
+  GL_EMONTH = 30,
+  GL_EYEAR = 31,
+  GL_EERA = 49,       // malformed era string
+  GL_ECALENDAR = 50,  // unrecognised calendar name
 };

@@ -20,6 +20,7 @@ void _gl_lc_cache_remove(GlLcNode *node) {
     if (*p == node) {
       *p = node->next;
       _gl_free(node->name);
+      _gl_free(node->dir);
       _gl_free(node);
       return;
     }

@@ -10,6 +10,7 @@ typedef struct GlLcNode {
   char *name;      // the name the locale was loaded under (own copy)
   GlLocale *loc;   // owned by the entry
   int32_t count;   // references handed out
+  char *dir;       // the directory it was loaded from (own copy), or NULL
   struct GlLcNode *next;
 } GlLcNode;
 

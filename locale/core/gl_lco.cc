@@ -314,3 +314,5 @@ int32_t _gl_lco_read_ctype(GlFile *f, GlLocale *loc) {
 int32_t _gl_sl_wctomb(GlLocale *loc, char *out, GlWchar wc) {
   return EncodeByTable(loc, loc->coll_positions, out, wc);
 }
+
+uint16_t _gl_ct_max_value16(const GlCodeTable *t) { return TableMax(t); }

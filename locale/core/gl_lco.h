@@ -26,4 +26,7 @@ int32_t _gl_lco_read_ctype(GlFile *f, GlLocale *loc);
 // its length 1-4, or -1 with error 1.
 TV_API int32_t _gl_sl_wctomb(GlLocale *loc, char *out, GlWchar wc);
 
+// Largest value of a code table of 16-bit values, its default included.
+uint16_t _gl_ct_max_value16(const GlCodeTable *t);
+
 TV_END_C

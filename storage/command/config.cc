@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/client_locale.h"
 #include "base/msgfile.h"
 #include "base/os_accounts.h"
 #include "storage/command/pending_services.h"
@@ -280,6 +281,14 @@ int zarLoadConfig(int interactive) {
   cfg->actLogHandle = cfg->actContHandle = -1;
   cfg->stderrHandle = cfg->stderrContHandle = -1;
   cfg->debugHandle = -1;  // descriptor 0 is standard input, never "no log"
+
+  // A process that asks for the ICU back end through GL_USEGLU keeps the
+  // locale start-up from making its ICU glue record.
+  if (interactive == 0) {
+    if (const char* glu = std::getenv("GL_USEGLU"); glu != nullptr && std::atol(glu) > 0) {
+      rgl_set_flags(RGL_FLAG_NO_GLU);
+    }
+  }
 
   const char* install = std::getenv("TARVELONDIR");
   if (install == nullptr) return 88131;

@@ -1,7 +1,8 @@
 // Prints what the environment lookup gives, one line per argument:
 //   NAME=value|status     or     NAME=(none)|status
 // Arguments: NAME (looked up by name), NAME@ROW (looked up with a row),
-// --home DIR (the user's home directory for this run), --conn DBPATH (the
+// --home DIR (the user's home directory for this run), --cold (no first
+// lookup of the probe's own, see below), --conn DBPATH (the
 // connection snapshot, one "pair NAME=value" line each).
 
 #include <cstdio>
@@ -13,11 +14,25 @@
 #include "platform/home_dir.h"
 
 int main(int argc, char** argv) {
+  // The first lookup of a process creates the client state, which starts
+  // the locale; when that start-up fails (no locale files under the test's
+  // TARVELONDIR, or a DBDATE the date format refuses) that one lookup
+  // yields nothing, and the environment loaded meanwhile serves the rest.
+  // So one lookup goes first, unless --cold asks to see the first one.
+  bool warm = true;
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
     if (arg == "--home" && i + 1 < argc) {
       tvp::SetHomeDirForTesting(argv[++i]);
       continue;
+    }
+    if (arg == "--cold") {
+      warm = false;
+      continue;
+    }
+    if (warm) {
+      ggetenv("TARVELONDIR");
+      warm = false;
     }
     if (arg == "--conn" && i + 1 < argc) {
       EnvSnapshot snap{};

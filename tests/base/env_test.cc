@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/base/locale_files.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -17,6 +18,7 @@ using tevtest::TempInstall;
 
 class EnvProbe : public ::testing::Test {
  protected:
+  EnvProbe() { basetest::InstallLocaleFiles(install_); }
   // Runs the probe; sys and user are the contents of the system and user
   // files (no file when empty).
   RunResult Probe(const std::vector<std::string>& names, std::map<std::string, std::string> env = {},
@@ -130,7 +132,7 @@ TEST_F(EnvProbe, TooLongProcessValueWarnsOncePerProcess) {
 TEST_F(EnvProbe, TooLongFileValueStopsThatFile) {
   const std::string sys = "# settings\n\nDBDATE before\nZIVEVODAREVEZO " + std::string(129, 'z') +
                           "\nDBMONEY after\n";
-  auto r = Probe({"DBDATE", "DBDATE", "DBMONEY", "DBTIME"}, {}, sys, "DBTIME fromuser\n");
+  auto r = Probe({"--cold", "DBDATE", "DBDATE", "DBMONEY", "DBTIME"}, {}, sys, "DBTIME fromuser\n");
   const std::string path = install_.Path("etc/tarvelon.rc");
   EXPECT_EQ(r.out,
             "DBDATE=(none)|0\n"  // the load that met the value fails its lookup
@@ -180,11 +182,14 @@ TEST_F(EnvProbe, DbnlsMapsLangOntoLcVariables) {
 TEST_F(EnvProbe, ConnectionSnapshot) {
   auto r = Probe({"--conn", "/db/path"}, {{"DB_LOCALE", "en_us.utf8"}, {"DBMONEY", "$"}},
                  "DBDATE Y4MD-\n");
+  // The locale start-up put the default CLIENT_LOCALE into the process
+  // environment.
   EXPECT_EQ(r.out,
             "conn 0\n"
             "pair DBPATH=/db/path\n"
             "pair DBDATE=Y4MD-\n"
             "pair DBMONEY=$\n"
+            "pair CLIENT_LOCALE=en_US.8859-1\n"
             "pair NODEFDAC=no\n"
             "pair DB_LOCALE=en_us.utf8\n");
 }

@@ -7,6 +7,8 @@
 //   FAKE_GLU_MEMFN        result of glu_setMemoryFunctions (default 0)
 //   FAKE_GLU_DATA_STATUS  status left by glu_loadIcuData (default 0)
 //   FAKE_GLU_MAP_STATUS   status left by glu_loadMapData (default 0)
+//   FAKE_GLU_USELOC       answer of glu_useIcuLocCall (default 1)
+//   FAKE_GLU_OPEN_STATUS  status left by glu_lc_open (default 0)
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -94,9 +96,13 @@ FAKE_API void glu_setMessageLevel(int32_t level) {
 FAKE_API void glu_setMessageSubLevel(int32_t) {}
 FAKE_API void *glu_assign_global_struct(void) { return &g_global_record; }
 
-FAKE_API int32_t glu_useIcuLocCall(void *, const char *, int16_t *) { return 1; }
-FAKE_API void *glu_lc_open(void *map, const char *name, int16_t *) {
+FAKE_API int32_t glu_useIcuLocCall(void *, const char *, int16_t *) {
+  const char *v = getenv("FAKE_GLU_USELOC");
+  return v != nullptr ? atoi(v) : 1;
+}
+FAKE_API void *glu_lc_open(void *map, const char *name, int16_t *st) {
   Say("lc_open %s in %s", name, static_cast<char *>(map));
+  *st = EnvStatus("FAKE_GLU_OPEN_STATUS");
   Say("fgetc callback %s", g_fgetc != nullptr ? "set" : "null");
   return NewHandle(name);
 }

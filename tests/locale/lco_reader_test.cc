@@ -258,7 +258,7 @@ TEST(LcoFile, AllCategoriesAndMissingMarkers) {
   // Without the LC_NUMERIC marker: error 11 after LC_CTYPE was read.
   ASSERT_EQ(0, gl_create_null_locale_4(&raw));
   loc.reset(raw);
-  f = Stream(Header() + Section(kSingleByte, kPair + "\n") + "### LC_COLLATE\n### LC_MONETARY\n");
+  f = Stream(Header() + Section(kSingleByte, kPair + "\n") + "### LC_COLLATE\nthai_smo\n### LC_MONETARY\n");
   EXPECT_EQ(1, _gl_lco_read_all(f, raw));
   fclose(f);
   EXPECT_EQ(GL_EFORMAT, raw->error);

@@ -232,6 +232,7 @@ TEST_F(LocaleTest, CachedObjectIsFreedWhenItsLastReferenceGoes) {
   node->name = Text("de_de.8859-1");
   node->loc = loc;
   node->count = 2;
+  node->dir = nullptr;
   node->next = *_gl_lc_cache_head();
   *_gl_lc_cache_head() = node;
   gl_free_nonshared_loc(loc);

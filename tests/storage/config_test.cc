@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/client_locale.h"
+#include "base/locale_state.h"
 #include "tests/storage/config_env.h"
 
 namespace {
@@ -228,6 +230,24 @@ TEST(Config, LoadRefusals) {
     e.Set("TARVELONDIR", "/" + std::string(955, 'i'));  // no room for the table paths
     EXPECT_EQ(zarLoadConfig(0), 88131);
   }
+}
+
+TEST(Config, GlUseGluKeepsTheLocaleFromMakingTheGlueRecord) {
+  // The flag is process-wide and stays set: the cases that leave it clear
+  // come first.
+  const uint32_t& flags = rgllocstate()->flags;
+  ASSERT_EQ(flags & RGL_FLAG_NO_GLU, 0u);
+  for (const auto& [value, interactive] : std::vector<std::pair<const char*, int>>{
+           {nullptr, 0}, {"0", 0}, {"-1", 0}, {"abc", 0}, {"1", 1}}) {
+    ConfigEnv e;
+    if (value != nullptr) e.Set("GL_USEGLU", value);
+    zarLoadConfig(interactive);
+    EXPECT_EQ(flags & RGL_FLAG_NO_GLU, 0u) << (value ? value : "unset") << ' ' << interactive;
+  }
+  ConfigEnv e;
+  e.Set("GL_USEGLU", "2");
+  zarLoadConfig(0);
+  EXPECT_EQ(flags & RGL_FLAG_NO_GLU, static_cast<uint32_t>(RGL_FLAG_NO_GLU));
 }
 
 TEST(Config, KeyMatchAndExpand) {

@@ -23,10 +23,26 @@ LOCALES = {
     "en_us/0333.lco": ("8859-1", "latin-1", True, "as_specified"),
     "default.lco": ("8859-1", "latin-1", True, "as_specified"),
     "en_us/e01c.lco": ("utf8", "utf-8", False, "as_specified"),
+    "de_de/0333.lco": ("8859-1", "latin-1", True, "as_specified"),
     "ja_jp/e006.lco": ("sjis", "shift_jis", False, "as_specified"),
     "th_th/e01d.lco": ("thai620", "tis_620", True, "thai_smo"),
     "xx_yy/e020.lco": ("tst", "utf-16-be", False, "as_specified"),
+    "he_il/0394.lco": ("8859-8", "iso8859_8", True, "as_specified"),
+    "ar_sa/0441.lco": ("8859-6", "iso8859_6", True, "as_specified"),
 }
+# file -> (calendar line, month names, eras, alternate digits)
+TIME = {
+    "en_us/0333.lco": (b"gregorian\n", 12, 0, 0),
+    "en_us/e01c.lco": (b"gregorian\n", 12, 0, 0),
+    "de_de/0333.lco": (b"gregorian\n", 12, 0, 0),
+    "ja_jp/e006.lco": (b"gregorian\n", 12, 11, 100),
+    "th_th/e01d.lco": (b"gregorian\n", 12, 1, 0),
+    "xx_yy/e020.lco": (b"gregorian\n", 12, 0, 0),
+    "he_il/0394.lco": (b"hebrew\n", 14, 0, 0),
+    "ar_sa/0441.lco": (b"islamic\n", 12, 0, 0),
+}
+# Conversions that the time formatting engine refuses.
+REFUSED_CONVERSIONS = set("ZzklPsFGVUW")
 # The two-byte test code set holds these code points only.
 TST_RANGES = ((0x0000, 0x05FF), (0x3000, 0x30FF), (0xFF00, 0xFFEF))
 
@@ -380,19 +396,7 @@ class LocaleFile:
         self.collation = keyword[:-1].decode("ascii") if keyword else None
         self.positions = None
         if self.collation == "as_specified":
-            self.positions = Table(s)
-            codeorder = s.read_int()
-            s.need_eol("the code-order line")
-            maxpos, npasses, nelem, nexp, _ = (s.read_int() for _ in range(5))
-            s.need_eol("the collation counts")
-            if not (codeorder == 1 and 0 < npasses <= 8 and nelem == 0 and nexp == 0):
-                raise BadFile("not a plain code-order collation")
-            for _ in range(npasses):
-                s.read_hex(4)
-            s.need_eol("the directions")
-            for _ in range((maxpos + 1) * npasses):
-                s.skip_blank()
-                s.read_hex(4)
+            self.read_collation(s)
 
         self.find("LC_NUMERIC")
         self.numeric = [s.read_string(), s.read_string(), s.read_int_list(),
@@ -415,6 +419,69 @@ class LocaleFile:
         self.time = time
         self.find("LC_MESSAGES")
         self.messages = [s.read_string() for _ in range(4)]
+
+    def read_collation(self, s):
+        self.positions = Table(s)
+        self.codeorder = s.read_int()
+        s.need_eol("the code-order line")
+        maxpos, npasses, nelem, nexp, self.maxweight = (s.read_int() for _ in range(5))
+        s.need_eol("the collation counts")
+        if not (0 < npasses <= 8 and maxpos >= 0 and nelem >= 0 and nexp >= 0):
+            raise BadFile("collation counts %r" % ((maxpos, npasses, nelem, nexp),))
+        self.directions = [s.read_hex(4) for _ in range(npasses)]
+        s.need_eol("the directions")
+        if any(d not in (1, 2) for d in self.directions):
+            raise BadFile("pass direction outside 1-2")
+        self.elements = []
+        for _ in range(nelem):
+            n, pos = s.read_hex(1), s.read_hex(4)
+            self.elements.append((pos, [s.read_hex(8) for _ in range(n)]))
+            s.need_eol("an element")
+        self.expansions = []
+        for _ in range(nexp):
+            n = s.read_hex(1)
+            self.expansions.append([s.read_hex(8) for _ in range(n)])
+            s.need_eol("an expansion")
+        self.weights = []
+        for _ in range(maxpos + 1):
+            row = []
+            for _ in range(npasses):
+                if self.codeorder == 1:
+                    s.skip_blank()
+                row.append(s.read_hex(4))
+            if self.codeorder != 1:
+                s.need_eol("a weight line")
+            self.weights.append(row)
+        for data, pos in self.positions.keys():
+            if pos > maxpos:
+                raise BadFile("position %d of %s past %d" % (pos, data.hex(), maxpos))
+        for row in self.weights:
+            for w in row:
+                if w == 0 or (w & 0x4000 and (w & 0x3FFF) >= nexp):
+                    raise BadFile("weight %04x" % w)
+                if not w & 0x4000 and (w & 0x3FFF) > self.maxweight:
+                    raise BadFile("weight %04x above the largest weight" % w)
+
+    def sort_key(self, data):
+        """The key that orders single-byte strings as the passes do: per
+        pass the weights (expansions replaced by their characters' weights,
+        ignored characters dropped), then the codes of characters whose
+        weight orders by code."""
+        key = []
+        for p in range(len(self.directions)):
+            ws = []
+            for b in data:
+                pending = [b]
+                while pending:
+                    c = pending.pop(0)
+                    w = self.weights[self.positions.lookup(bytes([c]))[0]][p]
+                    if w & 0x4000:
+                        pending = self.expansions[w & 0x3FFF] + pending
+                    elif w != 1:
+                        ws.append(w & 0x3FFF)
+            key.append(ws if self.directions[p] == 1 else ws[::-1])
+        key.append([b for b in data if self.weights[self.positions.lookup(bytes([b]))[0]][0] & 0x8000])
+        return key
 
     def count(self):
         n = self.s.read_int()
@@ -530,15 +597,45 @@ def check_file(t, tree, name):
 
     def text(data):
         return data.decode(codec) if data else ""
-    t.check([text(lco.numeric[0]), lco.numeric[2], text(lco.numeric[4])] == [".", [], "-"],
-            "%s: LC_NUMERIC %r" % (name, lco.numeric))
-    t.check(lco.monetary[7:] == [2147483647] * 8, "%s: LC_MONETARY integers" % name)
-    t.check(lco.calendar == b"gregorian\n", "%s: calendar %r" % (name, lco.calendar))
-    t.check(text(lco.time[0]) == "Sun" and [text(m) for m in lco.time[15]][-1] == "December"
-            and lco.time[22] == [] and lco.time[26] == [],
-            "%s: LC_TIME texts" % name)
-    t.check([text(m) for m in lco.messages] == ["^[yY]", "^[nN]", "yes", "no"],
+    calendar, months, eras, digits = TIME[name] if name in TIME else TIME["en_us/0333.lco"]
+    t.check(lco.calendar == calendar, "%s: calendar %r" % (name, lco.calendar))
+    abmon, mon, era, alt = lco.time[14], lco.time[15], lco.time[22], lco.time[26]
+    t.check(len(mon) == months and len(abmon) == months and len(era) == eras and len(alt) == digits,
+            "%s: %d/%d months, %d eras, %d digits" % (name, len(abmon), len(mon), len(era), len(alt)))
+    t.check(all(text(e).count(":") >= 6 and text(e)[0] in "+-" for e in era),
+            "%s: era strings without seven fields: %r" % (name, [text(e) for e in era]))
+    formats = [text(f) for f in lco.time[16:19] + [lco.time[21]] + lco.time[23:26]]
+    formats += [text(e).split(":", 6)[6] for e in era]
+    refused = [f for f in formats if any(f[i + 1:i + 2] in REFUSED_CONVERSIONS
+                                         for i in range(len(f)) if f[i] == "%" and f[i - 1:i] != "%")]
+    t.check(not refused, "%s: formats with refused conversions %r" % (name, refused))
+    ints = lco.monetary[7:]
+    t.check(all(0 <= v <= 127 or v == 2147483647 for v in ints) and len(ints) == 8,
+            "%s: LC_MONETARY integers %r" % (name, ints))
+    t.check(all(0 < g < 128 for g in lco.numeric[2] + lco.monetary[4]),
+            "%s: groupings %r %r" % (name, lco.numeric[2], lco.monetary[4]))
+    t.check(len(lco.messages) == 4 and text(lco.messages[0]).startswith("^"),
             "%s: LC_MESSAGES %r" % (name, lco.messages))
+    if name in ("en_us/0333.lco", "default.lco"):
+        check_latin_collation(t, name, lco)
+
+
+# Words in the order the three-pass collation of en_us.8859-1 gives them;
+# words in one inner list compare equal.
+LATIN_ORDER = [["!"], ["0"], ["a"], ["A"], ["\u00e0"], ["\u00e1"], ["\u00c1"], ["ab"],
+               ["ae", "\u00e6"], ["AE", "\u00c6"], ["b"], ["resume"], ["R\u00e9sum\u00e9"],
+               ["strasse", "stra\u00dfe"], ["Strasse"], ["\u00ff"], ["z"], ["\u00f0"]]
+
+
+def check_latin_collation(t, name, lco):
+    t.check(lco.codeorder == 0 and len(lco.directions) == 3 and len(lco.weights) == 256,
+            "%s: not a three-pass collation" % name)
+    keys = [[lco.sort_key(w.encode("latin-1")) for w in group] for group in LATIN_ORDER]
+    for group, ks in zip(LATIN_ORDER, keys):
+        t.check(all(k == ks[0] for k in ks), "%s: %r should collate equal" % (name, group))
+    flat = [ks[0] for ks in keys]
+    for i in range(len(flat) - 1):
+        t.check(flat[i] < flat[i + 1], "%s: %r should collate before %r" % (name, LATIN_ORDER[i], LATIN_ORDER[i + 1]))
 
 
 def check_registry(t, tree):

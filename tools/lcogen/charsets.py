@@ -166,5 +166,7 @@ CODESETS = {
     "utf8": CodeSet("utf8", 0xE01C, "utf-8", _utf8),
     "sjis": CodeSet("sjis", 0xE006, "shift_jis", _double_byte_leads),
     "thai620": CodeSet("thai620", 0xE01D, "tis_620", _single_byte),
+    "8859-6": CodeSet("8859-6", 0x0441, "iso8859_6", _single_byte),
+    "8859-8": CodeSet("8859-8", 0x0394, "iso8859_8", _single_byte),
     "tst": _TstCodeSet("tst", 0xE020, "utf-16-be", _tst),
 }

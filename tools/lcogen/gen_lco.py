@@ -20,14 +20,21 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from charsets import CODESETS      # noqa: E402
 from registry import number_of, registry_file  # noqa: E402
 from sections import locale_file   # noqa: E402
+import fixtures                     # noqa: E402
 
-# locale specification -> (extra names it is installed under)
+# locale specification -> how it is made: the glibc locale source of its
+# text categories, its collation ("code", "latin", "thai"), and the extra
+# names it is installed under.
 LOCALES = {
-    "en_us.8859-1": ["default.lco"],
-    "en_us.utf8": [],
-    "ja_jp.sjis": [],
-    "th_th.thai620": [],
-    "xx_yy.tst": [],            # two-byte fixed-width test locale
+    "en_us.8859-1": dict(source="en_US", collation="latin", also=["default.lco"]),
+    "en_us.utf8": dict(source="en_US"),
+    "de_de.8859-1": dict(source="de_DE"),
+    "ja_jp.sjis": dict(source="ja_JP"),
+    "th_th.thai620": dict(source="th_TH", collation="thai"),
+    "xx_yy.tst": dict(source="POSIX"),       # two-byte fixed-width test locale
+    # Test fixtures of the two other calendars: month names written here.
+    "he_il.8859-8": dict(source="he_IL", calendar="hebrew", time=fixtures.HEBREW_MONTHS),
+    "ar_sa.8859-6": dict(source="ar_SA", calendar="islamic", time=fixtures.ISLAMIC_MONTHS),
 }
 
 
@@ -58,8 +65,10 @@ def main(argv):
         cs = CODESETS[codeset]
         if number_of(codeset) != cs.number:
             raise SystemExit("%s: code-set number mismatch" % spec)
-        text = locale_file(spec, cs, thai=codeset == "thai620")
-        for name in [locale_path(spec)] + LOCALES[spec]:
+        how = dict(LOCALES[spec])
+        also = how.pop("also", [])
+        text = locale_file(spec, cs, **how)
+        for name in [locale_path(spec)] + also:
             write_file(os.path.join(lc, name), text)
     return 0
 

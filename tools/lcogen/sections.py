@@ -27,6 +27,10 @@ Texts are counted strings "<length> <hex bytes>\n" ("0\n" when empty),
 written in the locale's code set.
 """
 
+import re
+import unicodedata
+
+import glibc
 from codetable import CodeTable, dump
 from charsets import LOCALE_CLASSES, case_partner, class_bits
 
@@ -75,12 +79,15 @@ def ctype_section(cs, multibyte):
     return "".join(out)
 
 
-def collate_section(cs, multibyte, thai):
-    """Code-order collation: every character at position 0 with the single
-    weight 2 ordered by code (0x8000 | 2), so strings compare by their
-    character codes. The Thai locale names its built-in collation."""
-    if thai:
+def collate_section(cs, multibyte, kind):
+    """kind "code": code order, every character at position 0 with the
+    single weight 2 ordered by code (0x8000 | 2), so strings compare by
+    their character codes. "thai": the library's built-in Thai collation.
+    "latin": three passes over a single-byte Latin code set (below)."""
+    if kind == "thai":
         return "thai_smo\n"
+    if kind == "latin":
+        return latin_collation(cs)
     positions = CodeTable(0)
     for data, _ in cs.characters():
         positions.insert(data)
@@ -94,17 +101,71 @@ def collate_section(cs, multibyte, thai):
     ])
 
 
+_LATIN_EXPANSIONS = {"\u00df": "ss", "\u00e6": "ae", "\u00c6": "AE"}
+
+
+def latin_collation(cs):
+    """Three forward passes; a character's position is its byte. Pass 1:
+    the base letter (the first character of its canonical decomposition,
+    in lower case), a-z first, then the other letters by code; pass 2: the
+    accent (none first); pass 3: lower case before upper case. Characters
+    that are no letters share weight 2 ordered by code, below every letter;
+    sharp s and the ae ligatures expand to two letters at every pass."""
+    chars = [(bytes([b]), bytes([b]).decode(cs.codec)) for b in range(256)]
+    letters = [c for _, c in chars if c.isalpha() and c not in _LATIN_EXPANSIONS]
+
+    def base(c):
+        return unicodedata.normalize("NFD", c)[0].lower()
+    others = sorted({base(c) for c in letters if not "a" <= base(c) <= "z"})
+    accents = sorted({unicodedata.normalize("NFD", c)[1:] for c in letters} - {""})
+    expansions = list(_LATIN_EXPANSIONS.values())
+    positions = CodeTable(0)
+    weights = []
+    for data, c in chars:
+        positions.insert(data, data[0])
+        if c in _LATIN_EXPANSIONS:
+            weights.append([0x4000 | expansions.index(_LATIN_EXPANSIONS[c])] * 3)
+        elif c in letters:
+            b = base(c)
+            rank = ord(b) - ord("a") if "a" <= b <= "z" else 26 + others.index(b)
+            accent = unicodedata.normalize("NFD", c)[1:]
+            weights.append([3 + rank, 2 + (accents.index(accent) + 1 if accent else 0),
+                            3 if c.isupper() else 2])
+        else:
+            weights.append([0x8002] * 3)
+    maxweight = max(w & 0x3FFF for ws in weights for w in ws if not w & 0x4000)
+    out = ["as_specified\n", dump(positions, _hex4, False), "0\n",
+           "255 3 0 %d %d\n" % (len(expansions), maxweight), "000100010001\n"]
+    for text in expansions:
+        out.append("%x%s\n" % (len(text), "".join("%08x" % ord(ch) for ch in text)))
+    out.extend("".join(_hex4(w) for w in ws) + "\n" for ws in weights)
+    return "".join(out)
+
+
 class Texts:
-    """Writes texts as counted strings in one code set."""
+    """Writes texts as counted strings in one code set. A character without
+    a form in the code set is written as its compatibility decomposition,
+    or as the substitute that the code set's users write for it."""
+
+    SUBSTITUTES = {"\u20ac": "EUR", "\u20aa": "ILS"}
 
     def __init__(self, cs):
         self.cs = cs
 
+    def encode(self, text):
+        out = []
+        for c in text:
+            data = self.cs.encode(c)
+            if data is None:
+                alt = self.SUBSTITUTES.get(c) or unicodedata.normalize("NFKD", c)
+                if alt == c or any(self.cs.encode(a) is None for a in alt):
+                    raise ValueError("%r has no form in %s" % (text, self.cs.name))
+                data = b"".join(self.cs.encode(a) for a in alt)
+            out.append(data)
+        return b"".join(out)
+
     def string(self, text):
-        chars = [self.cs.encode(c) for c in text]
-        if None in chars:
-            raise ValueError("%r has no form in %s" % (text, self.cs.name))
-        data = b"".join(chars)
+        data = self.encode(text)
         return "%d %s\n" % (len(data), data.hex()) if data else "0\n"
 
     def strings(self, texts):
@@ -114,45 +175,84 @@ class Texts:
         return "%d\n" % len(texts) + self.strings(texts)
 
 
-def numeric_section(t):
-    # decimal point, thousands separator, grouping (count 0), signs
-    return t.strings([".", ""]) + "0\n" + t.strings(["", "-"])
+def engine_format(fmt):
+    """A time format as the formatting engine takes it: %Z, %z and %s are
+    dropped with the blank before them, %k and %l become %H and %I, %P
+    becomes %p, and %F (a date in other formatters, the fraction here)
+    becomes %Y-%m-%d."""
+    fmt = re.sub(r" ?%[Zzs]", "", fmt)
+    return (fmt.replace("%k", "%H").replace("%l", "%I").replace("%P", "%p")
+            .replace("%F", "%Y-%m-%d"))
 
 
-def monetary_section(t):
-    return (t.strings(["", "", "", ""]) + "0\n" + t.strings(["", "-"])
-            + "%d\n" % NOT_GIVEN * 8)
+def era_entry(era):
+    """direction:offset:start:end:name:format -> the library's seven fields,
+    the era name serving also as the second name."""
+    fields = era.split(":", 5)
+    if len(fields) != 6:
+        raise ValueError("malformed era %r" % era)
+    return ":".join(fields[:5] + [fields[4], engine_format(fields[5])])
 
 
-_ABDAY = ["Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"]
-_DAY = ["Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"]
-_ABMON = ["Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"]
-_MON = ["January", "February", "March", "April", "May", "June", "July",
-        "August", "September", "October", "November", "December"]
+def _one(src, key, default=""):
+    return src.get(key, [default])[0]
 
 
-def time_section(t):
+def _int(value):
+    return NOT_GIVEN if value == -1 else value
+
+
+def _int_list(values):
+    if values in ([], [-1]):
+        return "0\n"
+    values = [127 if v == -1 else v for v in values]
+    return " ".join(str(v) for v in [len(values)] + values) + "\n"
+
+
+def numeric_section(t, src):
+    return (t.strings([_one(src, "decimal_point"), _one(src, "thousands_sep")])
+            + _int_list(src.get("grouping", [-1])) + t.strings(["", "-"]))
+
+
+MONETARY_INTS = ["int_frac_digits", "frac_digits", "p_cs_precedes", "p_sep_by_space",
+                 "n_cs_precedes", "n_sep_by_space", "p_sign_posn", "n_sign_posn"]
+
+
+def monetary_section(t, src):
+    return (t.strings([_one(src, k) for k in ("int_curr_symbol", "currency_symbol",
+                                              "mon_decimal_point", "mon_thousands_sep")])
+            + _int_list(src.get("mon_grouping", [-1]))
+            + t.strings([_one(src, "positive_sign"), _one(src, "negative_sign")])
+            + "".join("%d\n" % _int(_one(src, k, -1)) for k in MONETARY_INTS))
+
+
+def time_section(t, src, calendar="gregorian"):
+    am_pm = src.get("am_pm", ["", ""])
+    fmt = lambda k: engine_format(_one(src, k))   # noqa: E731
     return "".join([
-        "gregorian\n",
-        t.strings(_ABDAY), t.strings(_DAY),
-        t.counted(_ABMON), t.counted(_MON),
-        # d_t_fmt, d_fmt, t_fmt, am, pm, t_fmt_ampm
-        t.strings(["%a %b %e %H:%M:%S %Y", "%m/%d/%y", "%H:%M:%S", "AM", "PM", "%I:%M:%S %p"]),
-        t.counted([]),                  # eras
-        t.strings(["", "", ""]),        # era_d_fmt, era_t_fmt, era_d_t_fmt
-        t.counted([]),                  # alternate digits
+        calendar + "\n",
+        t.strings(src["abday"]), t.strings(src["day"]),
+        t.counted(src["abmon"]), t.counted(src["mon"]),
+        t.strings([fmt("d_t_fmt"), fmt("d_fmt"), fmt("t_fmt"), am_pm[0], am_pm[1],
+                   fmt("t_fmt_ampm")]),
+        t.counted([era_entry(e) for e in src.get("era", [])]),
+        t.strings([fmt("era_d_fmt"), fmt("era_t_fmt"), fmt("era_d_t_fmt")]),
+        t.counted(src.get("alt_digits", [])),
     ])
 
 
-def messages_section(t):
-    # yes expression, no expression, yes string, no string
-    return t.strings(["^[yY]", "^[nN]", "yes", "no"])
+def messages_section(t, src):
+    return t.strings([_one(src, k) for k in ("yesexpr", "noexpr", "yesstr", "nostr")])
 
 
-def locale_file(spec, cs, thai=False):
-    """The whole text of the locale-object file of the locale spec."""
+def locale_file(spec, cs, source, collation="code", calendar="gregorian", time=None):
+    """The whole text of the locale-object file of the locale spec, its
+    text categories imported from the glibc locale source named source;
+    time replaces LC_TIME keywords (the calendar fixtures' month names)."""
     multibyte = not cs.single_byte
     t = Texts(cs)
+    time_src = dict(glibc.category(source, "LC_TIME"))
+    time_src.update(time or {})
     header = [
         "FILE_TYPE=locale_object",
         "COMPILER_VERSION=" + COMPILER_VERSION,
@@ -164,11 +264,11 @@ def locale_file(spec, cs, thai=False):
     parts = ["\n".join(header) + "\n"]
     for marker, body in (
             ("LC_CTYPE", ctype_section(cs, multibyte)),
-            ("LC_COLLATE", collate_section(cs, multibyte, thai)),
-            ("LC_NUMERIC", numeric_section(t)),
-            ("LC_MONETARY", monetary_section(t)),
-            ("LC_TIME", time_section(t)),
-            ("LC_MESSAGES", messages_section(t))):
+            ("LC_COLLATE", collate_section(cs, multibyte, collation)),
+            ("LC_NUMERIC", numeric_section(t, glibc.category(source, "LC_NUMERIC"))),
+            ("LC_MONETARY", monetary_section(t, glibc.category(source, "LC_MONETARY"))),
+            ("LC_TIME", time_section(t, time_src, calendar)),
+            ("LC_MESSAGES", messages_section(t, glibc.category(source, "LC_MESSAGES")))):
         parts.append("### %s\n" % marker)
         parts.append(body)
     return "".join(parts)

@@ -1,10 +1,9 @@
-// What the base services need from the client locale, in one place.
-//
-// locale_seam.cc is the built-in stand-in: it treats the client locale as
-// single-byte ASCII with no code-set conversion, and rglinit() succeeds at
-// once. The locale start-up replaces locale_seam.cc as a whole with the
-// real locale library behind these same declarations; nothing else in
-// base/ changes.
+// The client locale as the rest of the base services use it: start-up,
+// the character primitives of the multibyte string helpers, case
+// conversion, the message directory and the conversion of environment
+// values. Everything goes through the locale that rglinit() loaded; before
+// the start-up the primitives treat text as single bytes of the built-in
+// 8-bit tables.
 #pragma once
 
 #include <stdint.h>
@@ -14,8 +13,16 @@
 TV_BEGIN_C
 
 // Makes sure the process's locale state exists: 0, or a negative locale
-// error (also stored with rsetglerror).
+// error (also stored with rsetglerror). Once per process; a failure leaves
+// the start-up status of the thread at -1280 and the next call tries again.
 int rglinit(void);
+// As rglinit, for outside callers: 0, or -1 with the detail in the client
+// locale's library error number (7 reported as 9, 11 as 8).
+TV_API int zel_gl_init(void);
+// Sets bits of the start-up's flags word (RGL_FLAG_NO_GLU: make no ICU
+// glue record). Called before the start-up.
+#define RGL_FLAG_NO_GLU 0x8
+void rgl_set_flags(uint32_t bits);
 
 // The DBNLS mode recorded when the client locale was loaded: 0, 1 or 2.
 int rgl_dbnls_mode(void);
