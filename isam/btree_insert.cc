@@ -39,6 +39,40 @@ int WriteNewNode(uint32_t node, const unsigned char* image, int bytes, int level
 
 }  // namespace
 
+namespace {
+
+// Entries of an index without compression all have one size, so an entry
+// that fits is put in place without laying the node out afresh. True when
+// done (the buffer is released modified); false leaves b to the caller.
+bool PutFixedSize(IsamBuffer* b, int used, int at, const IsamKeyEntry& ins,
+                  const IsamKeyDesc& kd, int level, int limit) {
+  if ((kd.flags & kCompressionFlags) != 0) return false;
+  IsamKeyEntry e = ins, none;
+  e.flags = 0;
+  is_compress(&none, &e, kd, KC_FIRST);
+  int size = e.entrylen;
+  if (size <= 0 || used % size != 0 || used + size > limit) return false;
+  int off = at >= used ? used : at;
+  if (off % size != 0) return false;
+  unsigned char* area = b->data + 2;
+  if (level > 0 && off == used - size) {
+    // The key of a branch node's last entry is never searched; when the
+    // new entry goes before it, it takes the new key.
+    IsamKeyEntry last;
+    if (is_getentry(area, off, used, &last, kd) < 0) return false;
+    std::memcpy(last.key, ins.key, IS_MAXKEYLEN);
+    is_compress(&none, &last, kd, KC_FIRST);
+    is_putentry(last, area, off, kd);
+  }
+  std::memmove(area + off + size, area + off, static_cast<size_t>(used - off));
+  is_putentry(e, area, off, kd);
+  is_nodesetused(b, static_cast<uint16_t>(used + size + 2));
+  is_releasedirty(b);
+  return true;
+}
+
+}  // namespace
+
 int is_insertentry(const IsamKeyEntry& e, const IsamKeyDesc& kd) {
   IsamThreadState& st = is_state();
   IsamPosition& pos = st.pos;
@@ -53,6 +87,7 @@ int is_insertentry(const IsamKeyEntry& e, const IsamKeyDesc& kd) {
     IsamBuffer* b = bt_readnode(path.node, level);
     if (b == nullptr) return -1;
     int used = b->used - 2;
+    if (PutFixedSize(b, used, path.offset, ins, kd, level, limit)) return 0;
     if (bt_decode(b->data + 2, used, kd, &node) != 0) {
       is_release(b);
       return -1;

@@ -123,6 +123,7 @@ void is_initbuffers() {
   int n = is_poolsize(is_getenv("ISAMBUFS"));
   pool.nbuffers = n;
   pool.nbuckets = n / 3;
+  pool.modified.clear();
   pool.buckets.reset(new (std::nothrow) IsamBuffer*[pool.nbuckets]);
   pool.buffers.reset(new (std::nothrow) IsamBuffer[n]);
   pool.area.reset(new (std::nothrow) unsigned char[static_cast<size_t>(n) * kBlockSize]);
@@ -136,6 +137,23 @@ void is_initbuffers() {
   }
   pool.ready = true;
 }
+
+namespace {
+
+// Keeps one entry for each buffer that is still modified.
+void CompactModified(IsamBufferPool& pool) {
+  for (IsamBuffer* b : pool.modified) b->flags &= ~BUF_LISTED;
+  size_t kept = 0;
+  for (IsamBuffer* b : pool.modified) {
+    if ((b->flags & BUF_MODIFIED) && !(b->flags & BUF_LISTED)) {
+      b->flags |= BUF_LISTED;
+      pool.modified[kept++] = b;
+    }
+  }
+  pool.modified.resize(kept);
+}
+
+}  // namespace
 
 IsamBuffer* is_getbuffer(uint32_t block) {
   IsamBufferPool& pool = Pool();
@@ -222,6 +240,12 @@ void is_release(IsamBuffer* b) {
       }
     }
     b->owner->flags |= SF_BUFMODIFIED;
+    if (!(b->flags & BUF_LISTED)) {
+      IsamBufferPool& pool = Pool();
+      if (pool.modified.size() >= 2 * static_cast<size_t>(pool.nbuffers)) CompactModified(pool);
+      b->flags |= BUF_LISTED;
+      pool.modified.push_back(b);
+    }
   }
   LruAppend(b);
 }
@@ -243,26 +267,31 @@ int is_flushbuffers(IsamSharedFile* sf) {
   IsamBufferPool& pool = Pool();
   if (!pool.ready) return 0;
   int rc = 0;
-  for (int i = 0; i < pool.nbuffers; ++i) {
-    IsamBuffer* b = &pool.buffers[i];
+  for (size_t i = 0; i < pool.modified.size(); ++i) {
+    IsamBuffer* b = pool.modified[i];
     if (!(b->flags & BUF_BUSY) && b->owner == sf && (b->flags & BUF_MODIFIED)) {
       if (is_writebuffer(b) != 0) rc = -1;
     }
   }
+  CompactModified(pool);
   return rc;
 }
 
-void is_dropbuffers(IsamSharedFile* sf) {
+int is_dropbuffers(IsamSharedFile* sf) {
   IsamBufferPool& pool = Pool();
-  if (!pool.ready) return;
+  if (!pool.ready) return 0;
+  bool lost = false;
   for (int i = 0; i < pool.nbuffers; ++i) {
     IsamBuffer* b = &pool.buffers[i];
     if (!(b->flags & BUF_BUSY) && b->owner == sf) {
-      if (b->flags & BUF_MODIFIED) is_fatal("ignoring modified buffer");
+      // A modified buffer here is one whose write failed earlier; the file
+      // has changed under it since, so it can only be given up.
+      if (b->flags & BUF_MODIFIED) lost = true;
       Unhash(b);
       b->flags = 0;
     }
   }
+  return lost ? is_fail(EIO, 81) : 0;
 }
 
 void is_fatal(const char* message) {

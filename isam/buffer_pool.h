@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace isam {
 
@@ -16,6 +17,7 @@ enum : uint16_t {
   BUF_MODIFIED = 0x1,
   BUF_VALID = 0x2,
   BUF_BUSY = 0x4,
+  BUF_LISTED = 0x8,  // on the pool's list of modified buffers
 };
 
 struct IsamBuffer {
@@ -43,6 +45,10 @@ struct IsamBufferPool {
   std::unique_ptr<IsamBuffer[]> buffers;
   std::unique_ptr<unsigned char[]> area;
   IsamBuffer lru;  // list head: lru.lnext is the least recently used
+  // Buffers released modified, so that writing a file's changes looks at
+  // them only, not at the whole pool. Entries of buffers written or reused
+  // since are dropped when the list is compacted.
+  std::vector<IsamBuffer*> modified;
 };
 
 // The number of buffers that an ISAMBUFS value gives (16 unless 4..32766).
@@ -56,7 +62,9 @@ void is_release(IsamBuffer* b);
 void is_releasedirty(IsamBuffer* b);
 int is_writebuffer(IsamBuffer* b);
 int is_flushbuffers(IsamSharedFile* sf);
-void is_dropbuffers(IsamSharedFile* sf);
+// Forgets every buffer of the pair. Modified buffers (their writes failed
+// earlier) are forgotten too: 0, or -1 with EIO (isiocode 81) when one was.
+int is_dropbuffers(IsamSharedFile* sf);
 [[noreturn]] void is_fatal(const char* message);
 
 // Node image fields kept in step with the buffer's kept copies.

@@ -1,5 +1,6 @@
 #include "isam/call_frame.h"
 
+#include "isam/audit.h"
 #include "isam/bigendian.h"
 #include "isam/buffer_pool.h"
 #include "isam/collation.h"
@@ -49,6 +50,7 @@ int is_callbegin(int isfd, int access) {
     return -1;
   }
   IsamSharedFile* sf = of->shared;
+  st.curisfd = isfd;
   st.curopen = of;
   st.curfile = sf;
   sf->flags &= ~SF_BUFMODIFIED;
@@ -81,7 +83,13 @@ int is_callbegin(int isfd, int access) {
     of->changes = changes;
     if (changes != sf->changes) {
       sf->changes = changes;
-      is_dropbuffers(sf);
+      is_auditforget(sf);
+      // Changes an earlier call could not write are lost: say so. The
+      // saved path is stale either way.
+      if (is_dropbuffers(sf) != 0) {
+        of->pos.depth = -1;
+        return BeginFailed();
+      }
     }
     st.pos.depth = -1;
   } else if (st.pos.depth >= 0) {

@@ -9,10 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "isam/bigendian.h"
+#include "isam/audit.h"
 #include "isam/buffer_pool.h"
 #include "isam/call_frame.h"
-#include "isam/header.h"
 #include "isam/thread_state.h"
 
 namespace isam {
@@ -28,21 +27,6 @@ int OpenExclusive(const char* name, int* mode) {
     isfd = isopen(name, *mode);
   }
   return isfd;
-}
-
-// The audit file named in the current file's audit node; empty when none.
-//   audit node: bytes 0-1 name length + 5, bytes 2-3 0, from byte 4 the
-//   name and its NUL.
-std::string AuditName() {
-  uint32_t node = is_hdrget32(HDR_AUDITNODE) & 0x7FFFFFFF;
-  if (node < 2 || node > is_hdrget32(HDR_LASTNODE)) return "";
-  IsamBuffer* b = is_readbuffer(node);
-  if (b == nullptr) return "";
-  int room = is_state().tail.n - 4;
-  const char* text = reinterpret_cast<const char*>(b->data + 4);
-  std::string name(text, strnlen(text, static_cast<size_t>(room)));
-  is_release(b);
-  return name;
 }
 
 int FailedOutside() {
@@ -66,7 +50,9 @@ int iserase(const char* name) {
   int mode;
   int isfd = OpenExclusive(name, &mode);
   if (isfd < 0) return FailedOutside();
-  std::string audit = AuditName();
+  // A damaged audit node must not keep the pair from going.
+  std::string audit;
+  if (is_auditname(&audit) < 0) audit.clear();
   st.curfile->flags |= SF_ERASING;
   isclose(isfd);
   is_callreset();

@@ -186,7 +186,11 @@ void is_releasefiles(IsamSharedFile* sf) {
   if (--sf->refcount > 0) return;
   IsamThreadState& st = is_state();
   --st.nopenpairs;
+  // The close has written what it could and reported what it could not.
+  int err = st.iserrno, io = st.isiocode;
   is_dropbuffers(sf);
+  st.iserrno = err;
+  st.isiocode = io;
   if (sf->auditfd >= 0) close(sf->auditfd);
   if (sf->idxfd >= 0) {
     is_lockforget(sf->idxfd);  // closing drops the descriptor's locks

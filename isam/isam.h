@@ -117,4 +117,42 @@ TV_API int islock(int isfd);
 TV_API int isunlock(int isfd);
 TV_API int isrelease(void);
 
+// Read and start modes (low byte of the mode word), the lock bits of a
+// read, and the start bit that keeps the automatic record locks of the
+// call before. One enumeration, so that modes and bits combine freely.
+enum {
+  IS_FIRST = 0,
+  IS_LAST = 1,
+  IS_NEXT = 2,
+  IS_PREVIOUS = 3,
+  IS_CURRENT = 4,
+  IS_EQUAL = 5,
+  IS_GREATER = 6,
+  IS_GREATER_EQUAL = 7,
+  IS_LOCK = 0x100,
+  IS_SKIPLOCK = 0x200,
+  IS_WAIT = 0x400,
+  IS_KEEPLOCK = 0x800,
+};
+
+// Record calls. For a variable-length file the caller sets isrecsize to
+// the record's length before iswrite and isrewcurr.
+// Chooses the current index (its flags are written into key) and positions
+// in it; keylen 0 compares the whole key.
+TV_API int isstart(int isfd, IsamKeyDesc* key, int keylen, void* record, int mode);
+// Reads a record by position or key; isrecnum and isrecsize describe it.
+TV_API int isread(int isfd, void* record, int mode);
+// Adds a record; isrecnum is its new number.
+TV_API int iswrite(int isfd, const void* record);
+// Replaces or deletes the current record, or deletes a record by number.
+TV_API int isrewcurr(int isfd, const void* record);
+TV_API int isdelcurr(int isfd);
+TV_API int isdelrec(int isfd, int recnum);
+
+// Audit trail: 0 set the audit file's name (empty removes it), 1 get it
+// (128 bytes of room), 2 start, 3 stop, 4 store 1 or 0 in buffer[0] for
+// on or off.
+enum { AU_SETNAME = 0, AU_GETNAME = 1, AU_START = 2, AU_STOP = 3, AU_INFO = 4 };
+TV_API int isaudit(int isfd, char* buffer, int mode);
+
 TV_END_C

@@ -22,6 +22,7 @@
 
 #include "isam/env.h"
 #include "isam/locks.h"
+#include "isam/ofd_lock.h"
 
 namespace isam {
 
@@ -46,20 +47,11 @@ void SystemSleep(int ms) {
   }
 }
 
-// One system lock call; EINTR of a waiting call is tried again, and a range
-// held by another owner reads as EACCES.
+// One system lock call; a range held by another owner reads as EACCES.
 int Apply(int fd, short type, off_t start, off_t len, bool wait) {
-  struct flock fl = {};
-  fl.l_type = type;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = start;
-  fl.l_len = len;
-  int rc;
-  do {
-    rc = is_lockprimitive(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl);
-  } while (rc < 0 && errno == EINTR && wait);
+  int rc = is_ofdlock(fd, type, start, len, wait, is_lockprimitive);
   if (rc < 0 && errno == EAGAIN) errno = EACCES;
-  return rc < 0 ? -1 : 0;
+  return rc;
 }
 
 void Remember(int fd, off_t start, const IsamLockRequest& req, const char* path) {

@@ -7,6 +7,7 @@
 #include "isam/call_frame.h"
 #include "isam/env.h"
 #include "isam/header.h"
+#include "isam/key_desc.h"
 #include "isam/keydesc_check.h"
 #include "isam/locks.h"
 #include "isam/thread_state.h"
@@ -115,6 +116,13 @@ int isopen(const char* name, int mode) {
     if (is_recbuffer(sf->maxlen) != 0) break;
     if (Validate(sf) != 0 || TakeLockMethod(sf) != 0) break;
     if (ld16(sf->header + HDR_LOCKMETHOD) == 8) st.pos.flags |= POS_START_PENDING;
+    // The primary index is the current index of a new isfd (record-number
+    // order for a pair that has no index yet).
+    {
+      int saved = st.iserrno;
+      if (is_findkeydesc(&of->keydesc, 1) < 0) of->keydesc = IsamKeyDesc{};
+      st.iserrno = saved;
+    }
     st.isrecsize = sf->maxlen;
     rc = 0;
   } while (false);

@@ -39,10 +39,13 @@ void is_setstatus() {
   // Outcomes that set both codes; the others set the first code and the
   // second only when a call has not put a code of its own there.
   switch (st.iserrno) {
-    case 0:
-      SetCode(st.isstatus_a, "00");
-      SetCode(st.isstatus_b, "00");
+    case 0: {
+      // An equal key beside the record the call read or wrote.
+      const char* code = (st.pos.flags & POS_DUPLICATE) ? "02" : "00";
+      SetCode(st.isstatus_a, code);
+      SetCode(st.isstatus_b, code);
       return;
+    }
     case EDUPLICATE:
       SetCode(st.isstatus_a, "22");
       SetCode(st.isstatus_b, "22");

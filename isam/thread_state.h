@@ -41,6 +41,7 @@ struct IsamThreadState {
   int32_t cache_recnum = -1;
 
   // The call in progress.
+  int curisfd = -1;
   IsamOpenFile* curopen = nullptr;
   IsamSharedFile* curfile = nullptr;
   IsamKeyEntry curkey;
