@@ -6,12 +6,7 @@
 #include <vector>
 
 #include "isam/bigendian.h"
-#include "isam/btree.h"
-#include "isam/call_frame.h"
-#include "isam/check.h"
 #include "isam/header.h"
-#include "isam/key_desc.h"
-#include "isam/records.h"
 #include "isam/tail_page.h"
 #include "isam/thread_state.h"
 #include "tests/isam/check_fixture.h"
@@ -55,48 +50,14 @@ class CheckTest : public isamtest::PairTest {
     return fd;
   }
 
-  // Writes a record under a new number with its keys in every index, as
-  // the record calls do.
+  // Writes a record through the record call; its record number.
   int64_t Insert(int fd, const std::string& rec) {
-    isam::IsamThreadState& st = isam::is_state();
-    EXPECT_EQ(isam::is_callbegin(fd, isam::AC_READ | isam::AC_WRITE | isam::AC_HDREXCL), 0);
-    int64_t n = isam::freetake(isam::FREE_RECORD);
-    EXPECT_GT(n, 0);
-    auto* bytes = reinterpret_cast<const unsigned char*>(rec.data());
-    EXPECT_EQ(isam::datawrite(n, bytes, static_cast<int>(rec.size())), 0) << st.iserrno;
-    for (int i = 1;; ++i) {
-      IsamKeyDesc kd = {};
-      if (isam::is_findkeydesc(&kd, i) < 0) break;
-      if (kd.nparts == 0) continue;
-      isam::IsamKeyEntry e;
-      isam::is_buildkey(bytes, &e, kd);
-      e.pointer = static_cast<int32_t>(n);
-      EXPECT_EQ(isam::is_insertkey(&e, kd), 0) << st.iserrno;
-    }
-    st.iserrno = 0;
-    EXPECT_EQ(isam::is_callend(), 0);
-    return n;
+    isrecsize = static_cast<int>(rec.size());
+    EXPECT_EQ(iswrite(fd, rec.data()), 0) << iserrno;
+    return isrecnum;
   }
 
-  // Deletes record n with its keys and gives its number back.
-  void Remove(int fd, int64_t n) {
-    isam::IsamThreadState& st = isam::is_state();
-    EXPECT_EQ(isam::is_callbegin(fd, isam::AC_READ | isam::AC_WRITE | isam::AC_HDREXCL), 0);
-    ASSERT_GE(isam::dataread(n, st.recbuf.get()), 0);
-    for (int i = 1;; ++i) {
-      IsamKeyDesc kd = {};
-      if (isam::is_findkeydesc(&kd, i) < 0) break;
-      if (kd.nparts == 0) continue;
-      isam::IsamKeyEntry e;
-      isam::is_buildkey(st.recbuf.get(), &e, kd);
-      e.pointer = static_cast<int32_t>(n);
-      EXPECT_EQ(isam::is_deletekey(e, kd), 0);
-    }
-    EXPECT_EQ(isam::datafree(n), 0);
-    EXPECT_EQ(isam::freeput(n, isam::FREE_RECORD), 0);
-    st.iserrno = 0;
-    EXPECT_EQ(isam::is_callend(), 0);
-  }
+  void Remove(int fd, int64_t n) { EXPECT_EQ(isdelrec(fd, static_cast<int>(n)), 0) << iserrno; }
 
   static std::string IntRecord(int32_t key, int len, char fill = 'x') {
     std::string rec(static_cast<size_t>(len), fill);
@@ -109,16 +70,6 @@ class CheckTest : public isamtest::PairTest {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), off), static_cast<ssize_t>(bytes.size()));
     close(fd);
-  }
-  static std::string Be32(uint32_t v) {
-    unsigned char b[4];
-    isam::st32(v, b);
-    return std::string(reinterpret_cast<char*>(b), 4);
-  }
-  static std::string Be16(uint32_t v) {
-    unsigned char b[2];
-    isam::st16(v, b);
-    return std::string(reinterpret_cast<char*>(b), 2);
   }
   std::string Files() { return Bytes(idx_) + "|" + Bytes(dat_); }
 
