@@ -1,7 +1,7 @@
 // Fuzz target of the ISAM readers: an input is a damaged ".idx"/".dat"
 // pair, which is checked (and, when the input asks, repaired and checked
-// again), then opened, read record by record and stepped through every
-// index in both directions. Nothing may crash, leak or hang.
+// again), then opened and read through the record calls in record-number
+// order and along every index in both directions. Nothing may crash, leak or hang.
 //
 // Input layout:
 //   byte 0      bit 0: answer every repair question yes; bit 1: listing
@@ -17,14 +17,8 @@
 #include <string>
 
 #include "isam/bigendian.h"
-#include "isam/btree.h"
-#include "isam/call_frame.h"
 #include "isam/check.h"
-#include "isam/header.h"
 #include "isam/isam.h"
-#include "isam/key_desc.h"
-#include "isam/records.h"
-#include "isam/thread_state.h"
 
 namespace {
 
@@ -38,33 +32,27 @@ bool WriteFile(const std::string& path, const uint8_t* data, size_t size) {
   return ok;
 }
 
-// Reads every record and walks every index of the open file both ways.
+// Reads the file through the record calls: in record-number order, and
+// along every index forwards, backwards and by key.
 void ReadAll(int isfd) {
-  using namespace isam;
-  IsamThreadState& st = is_state();
-  if (is_callbegin(isfd, AC_READ) != 0) return;
-  uint32_t last = is_hdrget32(HDR_LASTREC);
-  for (uint32_t n = 1; n <= last && n <= 4096; ++n) dataread(n, st.recbuf.get());
-  for (int i = 1; i <= 8; ++i) {
+  static unsigned char rec[32768];
+  IsamDictInfo info;
+  if (isindexinfo(isfd, &info, 0) != 0) return;
+  for (int i = 0; i <= info.nindexes && i <= 8; ++i) {
     IsamKeyDesc kd = {};
-    st.iserrno = 0;
-    if (is_findkeydesc(&kd, i) < 0) break;
-    if (kd.nparts == 0) continue;
-    for (int last_first = 0; last_first <= 1; ++last_first) {
-      st.pos = IsamPosition{};
-      if (is_firstlast(kd, last_first) != 0) continue;
-      int dir = last_first ? BT_BACKWARD : BT_FORWARD;
-      for (int steps = 0; steps < 2000; ++steps) {
-        if (is_step(kd, dir) != 0) break;
-        dataread(st.curkey.pointer, st.recbuf.get());
+    if (i > 0 && isindexinfo(isfd, &kd, i) != 0) continue;
+    if (isstart(isfd, &kd, 0, rec, IS_FIRST) == 0) {
+      for (int n = 0; n < 2000 && isread(isfd, rec, IS_NEXT) == 0; ++n) {
       }
     }
-    IsamKeyEntry probe;
-    probe.dupno = 0;
-    is_search(&probe, kd, 0, BT_EXACT);
+    if (isstart(isfd, &kd, 0, rec, IS_LAST) == 0) {
+      for (int n = 0; n < 2000 && isread(isfd, rec, IS_PREVIOUS) == 0; ++n) {
+      }
+    }
+    isread(isfd, rec, IS_CURRENT);
+    isread(isfd, rec, IS_GREATER_EQUAL);
+    isread(isfd, rec, IS_EQUAL);
   }
-  st.iserrno = 0;
-  is_callend();
 }
 
 }  // namespace
