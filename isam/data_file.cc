@@ -134,6 +134,11 @@ int dataxfer(int mode, int64_t recnum, unsigned char* buf, int len) {
     tb.Release(false, false);
     return -1;
   }
+  if (mode == DX_DROP) {
+    const unsigned char none[7] = {};
+    tb.Put(none, tl);
+    return tb.Release(true, tl > tb.infirst);
+  }
   int tail = 0;
   uint32_t ptr = 0;
   if (var) {
@@ -188,5 +193,6 @@ int datafree(int64_t recnum) { return dataxfer(DX_CLEAR, recnum, nullptr, 0); }
 int datatrailer(int64_t recnum, unsigned char* buf) {
   return dataxfer(DX_TRAILER, recnum, buf, 0);
 }
+int datadrop(int64_t recnum) { return dataxfer(DX_DROP, recnum, nullptr, 0); }
 
 }  // namespace isam

@@ -17,7 +17,7 @@ int freeput(int64_t number, int kind);
 // How many numbers a free list holds; -1 with iserrno when it is damaged.
 int64_t freecount(int kind);
 
-enum DataMode { DX_TEST = 3, DX_READ = 4, DX_WRITE = 6, DX_CLEAR = 8, DX_TRAILER = 10 };
+enum DataMode { DX_TEST = 3, DX_READ = 4, DX_WRITE = 6, DX_CLEAR = 8, DX_TRAILER = 10, DX_DROP = 12 };
 
 int dataxfer(int mode, int64_t recnum, unsigned char* buf, int len);
 int datatest(int64_t recnum);
@@ -25,6 +25,9 @@ int dataread(int64_t recnum, unsigned char* buf);
 int datawrite(int64_t recnum, const unsigned char* buf, int len);
 int datafree(int64_t recnum);
 int datatrailer(int64_t recnum, unsigned char* buf);
+// Marks a slot free without following its tail (for slots whose tail is
+// damaged); 0 or -1.
+int datadrop(int64_t recnum);
 
 // Tail chains; a tail pointer is slot << 24 | node.
 int64_t tailstore(const unsigned char* bytes, int len);

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "isam/bigendian.h"
+#include "tests/isam/check_fixture.h"
 #include "tests/isam/isfd_fixture.h"
 
 namespace {
@@ -311,6 +312,7 @@ TEST_F(RecordModelTest, OneProcessAgreesWithTheModel) {
   uint32_t seed = Seed();
   EXPECT_EQ(RunModel(file_, IS_EXCLLOCK, seed, 8000, 2000), "");
   EXPECT_EQ(RunModel(file_ + "x", IS_EXCLLOCK, seed, 0, 1), "open 2");
+  isamtest::ExpectCleanCheck(file_);
 }
 
 // A writer changes the file while a reader scans it; the reader must never
@@ -366,6 +368,8 @@ TEST_F(RecordModelTest, WriterAndReaderProcesses) {
   IsamDictInfo info;
   ASSERT_EQ(isindexinfo(fd, &info, 0), 0);
   EXPECT_EQ(info.nrecords, static_cast<int64_t>(a.size()));
+  ASSERT_EQ(isclose(fd), 0);
+  isamtest::ExpectCleanCheck(name);
 }
 
 }  // namespace

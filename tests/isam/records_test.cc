@@ -17,6 +17,7 @@
 #include "isam/records.h"
 #include "isam/tail_page.h"
 #include "tests/isam/child.h"
+#include "tests/isam/check_fixture.h"
 #include "tests/isam/isam_fixture.h"
 
 namespace isamtest {
@@ -460,6 +461,10 @@ class RecordsModelTest : public RecordsTest {
     isam::is_dropbuffers(sf_);
     ASSERT_EQ(isam::is_loadpair(sf_), 0);
     Check(model);
+    // The check utility finds the pair sound.
+    Close(sf_);
+    sf_ = nullptr;
+    ExpectCleanCheck(Name("rec"));
   }
 
   void Check(const std::map<int64_t, std::string>& model) {
