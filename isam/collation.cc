@@ -2,13 +2,34 @@
 
 #include <cstring>
 
+#include "base/client_locale.h"
+#include "base/locale_state.h"
 #include "isam/thread_state.h"
+#include "locale/core/gl_setlocale.h"
+#include "locale/core/gl_support.h"
 
 namespace isam {
 
 namespace {
 
-int NoSource(char*, int) { return -1; }
+// The client locale's collation: the locale is made ready, the name of its
+// collation category asked for and turned into a locale specification.
+int ClientCollation(char* name, int size) {
+  if (rglinit() != 0) return -1;
+  ClientLocaleState* state = rgllocstate();
+  if (state == nullptr || state->client == nullptr) return -1;
+  char* category = gl_setlocale_4(state->client, GL_COLLATE, nullptr);
+  if (category == nullptr) return -1;
+  char spec[RGL_CATNAME_SIZE] = {};
+  int32_t from_file = 0;
+  rlocfname2spec(category, spec, &from_file);
+  gl_destroystring(category);
+  size_t len = strnlen(spec, sizeof spec - 1);
+  if (size <= 0 || len >= static_cast<size_t>(size)) return -1;
+  std::memcpy(name, spec, len);
+  name[len] = '\0';
+  return 0;
+}
 
 // Copies a NUL-terminated name of at most n bytes, blank-padded to 36.
 void Pad(char* out, const char* in, size_t n) {
@@ -19,7 +40,7 @@ void Pad(char* out, const char* in, size_t n) {
 
 }  // namespace
 
-int (*is_collationsource)(char* name, int size) = NoSource;
+int (*is_collationsource)(char* name, int size) = ClientCollation;
 
 int is_currentcollation(char name[kCollNameSize]) {
   char raw[kCollNameSize + 1] = {};

@@ -10,9 +10,9 @@ namespace isam {
 // 0, or -1 with iserrno 159 when it cannot be had.
 int is_currentcollation(char name[kCollNameSize]);
 
-// Where the name comes from; the locale library installs its own. The
-// source writes a NUL-terminated name and returns 0, or returns -1. Until
-// one is installed no name can be had.
+// Where the name comes from: by default the client locale of the base
+// services (its collation category as a locale specification). The source
+// writes a NUL-terminated name and returns 0, or returns -1.
 extern int (*is_collationsource)(char* name, int size);
 
 // 0 when the current file's header names the current collation, -1 with

@@ -13,6 +13,7 @@
 #include "isam/header.h"
 #include "isam/thread_state.h"
 #include "tests/isam/isfd_fixture.h"
+#include "tests/support/test_support.h"
 #include "tests/isam/lock_probe.h"
 
 namespace {
@@ -206,8 +207,12 @@ TEST_F(FileCallTest, BuildLimitsAndNewFile) {
   EXPECT_EQ(Bytes(idx_), before);
 }
 
+int NoCollation(char*, int) { return -1; }
+
 TEST_F(FileCallTest, FailedBuildLeavesNothingBehind) {
-  // No collation source: a collated key cannot be built.
+  // No collation name to be had: a collated key cannot be built.
+  auto saved = isam::is_collationsource;
+  isam::is_collationsource = NoCollation;
   std::string n = Name("c");
   IsamKeyDesc kd = {};
   kd.nparts = 1;
@@ -216,9 +221,27 @@ TEST_F(FileCallTest, FailedBuildLeavesNothingBehind) {
   EXPECT_EQ(iserrno, ELOCALELOAD);
   EXPECT_FALSE(Exists(n + ".idx"));
   EXPECT_FALSE(Exists(n + ".dat"));
+  isam::is_collationsource = saved;
   kd.parts[0].type = 0;
   int fd = isbuild(n.c_str(), 20, &kd, IS_INOUT | IS_EXCLLOCK);
   EXPECT_GE(fd, 0);
+}
+
+TEST_F(FileCallTest, DefaultCollationIsTheClientLocale) {
+  // The client locale of the base services names the collation: the
+  // default one of the installation tree here.
+  setenv("TARVELONDIR", tevtest::BuildTree().c_str(), 1);
+  std::string n = Name("clientcoll");
+  IsamKeyDesc kd = {};
+  kd.nparts = 1;
+  kd.parts[0] = {0, 10, 7};
+  int fd = isbuild(n.c_str(), 20, &kd, IS_INOUT | IS_MANULOCK);
+  ASSERT_GE(fd, 0) << iserrno;
+  ASSERT_EQ(isclose(fd), 0);
+  EXPECT_EQ(Bytes(n + ".idx").substr(isam::HDR_COLLNAME, 10), std::string("en_US.819\0", 10));
+  fd = isopen(n.c_str(), IS_INOUT | IS_MANULOCK);
+  EXPECT_GE(fd, 0) << iserrno;
+  if (fd >= 0) isclose(fd);
 }
 
 int Collation(char* name, int size) {
