@@ -215,7 +215,7 @@ int is_getkeydesc(const unsigned char* in, int room, IsamKeyDesc* kd) {
   return 0;
 }
 
-int is_findkeydesc(IsamKeyDesc* kd, int n) {
+int is_findkeydesc(IsamKeyDesc* kd, int n, bool as_stored) {
   IsamSharedFile* sf = is_state().curfile;
   IsamKeyDesc want = *kd;
   if (n <= 0 && want.nparts != 0 && is_checkkeydesc(&want, sf->minlen) != 0) return -1;
@@ -228,7 +228,7 @@ int is_findkeydesc(IsamKeyDesc* kd, int n) {
       if (is_getkeydesc(b->data + off, b->used - off, &got) != 0) return is_damage();
       ++index;
       if (n > 0 ? index == n : is_samekeydesc(got, want) == 0) {
-        if (!StoredSound(got, sf->minlen)) return is_damage();
+        if (!as_stored && !StoredSound(got, sf->minlen)) return is_damage();
         found = index;
         at = off;
         return 1;
