@@ -228,7 +228,7 @@ int ck_indexes() {
   for (;; ++i) {
     IsamKeyDesc kd = {};
     st.iserrno = 0;
-    if (is_findkeydesc(&kd, i) < 0) {
+    if (is_findkeydesc(&kd, i, true) < 0) {
       if (st.iserrno == 0) break;
       if (st.iserrno == EBADKEYDESC) {
         st.iserrno = 0;

@@ -103,6 +103,23 @@ int WalkChain(Visit visit, IsamBuffer** held, uint32_t* heldnode, uint32_t* last
 
 }  // namespace
 
+namespace {
+
+// A description read from the file is used to copy key bytes out of
+// records and to compare them: its parts must lie inside the record and
+// fit the key, as when it was added.
+bool StoredSound(const IsamKeyDesc& got, int minlen) {
+  if (got.nparts == 0) return true;
+  IsamKeyDesc copy = got;
+  IsamThreadState& st = is_state();
+  int saved = st.iserrno;
+  bool sound = is_checkkeydesc(&copy, minlen) == 0;
+  st.iserrno = saved;
+  return sound;
+}
+
+}  // namespace
+
 int is_freesizetype(int type) {
   switch (type) {
     case 7: case 16: case 32: case 48: case 64: case 80: case 96: case 112:
@@ -198,7 +215,7 @@ int is_getkeydesc(const unsigned char* in, int room, IsamKeyDesc* kd) {
   return 0;
 }
 
-int is_findkeydesc(IsamKeyDesc* kd, int n) {
+int is_findkeydesc(IsamKeyDesc* kd, int n, bool as_stored) {
   IsamSharedFile* sf = is_state().curfile;
   IsamKeyDesc want = *kd;
   if (n <= 0 && want.nparts != 0 && is_checkkeydesc(&want, sf->minlen) != 0) return -1;
@@ -211,6 +228,7 @@ int is_findkeydesc(IsamKeyDesc* kd, int n) {
       if (is_getkeydesc(b->data + off, b->used - off, &got) != 0) return is_damage();
       ++index;
       if (n > 0 ? index == n : is_samekeydesc(got, want) == 0) {
+        if (!as_stored && !StoredSound(got, sf->minlen)) return is_damage();
         found = index;
         at = off;
         return 1;

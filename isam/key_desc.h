@@ -29,8 +29,10 @@ int is_getkeydesc(const unsigned char* in, int room, IsamKeyDesc* kd);
 // kd's parts and fills in its flags, key length and root. n < 0: finds it
 // and removes it from the chain. The index number, or -1: with iserrno 103
 // for a bad description, 105 or an I/O error for a damaged chain, and
-// iserrno left alone when there is no such description.
-int is_findkeydesc(IsamKeyDesc* kd, int n);
+// iserrno left alone when there is no such description. A found
+// description whose parts do not fit the record gives 105, unless
+// as_stored is set (the check utility judges descriptions itself).
+int is_findkeydesc(IsamKeyDesc* kd, int n, bool as_stored = false);
 // Makes the index's empty root (none without parts) and appends kd to the
 // chain; kd->root is set. 0, or -1 (103 bad, 108 an identical one exists).
 int is_addkeydesc(IsamKeyDesc* kd);

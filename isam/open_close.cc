@@ -118,11 +118,14 @@ int isopen(const char* name, int mode) {
     if (ld16(sf->header + HDR_LOCKMETHOD) == 8) st.pos.flags |= POS_START_PENDING;
     // The primary index is the current index of a new isfd (record-number
     // order for a pair that has no index yet).
-    {
-      int saved = st.iserrno;
-      if (is_findkeydesc(&of->keydesc, 1) < 0) of->keydesc = IsamKeyDesc{};
-      st.iserrno = saved;
+    // A damaged description of it makes the open fail.
+    int saved = st.iserrno;
+    st.iserrno = 0;
+    if (is_findkeydesc(&of->keydesc, 1) < 0) {
+      if (st.iserrno != 0) break;
+      of->keydesc = IsamKeyDesc{};
     }
+    st.iserrno = saved;
     st.isrecsize = sf->maxlen;
     rc = 0;
   } while (false);

@@ -406,3 +406,52 @@ TEST_F(FileCallTest, EraseAndRename) {
 }
 
 }  // namespace
+
+TEST_F(FileCallTest, DamagedStoredKeyDescriptionIsRefused) {
+  // Node 2 holds the descriptions of index 1 (bytes 6-17) and index 2
+  // (bytes 18-29): length (2), root (4), flags (1), then the part: length
+  // (2), start (2), type (1).
+  constexpr int kPart1 = 1024 + 6 + 7;
+  constexpr int kPart2 = 1024 + 18 + 7;
+  struct Case {
+    const char* what;
+    int off;
+    std::initializer_list<unsigned char> bytes;
+  } cases[] = {
+      {"start past the record", kPart2 + 2, {0x03, 0xE8}},
+      {"negative start", kPart2 + 2, {0xFF, 0xF0}},
+      {"length past the record", kPart2, {0x00, 0x78}},
+      {"length wrong for the type", kPart2 + 4, {3}},
+      {"unknown type", kPart2 + 4, {14}},
+  };
+  std::string n = Name("k");
+  IsamKeyDesc kd = IntKey(0);
+  int fd = isbuild(n.c_str(), 20, &kd, IS_INOUT | IS_EXCLLOCK);
+  ASSERT_GE(fd, 0);
+  IsamKeyDesc second = IntKey(IS_DUPS);
+  second.parts[0].start = 4;
+  ASSERT_EQ(isaddindex(fd, &second), 0);
+  ASSERT_EQ(isclose(fd), 0);
+  idx_ = n + ".idx";
+  std::string pristine = Bytes(idx_);
+  unsigned char record[20] = {0, 0, 0, 7};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    tevtest::WriteFile(idx_, pristine);
+    Patch(c.off, c.bytes);
+    fd = isopen(n.c_str(), IS_INOUT | IS_MANULOCK);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(iswrite(fd, record), -1);
+    EXPECT_EQ(iserrno, EBADFILE);
+    IsamKeyDesc got = {};
+    EXPECT_EQ(isindexinfo(fd, &got, 2), -1);
+    EXPECT_EQ(iserrno, EBADFILE);
+    ASSERT_EQ(isclose(fd), 0);
+  }
+  // A damaged primary description makes the open fail.
+  tevtest::WriteFile(idx_, pristine);
+  Patch(kPart1 + 2, {0x03, 0xE8});
+  EXPECT_EQ(isopen(n.c_str(), IS_INOUT | IS_MANULOCK), -1);
+  EXPECT_EQ(iserrno, EBADFILE);
+  EXPECT_TRUE(isamtest::LocksOn(idx_).empty());
+}
