@@ -37,9 +37,9 @@ ssize_t sm_read_all(int fd, void* buffer, size_t count) {
 }
 
 int sm_close(int fd) {
-  int r;
-  do {
-    r = close(fd);
-  } while (r != 0 && errno == EINTR);
-  return r;
+  // Linux releases the descriptor even when close() is interrupted: trying
+  // again would report EBADF for a close that happened, or close a
+  // descriptor that another thread has just been given the same number.
+  if (close(fd) == 0 || errno == EINTR) return 0;
+  return -1;
 }
