@@ -49,7 +49,8 @@ TV_API intptr_t cl_ext_uca(void) {
 }
 
 TV_API GlFile* cl_ext_fopen(const char* path, const char* mode) {
-  return std::fopen(path, mode);
+  // The library's own opener: its files are closed across exec.
+  return gl_ext_fopen(path, mode);
 }
 TV_API int cl_ext_fclose(GlFile* f) { return std::fclose(static_cast<FILE*>(f)); }
 TV_API int cl_ext_fgetc(GlFile* f) { return std::fgetc(static_cast<FILE*>(f)); }

@@ -118,7 +118,14 @@ void ApplyFileKey(TevConfig* cfg, const FileKey& k, char* value) {
   char* base = reinterpret_cast<char*>(cfg);
   char* text = base + k.offset;
   int32_t* number = reinterpret_cast<int32_t*>(base + k.offset);
+  // The expansion grows the value in place, so it works on a copy with room
+  // for the longest expansion: the value may end at the very end of the line
+  // buffer.
+  std::string room;
   if ((k.kind == Kind::kPath || k.kind == Kind::kCatalog) && value[0] == '$') {
+    room.assign(value);
+    room.resize(std::max(room.size(), kExpandMax) + 1, '\0');
+    value = room.data();
     zarConfigExpandDir(value);  // a value that cannot be expanded is used as written
   }
   switch (k.kind) {

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <unistd.h>
 
+#include "platform/file_io.h"
+
 ssize_t sm_write_all(int fd, const void* data, size_t count) {
   const char* p = static_cast<const char*>(data);
   size_t done = 0;
@@ -36,10 +38,7 @@ ssize_t sm_read_all(int fd, void* buffer, size_t count) {
   return static_cast<ssize_t>(done);
 }
 
-int sm_close(int fd) {
-  int r;
-  do {
-    r = close(fd);
-  } while (r != 0 && errno == EINTR);
-  return r;
-}
+// Linux releases the descriptor even when close() is interrupted: trying
+// again would report EBADF for a close that happened, or close a descriptor
+// that another thread has just been given the same number.
+int sm_close(int fd) { return tvp::Close(fd); }

@@ -13,5 +13,5 @@ ssize_t sm_write_all(int fd, const void* data, size_t count);
 // read is retried; the first other error is retried once, a second one
 // returns its negative result.
 ssize_t sm_read_all(int fd, void* buffer, size_t count);
-// close(), retried while it fails with EINTR.
+// close(); an interrupted close counts as done (see sm_fileio.cc).
 int sm_close(int fd);

@@ -3,6 +3,7 @@
 // environment (the start-up happens once per process); the calls that need
 // no fresh start-up run here, after the start-up of locale_tree.cc.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -326,6 +327,12 @@ TEST(LocaleHooks, InstalledSlotsAndTheirBehaviour) {
                date.day == local.tm_mday) ||
               (date.year == now.tm_year + 1900 && date.month == now.tm_mon + 1 &&
                date.day == now.tm_mday));
+
+  // Locale files opened through the hook never leak into child programs.
+  GlFile* opened = cl_ext_fopen("/dev/null", "r");
+  ASSERT_NE(nullptr, opened);
+  EXPECT_NE(0, fcntl(fileno(static_cast<FILE*>(opened)), F_GETFD) & FD_CLOEXEC);
+  cl_ext_fclose(opened);
 
   // One byte goes through fputc; more through fwrite.
   FILE* f = std::tmpfile();

@@ -117,6 +117,11 @@ std::vector<Case> Cases() {
          EXPECT_STREQ(c.actLogPath, "$TARVELONDIRX/a.log");
          EXPECT_EQ(std::string(c.bsaLibPath), "$TARVELONDIR/" + std::string(130, 'l'));
        }},
+      {"expansion of a value at the end of a full-length line",
+       "", "BAR_BSALIB_PATH" + std::string(2017, ' ') + "$TARVELONDIR/b\n", {},
+       [](const TevConfig& c, const ConfigEnv& e) {
+         EXPECT_STREQ(c.bsaLibPath, Dir(e, "b").c_str());
+       }},
       {"catalog path from file gets a separator", "", "TEV_CATALOG_PATH /data/cat\\\n", {},
        [](const TevConfig& c, const ConfigEnv&) {
          EXPECT_STREQ(c.catalogDir, "/data/cat\\/");
