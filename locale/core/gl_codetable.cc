@@ -287,7 +287,8 @@ struct Loader {
       uint32_t len = _gl_read_hex(in, 3);
       uint32_t rep = _gl_read_hex(in, 3);
       if (len == 0) return true;
-      if (start + static_cast<uint64_t>(len) * rep > 256) return Fail(GL_ECTTEXT);
+      // A repeat of 0 would still read L entries into the array.
+      if (rep == 0 || start + static_cast<uint64_t>(len) * rep > 256) return Fail(GL_ECTTEXT);
       // Read the L entries into the first repetition, then copy it.
       for (uint32_t p = 0; p < len; ++p) {
         if (!read(a + (start + p) * w)) return false;

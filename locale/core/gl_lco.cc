@@ -117,9 +117,17 @@ int32_t LoadTable(GlFile *f, GlLocale *loc, GlCodeTable *t) {
   return Fail(loc, _gl_ct_error(t));
 }
 
+constexpr int32_t kMaxClasses = 256;
+
 int32_t ReadClasses(GlFile *f, GlLocale *loc) {
   loc->class_count = _gl_read_int(f);
   if (!_gl_read_eol(f)) return Fail(loc, GL_EFORMAT);
+  // A class is a bit of a 32-bit mask: a damaged count must not size a
+  // huge allocation.
+  if (loc->class_count > kMaxClasses) {
+    loc->class_count = 0;
+    return Fail(loc, GL_EFORMAT);
+  }
   if (loc->class_count <= 0) {
     loc->classes = nullptr;
     return 0;

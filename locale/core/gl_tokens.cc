@@ -117,9 +117,14 @@ char *_gl_read_string(GlFile *f, int32_t *error) {
     *error = GL_ENOMEM;
     return nullptr;
   }
-  for (int32_t i = 0; i < len; ++i) s[i] = static_cast<char>(_gl_read_hex_byte(f));
-  for (int i = 0; i < 4; ++i) s[len + i] = '\0';
-  if (!_gl_read_eol(f)) {
+  // A damaged length must not read on past the end of the file.
+  bool cut = false;
+  for (int32_t i = 0; i < len && !cut; ++i) {
+    s[i] = static_cast<char>(_gl_read_hex_byte(f));
+    cut = _gl_ext_feof(f) != 0;
+  }
+  for (size_t i = 0; i < 4; ++i) s[static_cast<size_t>(len) + i] = '\0';
+  if (cut || !_gl_read_eol(f)) {
     _gl_free(s);
     *error = GL_ENOFILE;
     return nullptr;

@@ -269,6 +269,7 @@ TEST(CodeTableTest, BadTextFailsWithLoadError) {
        4, GL_ECTTEXT},                                              // deeper than four bytes
       {"2 1 3 0000\n1 0\n0000000\n1 0 5 0\n", 4, GL_ECTTEXT},       // missing shared array
       {"2 1 3 0000\n", 4, GL_ENOMEM},
+      {"2 1 1 0000\n0 1\n00fff000\n0000000\n", 4, GL_ECTTEXT},  // repeat 0, long run
   };
   for (auto &c : cases) {
     int32_t rc = 0;

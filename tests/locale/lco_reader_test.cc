@@ -176,6 +176,15 @@ TEST(LcoCtype, ClassesAndLineEnds) {
   EXPECT_EQ(1, rc);
   EXPECT_EQ(GL_EFORMAT, loc->error);
 
+  // A count beyond what a class mask can hold is refused, not allocated.
+  bad = Section(kSingleByte, kPair + " 1.0\n");
+  bad.replace(bad.find("1\n0 full_width\n"), 15, "2147483647\n0 full_width\n");
+  f = Stream(Header() + bad + kRest);
+  loc = LoadCtype(f, &rc);
+  fclose(f);
+  EXPECT_EQ(1, rc);
+  EXPECT_EQ(GL_EFORMAT, loc->error);
+
   // The factor line must end with a line feed.
   f = Stream(Header() + Section(kSingleByte, kPair + " 1.0"));
   loc = LoadCtype(f, &rc);
