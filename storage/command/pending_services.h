@@ -1,19 +1,10 @@
-// Services of other subsystems that the storage-manager command calls and
-// that are not part of this tree yet. Each declaration has the signature its
-// owner provides; this header goes away as the owners land.
+// The catalog's pool look-up, which the configuration loader calls and which
+// arrives with the catalog. The declaration has the signature its owner
+// provides; this header goes away when the catalog lands.
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 
-#include "isam/isam.h"
-#include "platform/api.h"
-
-TV_BEGIN_C
-
-TV_END_C
-
-// The catalog's pool table.
 struct zarHandle;
 struct TevPool {
   int32_t pool_id;

@@ -8,7 +8,7 @@
 
 #include "base/msgfile.h"
 #include "storage/command/config.h"
-#include "storage/command/pending_services.h"
+#include "isam/isam.h"
 #include "storage/command/trace_file.h"
 
 namespace {

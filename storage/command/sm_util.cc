@@ -6,7 +6,6 @@
 
 #include "base/os_accounts.h"
 #include "sqltypes/datetime_clock.h"
-#include "storage/command/pending_services.h"
 
 void* sm_zalloc(size_t size) {
   void* block = std::calloc(size == 0 ? 1 : size, 1);

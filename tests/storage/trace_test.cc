@@ -17,7 +17,7 @@
 #include <unistd.h>
 
 #include "storage/command/config.h"
-#include "storage/command/pending_services.h"
+#include "isam/isam.h"
 #include "storage/command/trace_file.h"
 #include "tests/storage/config_env.h"
 
