@@ -2,6 +2,8 @@
 // engine, the era look-up and the writer of numbers in alternate digits.
 #include <string.h>
 
+#include <initializer_list>
+
 #include "locale/core/gl_errors.h"
 #include "locale/core/gl_ext.h"
 #include "locale/core/gl_support.h"
@@ -148,6 +150,30 @@ namespace glftime {
 
 namespace {
 
+// Characters the era year can take in the years 0-9999 (a sign included),
+// over all eras: the bound of %Ey must hold for a 4-digit era year too.
+int32_t EraYearChars(const GlTimeInfo &t) {
+  int32_t most = 0;
+  for (int32_t i = 0; t.era_records != nullptr && i < t.era_count; ++i) {
+    const GlEraRecord *e = t.era_records[i];
+    if (e == nullptr) continue;
+    const int64_t ends[] = {0, 9999, e->start_year, e->end_year};
+    for (int64_t y : ends) {
+      for (int64_t v : {(y - e->start_year) * e->direction + e->offset,
+                        (y - e->start_year) * e->direction + e->offset - 1}) {
+        int32_t chars = (v < 0 ? 1 : 0);
+        int64_t m = v < 0 ? -v : v;
+        do {
+          ++chars;
+          m /= 10;
+        } while (m != 0);
+        if (chars > most) most = chars;
+      }
+    }
+  }
+  return most;
+}
+
 // The era of the fields after the field tests: its index, or -1 (error set).
 int32_t FindEra(Run *run, const GlTimeFields *f, bool test_fields) {
   if (test_fields && (!Check(run, f, kYear) || !Check(run, f, kMonth) || !Check(run, f, kMday))) {
@@ -190,7 +216,7 @@ bool EraConversion(Run *run, const GlWchar **p, GlTimeFields *f, const GlFormatS
     }
     case 'y': {
       int32_t prec = spec.precision >= 0 ? spec.precision : 2;
-      if (ex) return run->Bound(Max(W, prec)), true;
+      if (ex) return run->Bound(Max(Max(W, prec), EraYearChars(t))), true;
       int32_t i = FindEra(run, f, true);
       if (i < 0) return false;
       return PutNumber(run, _gl_era_year(t.era_records, i, f), spec, prec);
