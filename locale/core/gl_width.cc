@@ -59,6 +59,34 @@ int32_t SumMulti(GlLocale *loc, const char *s, const char *stop, int32_t limit,
   return sum;
 }
 
+// The argument tests of the counted string forms: a NULL string is error
+// 2, a negative count error 4.
+bool BadCount(GlLocale *loc, const void *s, int32_t n) {
+  if (s == nullptr) {
+    SetError(loc, GL_ENULLARG);
+    return true;
+  }
+  if (n < 0) {
+    SetError(loc, GL_ENEGATIVE);
+    return true;
+  }
+  return false;
+}
+
+// The same for the forms with an end position: error 2, or 5 for an end
+// below the start.
+bool BadEnd(GlLocale *loc, const void *s, const void *end) {
+  if (s == nullptr || end == nullptr) {
+    SetError(loc, GL_ENULLARG);
+    return true;
+  }
+  if (static_cast<const char *>(end) < static_cast<const char *>(s)) {
+    SetError(loc, GL_EBEFORESTART);
+    return true;
+  }
+  return false;
+}
+
 int32_t CharLength(GlLocale *loc, const char *s) {
   if (loc->single_byte) return s[0] != 0 ? 1 : 0;
   return gl_full_mblen(loc, s, 4);
@@ -125,14 +153,7 @@ int32_t gl_mbwidth(GlLocale *loc, const char *s) {
 }
 
 int32_t gl_wcswidth(GlLocale *loc, const GlWchar *ws, int32_t n) {
-  if (ws == nullptr) {
-    SetError(loc, GL_ENULLARG);
-    return -1;
-  }
-  if (n < 0) {
-    SetError(loc, GL_ENEGATIVE);
-    return -1;
-  }
+  if (BadCount(loc, ws, n)) return -1;
   if (n == 0) return 0;
   if (const GlGluApi *icu = IcuCtype(loc)) {
     GluStatus st = 0;
@@ -144,14 +165,7 @@ int32_t gl_wcswidth(GlLocale *loc, const GlWchar *ws, int32_t n) {
 }
 
 int32_t gl_mbswidth(GlLocale *loc, const char *s, int32_t n) {
-  if (s == nullptr) {
-    SetError(loc, GL_ENULLARG);
-    return -1;
-  }
-  if (n < 0) {
-    SetError(loc, GL_ENEGATIVE);
-    return -1;
-  }
+  if (BadCount(loc, s, n)) return -1;
   if (n == 0) return 0;
   if (const GlGluApi *icu = IcuCtype(loc)) {
     GluStatus st = 0;
@@ -163,14 +177,7 @@ int32_t gl_mbswidth(GlLocale *loc, const char *s, int32_t n) {
 }
 
 int32_t gl_wcspwidth(GlLocale *loc, const GlWchar *ws, const GlWchar *end) {
-  if (ws == nullptr || end == nullptr) {
-    SetError(loc, GL_ENULLARG);
-    return -1;
-  }
-  if (end < ws) {
-    SetError(loc, GL_EBEFORESTART);
-    return -1;
-  }
+  if (BadEnd(loc, ws, end)) return -1;
   if (const GlGluApi *icu = IcuCtype(loc)) {
     GluStatus st = 0;
     int32_t r = icu->ucs32pwidth(ws, end, &st);
@@ -181,14 +188,7 @@ int32_t gl_wcspwidth(GlLocale *loc, const GlWchar *ws, const GlWchar *end) {
 }
 
 int32_t gl_mbspwidth(GlLocale *loc, const char *s, const char *end) {
-  if (s == nullptr || end == nullptr) {
-    SetError(loc, GL_ENULLARG);
-    return -1;
-  }
-  if (end < s) {
-    SetError(loc, GL_EBEFORESTART);
-    return -1;
-  }
+  if (BadEnd(loc, s, end)) return -1;
   if (const GlGluApi *icu = IcuCtype(loc)) {
     GluStatus st = 0;
     int32_t r = icu->mbspwidth(IcuHandle(loc), s, end, &st);
