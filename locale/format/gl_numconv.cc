@@ -394,6 +394,11 @@ int32_t WideToMulti(GlLocale *loc, char *out, int32_t size, const GlWchar *ws) {
 template <typename R, typename F>
 R ReadMulti(GlLocale *loc, const char *s, char **end, R error_result, R walk_failure, F read) {
   if (end != nullptr) *end = nullptr;
+  errno = 0;
+  if (loc->mbstowcs == nullptr) {  // no LC_CTYPE data
+    SetError(loc, GL_ENOCTYPE);
+    return error_result;
+  }
   if (s == nullptr || gl_ismbsterm(loc, s) != 0) {
     SetError(loc, GL_ERANGE);
     return error_result;

@@ -489,6 +489,10 @@ int32_t _gl_mbsftime_internal(GlLocale *loc, char *out, int32_t size, const char
                               GlTimeFields *fields, int32_t *chars, int32_t *bytes,
                               int32_t mode) {
   if (format == nullptr) return 0;
+  if (loc->mbstowcs == nullptr) {  // no LC_CTYPE data
+    *_gl_ext_errno(loc) = GL_ENOCTYPE;
+    return 0;
+  }
   GlWchar wformat_local[256];
   GlWchar *wformat = wformat_local;
   GlWchar *grown_format = nullptr;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "locale/format/gl_numconv.h"
 #include "locale/format/gl_strftime.h"
 #include "tests/locale/format_fixture.h"
 
@@ -454,6 +455,22 @@ TEST(StrftimeTest, FailedCalendarConversion) {
   std::string r = Format(he, "%Y", rec);
   ASSERT_EQ('!', r[0]);
   EXPECT_NE("!0", r);
+}
+
+}  // namespace
+
+namespace {
+
+// A locale whose categories are all null formats nothing and never faults.
+TEST(StrftimeTest, NullLocale) {
+  GlLocale *loc = nullptr;
+  ASSERT_EQ(0, gl_create_null_locale_4(&loc));
+  GlTimeRecord rec = Record(2026, 3, 5);
+  char buf[32];
+  EXPECT_EQ(0, gl_mbsftime(loc, buf, sizeof buf, "%Y %B", &rec));
+  EXPECT_NE(0, loc->error);
+  EXPECT_EQ(2147483647, gl_mbstol(loc, "12", nullptr, 10, 0));
+  gl_lc_unload(loc);
 }
 
 }  // namespace
