@@ -451,6 +451,10 @@ TEST(StrftimeTest, FailedCalendarConversion) {
   ASSERT_EQ(2, he->time.calendar);
   GlTimeRecord rec = Record(2026, 3, 5);
   EXPECT_NE('!', Format(he, "%d %m %Y", rec)[0]);
+  // 25 March 2024 is 15 Adar II 5784, a leap year: %B takes the name by
+  // month_name (Adar II, the 14th name), %m shows the month (the 7th).
+  rec = Record(2024, 3, 25, 9, 5, 3);
+  EXPECT_EQ("15 07 5784 \xe0\xe3\xf8 \xe1 09:05:03.123", Format(he, "%d %m %Y %B %H:%M:%S%iF3", rec));
   rec.year = 0 - 1900;  // before the first day of the hebrew range
   std::string r = Format(he, "%Y", rec);
   ASSERT_EQ('!', r[0]);
