@@ -16,7 +16,7 @@
 //            rewrite
 //   2-5      time of the change, seconds since 1970 (low 32 bits)
 //   6-7      process id of the writer (low 16 bits)
-//   8-9      user id of the writer (16 bits)
+//   8-9      user id of the writer: the accounts layer's 16-bit id (tv_getuid)
 //   10-13    record number
 //   14-15    variable-length files only: record length + 1
 //   then     the record's bytes and one newline (0x0A)
