@@ -94,6 +94,12 @@ void osenv_print(FILE* stream, const char* fmt, ...)
 // A new text "dir/name suffix" (dir and '/' left out for a null dir); null
 // with rthreadstatus -4 when there is nothing to join, -2 without memory.
 char* osenv_path(const char* dir, const char* name, const char* suffix);
+// The current user's domain (on this platform the host name), a backslash
+// and the account name, in a buffer of the thread; unchanged (empty at the
+// thread's start) while os_userinit has registered no user, and empty when
+// the two do not fit the buffer together.
+#define OSENV_USERNAME_SIZE 80
+TV_API char* os_username(void);
 // A new copy of the current user's home directory, or null (status -3 when
 // the account has none, -2 without memory).
 char* osenv_homedir(void);

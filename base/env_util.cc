@@ -1,11 +1,12 @@
-// Small helpers of the environment code: maximum lengths, printing, paths
-// and the user's home directory.
+// Small helpers of the environment code: maximum lengths, printing, paths,
+// the current user's name and home directory.
 
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "base/accounts_internal.h"
 #include "base/env.h"
 #include "platform/home_dir.h"
 
@@ -49,6 +50,22 @@ char* osenv_path(const char* dir, const char* name, const char* suffix) {
   if (name != nullptr) std::strcat(out, name);
   if (suffix != nullptr) std::strcat(out, suffix);
   return out;
+}
+
+namespace {
+// "DOMAIN\name" of the current user, per thread.
+thread_local char t_username[OSENV_USERNAME_SIZE];
+}  // namespace
+
+char* os_username(void) {
+  std::lock_guard<std::recursive_mutex> guard(tvbase::UserTableMutex());
+  const UserRecord* user = tvbase::CurrentUser();
+  if (user == nullptr) return t_username;
+  // A name that does not fit is left out rather than cut: a cut name could
+  // be another account's.
+  int n = std::snprintf(t_username, sizeof t_username, "%s\\%s", user->domain, user->name);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof t_username) t_username[0] = '\0';
+  return t_username;
 }
 
 char* osenv_homedir(void) {

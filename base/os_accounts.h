@@ -69,7 +69,9 @@ int32_t os_userinit(void);
 // 1 when the process runs as an administrator, else 0; the first answer is
 // kept for the process. Every caller passes 0.
 int32_t os_isadmin(int32_t mode);
-// The ids of the real and the effective user (valid after os_userinit).
+// The ids of the real and the effective user, as os_userinit registered
+// them. Before os_userinit: the process's uid when it is below 0xFFFF, else
+// 0xFFFF (no user), since a larger uid takes its id from the map.
 // Prefixed so that they never replace the C library's getuid and geteuid.
 uint16_t tv_getuid(void);
 uint16_t tv_geteuid(void);

@@ -128,14 +128,29 @@ int32_t os_userinit(void) {
   return 0;
 }
 
+namespace tvbase {
+namespace {
+
+// Before os_userinit: the id that os_userinit will give the process's own
+// account when it needs no map (a uid below 0xFFFF), else the no-user id;
+// a uid is never cut to 16 bits.
+uint16_t IdBeforeInit() {
+  uid_t uid = geteuid();
+  return uid < 0xFFFF ? static_cast<uint16_t>(uid) : kNoUser;
+}
+
+}  // namespace
+}  // namespace tvbase
+
 uint16_t tv_getuid(void) {
   std::lock_guard<std::recursive_mutex> guard(UserTableMutex());
-  return tvbase::g_real_user != nullptr ? tvbase::g_real_user->uid : tvbase::kNoUser;
+  return tvbase::g_real_user != nullptr ? tvbase::g_real_user->uid : tvbase::IdBeforeInit();
 }
 
 uint16_t tv_geteuid(void) {
   std::lock_guard<std::recursive_mutex> guard(UserTableMutex());
-  return tvbase::g_effective_user != nullptr ? tvbase::g_effective_user->uid : tvbase::kNoUser;
+  return tvbase::g_effective_user != nullptr ? tvbase::g_effective_user->uid
+                                             : tvbase::IdBeforeInit();
 }
 
 int32_t os_userrelease(uint16_t uid) {

@@ -16,7 +16,7 @@
 //            rewrite
 //   2-5      time of the change, seconds since 1970 (low 32 bits)
 //   6-7      process id of the writer (low 16 bits)
-//   8-9      user id of the writer (16 bits)
+//   8-9      user id of the writer: the accounts layer's 16-bit id (tv_getuid)
 //   10-13    record number
 //   14-15    variable-length files only: record length + 1
 //   then     the record's bytes and one newline (0x0A)
@@ -27,6 +27,7 @@
 #include "isam/audit.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -98,9 +99,15 @@ int SetName(const char* name) {
     is_hdrput32(HDR_AUDITNODE, 0);
     return 0;
   }
-  int fd = is_osopen(name, O_RDWR | O_CREAT, 0600);
-  if (fd < 0) return is_fail(errno);
-  close(fd);
+  // Made for its owner when missing; an existing file is taken as it is,
+  // but a directory can never be a trail and is refused now rather than at
+  // the first change.
+  if (is_createfile(name) != 0) {
+    if (st.iserrno != EEXIST) return -1;
+    struct stat sb;
+    if (stat(name, &sb) == 0 && S_ISDIR(sb.st_mode)) return is_fail(EISDIR);
+    st.iserrno = 0;
+  }
   IsamBuffer* b;
   if (node != 0) {
     b = ReadAuditNode(node);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/os_accounts.h"
 #include "isam/buffer_pool.h"
 #include "isam/bigendian.h"
 #include "isam/locks.h"
@@ -65,7 +66,9 @@ int is_allocfd() {
     if (of->flags & OF_INUSE) continue;
     *of = IsamOpenFile{};
     of->pid = static_cast<uint16_t>(getpid());
-    of->uid = static_cast<uint16_t>(getuid());
+    // The accounts layer's 16-bit id, never the system uid cut to 16 bits
+    // (which would name another account).
+    of->uid = tv_getuid();
     of->flags = OF_INUSE;
     return i;
   }

@@ -40,7 +40,7 @@ struct IsamSharedFile;
 struct IsamOpenFile {
   uint16_t flags = 0;
   uint16_t pid = 0;     // low 16 bits
-  uint16_t uid = 0;
+  uint16_t uid = 0;     // the accounts layer's id (tv_getuid)
   uint16_t mode = 0;    // open mode's low byte plus the lock mode
   uint32_t changes = 0; // change count last seen
   IsamSharedFile* shared = nullptr;

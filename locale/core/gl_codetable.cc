@@ -493,7 +493,15 @@ int32_t _gl_ct_load(GlFile *stream, GlCodeTable *table, int32_t max_key_len,
     table->load_error = GL_ECTTEXT;
     return -1;
   }
-  if (reader(stream, table->default_value, table->value_size) != 0 || !_gl_read_eol(stream)) {
+  // The text's default value is read past and dropped: the table keeps the
+  // default it was created with, which its creator relies on for keys the
+  // text leaves without a value.
+  auto *text_default = static_cast<unsigned char *>(
+      _gl_malloc(static_cast<uint64_t>(table->value_size > 0 ? table->value_size : 1)));
+  bool header_ok = text_default != nullptr &&
+                   reader(stream, text_default, table->value_size) == 0 && _gl_read_eol(stream);
+  _gl_free(text_default);
+  if (!header_ok) {
     table->load_error = GL_ENOMEM;
     return -1;
   }

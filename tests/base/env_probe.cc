@@ -3,14 +3,18 @@
 // Arguments: NAME (looked up by name), NAME@ROW (looked up with a row),
 // --home DIR (the user's home directory for this run), --cold (no first
 // lookup of the probe's own, see below), --conn DBPATH (the
-// connection snapshot, one "pair NAME=value" line each).
+// connection snapshot, one "pair NAME=value" line each), --user (the
+// current user's name before and after os_userinit, and on a new thread:
+// "user before=", "user init=<result>", "user after=", "user thread=").
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "base/env.h"
+#include "base/os_accounts.h"
 #include "platform/home_dir.h"
 
 int main(int argc, char** argv) {
@@ -24,6 +28,15 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "--home" && i + 1 < argc) {
       tvp::SetHomeDirForTesting(argv[++i]);
+      continue;
+    }
+    if (arg == "--user") {
+      std::printf("user before=%s\n", os_username());
+      std::printf("user init=%d\n", os_userinit());
+      std::printf("user after=%s\n", os_username());
+      std::string other;
+      std::thread([&other] { other = os_username(); }).join();
+      std::printf("user thread=%s\n", other.c_str());
       continue;
     }
     if (arg == "--cold") {

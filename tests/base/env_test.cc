@@ -2,6 +2,7 @@
 // environment, a temporary installation directory and a temporary home.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <map>
@@ -192,6 +193,78 @@ TEST_F(EnvProbe, ConnectionSnapshot) {
             "pair CLIENT_LOCALE=en_US.8859-1\n"
             "pair NODEFDAC=no\n"
             "pair DB_LOCALE=en_us.utf8\n");
+}
+
+// An account without a home directory has no user file: a ".tarvelon" in
+// the current directory (whoever owns it) is not read in its place.
+TEST_F(EnvProbe, NoHomeDirectoryMeansNoUserFile) {
+  TempInstall cwd;
+  cwd.WriteFile(".tarvelon", "DBTEMP /from/user/file\n");
+  tevtest::RunOptions opt;
+  opt.env = {{"TARVELONDIR", install_.path()}};
+  opt.cwd = cwd.path();
+  RunResult r = tevtest::RunProgram(tevtest::BuiltProgram("env_probe"),
+                                    {"--home", "", "DBTEMP"}, opt);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(Values(r)["DBTEMP"], "/tmp|0");  // the built-in default
+  // The same file in a home directory is read.
+  home_.WriteFile(".tarvelon", "DBTEMP /from/user/file\n");
+  r = tevtest::RunProgram(tevtest::BuiltProgram("env_probe"), {"--home", home_.path(), "DBTEMP"},
+                          opt);
+  EXPECT_EQ(Values(r)["DBTEMP"], "/from/user/file|0");
+}
+
+// The current user's name: empty until os_userinit registers the account,
+// then the host name (its first label), a backslash and the account name as
+// the password database gives them, on every thread.
+TEST_F(EnvProbe, UserNameOnceTheAccountIsRegistered) {
+  char host[256] = {};
+  ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+  std::string domain(host);
+  domain = domain.substr(0, domain.find('.')).substr(0, 15);
+  struct passwd* pw = getpwuid(geteuid());
+  ASSERT_NE(pw, nullptr);
+  std::string want = domain + "\\" + pw->pw_name;
+  auto v = Values(Probe({"--user"}, {{"ZIVEVODAREVEZO", "tvtest"}}));
+  EXPECT_EQ(v["user before"], "");
+  EXPECT_EQ(v["user init"], "0");
+  EXPECT_EQ(v["user after"], want);
+  EXPECT_EQ(v["user thread"], want);
+
+  v = Values(Probe({"--user"}));  // no ZIVEVODAREVEZO: nobody registered
+  EXPECT_EQ(v["user init"], "1");
+  EXPECT_EQ(v["user after"], "");
+}
+
+// Domain and name share the 80-byte buffer with its NUL: 79 bytes fit; a
+// longer pair leaves the name empty rather than cut it into another
+// account's name. The probe runs with a host name and a password file of
+// its own (new UTS and mount namespaces).
+TEST_F(EnvProbe, UserNameThatDoesNotFitIsLeftEmpty) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for namespaces";
+  if (tevtest::RunProgram("/usr/bin/unshare", {"--mount", "--uts", "/bin/true"}).exit_code != 0) {
+    GTEST_SKIP() << "no namespaces here";
+  }
+  const std::string domain = "hostfifteenchrs";  // 15 characters, the most kept
+  for (size_t len : {63u, 64u}) {
+    std::string name(len, 'u');
+    tevtest::TempInstall etc;
+    // The password file names uid 0 first with the long name.
+    std::string passwd = tevtest::ReadFile("/etc/passwd");
+    etc.WriteFile("passwd", name + ":x:0:0::/root:/bin/sh\n" + passwd);
+    tevtest::RunOptions opts;
+    opts.env = {{"ZIVEVODAREVEZO", "tvtest"}, {"TARVELONDIR", install_.path()}};
+    RunResult r = tevtest::RunProgram(
+        "/usr/bin/unshare",
+        {"--mount", "--uts", "/bin/sh", "-c",
+         "hostname " + domain + " && mount --bind \"$0\" /etc/passwd && exec \"$@\"",
+         etc.Path("passwd"), tevtest::BuiltProgram("env_probe"), "--user"},
+        opts);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    auto v = Values(r);
+    EXPECT_EQ(v["user init"], "0") << len;
+    EXPECT_EQ(v["user after"], len == 63 ? domain + "\\" + name : "") << len;
+  }
 }
 
 }  // namespace

@@ -1,17 +1,22 @@
 // The audit trail: isaudit's name and state rules, and the records the
 // record calls append, read back by an independent parser of the format.
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/os_accounts.h"
 #include "isam/bigendian.h"
 #include "isam/header.h"
+#include "platform/accounts.h"
+#include "tests/isam/child.h"
 #include "tests/isam/record_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -59,7 +64,9 @@ class AuditTest : public RecordTest {
   // The expected line without the time, which is checked apart.
   static std::string Line(char type, int recnum, const unsigned char* rec, int len) {
     std::ostringstream o;
-    o << type << " " << (getpid() & 0xFFFF) << " " << (getuid() & 0xFFFF) << " " << recnum << " "
+    // The writer's 16-bit id is the accounts layer's (never the uid cut
+    // to 16 bits; a large uid is mapped, as the mapped-id test shows).
+    o << type << " " << (getpid() & 0xFFFF) << " " << tv_getuid() << " " << recnum << " "
       << len << " " << Hex(rec, len);
     return o.str();
   }
@@ -242,6 +249,135 @@ TEST_F(AuditTest, ATrailRenamedElsewhereIsFollowed) {
   ASSERT_EQ(iswrite(fd_, Rec(2, 1).b), 0);
   EXPECT_EQ(Bytes(first).size(), 14u + 21u);
   EXPECT_EQ(Bytes(second).size(), 14u + 21u);
+}
+
+}  // namespace
+
+namespace {
+
+// Mode 0 creates a missing trail for its owner, takes an existing file as
+// it is (its contents stay) and refuses a directory at once.
+TEST_F(AuditTest, SettingANameCreatesOrTakesTheTrail) {
+  std::string kept = Name("kept.aud");
+  tevtest::WriteFile(kept, "earlier\n");
+  ASSERT_EQ(chmod(kept.c_str(), 0640), 0);
+  ASSERT_EQ(Audit(fd_, kept, AU_SETNAME), 0) << iserrno;
+  EXPECT_EQ(iserrno, 0);
+  struct stat sb;
+  ASSERT_EQ(stat(kept.c_str(), &sb), 0);
+  EXPECT_EQ(sb.st_mode & 0777, 0640u);
+  ASSERT_EQ(Audit(fd_, "", AU_START), 0);
+  ASSERT_EQ(iswrite(fd_, Rec(1, 1).b), 0);
+  std::string bytes = Bytes(kept);
+  EXPECT_EQ(bytes.substr(0, 8), "earlier\n");
+  EXPECT_EQ(bytes.size(), 8u + 14u + 21u);
+  ASSERT_EQ(Audit(fd_, "", AU_STOP), 0);
+
+  std::string dir = Name("adir");
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  EXPECT_EQ(Audit(fd_, dir, AU_SETNAME), -1);
+  EXPECT_EQ(iserrno, EISDIR);
+  ASSERT_EQ(Audit(fd_, "", AU_GETNAME), 0);
+  EXPECT_EQ(got_, kept);  // the old name stays
+
+  std::string missing = Name("nodir/x.aud");
+  EXPECT_EQ(Audit(fd_, missing, AU_SETNAME), -1);
+  EXPECT_EQ(iserrno, ENOENT);
+}
+
+// Out of descriptors, the trail is still made: the creation closes idle
+// data files and tries once more.
+TEST_F(AuditTest, SettingANameWhenOutOfDescriptors) {
+  std::string trail = Name("emfile.aud");
+  std::string buf = trail;
+  int fd = fd_;
+  isamtest::ChildResult r = isamtest::RunChild([&]() -> int {
+    if (int rc = isamtest::UseEveryDescriptor(); rc != 0) return rc;
+    if (isaudit(fd, buf.data(), AU_SETNAME) != 0) {
+      fprintf(stderr, "iserrno %d\n", iserrno);
+      return 13;
+    }
+    struct stat sb;
+    if (stat(trail.c_str(), &sb) != 0 || (sb.st_mode & 0777) != 0600) return 14;
+    return 0;
+  });
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+}
+
+// Every directory from the root to path can be searched by other accounts.
+bool SearchableByOthers(std::string path) {
+  while (!path.empty()) {
+    struct stat sb;
+    if (stat(path.c_str(), &sb) != 0 || !(sb.st_mode & S_IXOTH)) return false;
+    size_t slash = path.rfind('/');
+    path = path.substr(0, slash == std::string::npos ? 0 : slash);
+  }
+  return true;
+}
+
+// A process whose uid does not fit 16 bits takes its id from the user-id
+// map; that id, not the uid's low 16 bits (another account's id), names the
+// writer in the trail. The writer runs as such an account in a mount
+// namespace whose password file knows it.
+TEST_F(AuditTest, AMappedUserIdNamesTheWriter) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run as another account";
+  if (tevtest::RunProgram("/usr/bin/unshare", {"--mount", "/bin/true"}).exit_code != 0) {
+    GTEST_SKIP() << "no mount namespace here";
+  }
+  uid_t big = 100000;
+  while (getpwuid(big) != nullptr) ++big;
+  ASSERT_NE(big & 0xFFFF, 0xFFFFu);
+  const std::string server = "tvaudit", account = "tvaudit";
+  std::string work = Name("big");
+  ASSERT_EQ(mkdir(work.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0711), 0);
+  if (!SearchableByOthers(dir_.path())) GTEST_SKIP() << "temporary directory closed to others";
+
+  // The map hands out ids after the seed.
+  std::string reg = work + "/reg";
+  tevtest::RunOptions opts;
+  opts.env = {{"TARVELON_REGISTRY", reg}, {"ZIVEVODAREVEZO", server}};
+  std::string users = "HKLM\\SOFTWARE\\Tarvelon\\Velkor\\" + server + "\\Security\\Users";
+  ASSERT_EQ(tevtest::RunProgram(tevtest::BuiltProgram("tvreg"),
+                                {"set", users, "UIDSeed", "dword", "4000"}, opts)
+                .exit_code,
+            0);
+  std::string passwd = Bytes("/etc/passwd");
+  tevtest::WriteFile(work + "/passwd", passwd + account + ":x:" + std::to_string(big) + ":" +
+                                           std::to_string(big) + "::/nonexistent:/bin/sh\n");
+  std::string ids = std::to_string(big) + ":" + std::to_string(big);
+  ASSERT_EQ(tevtest::RunProgram("/bin/chown", {"-R", ids, work}).exit_code, 0);
+
+  std::string pair = work + "/p", trail = work + "/p.aud";
+  tevtest::RunResult r = tevtest::RunProgram(
+      "/usr/bin/unshare",
+      {"--mount", "/bin/sh", "-c",
+       "mount --bind \"$0\" /etc/passwd && exec /usr/bin/setpriv --reuid=" + std::to_string(big) +
+           " --regid=" + std::to_string(big) + " --clear-groups \"$@\"",
+       work + "/passwd", tevtest::BuiltProgram("audit_probe"), pair, trail},
+      opts);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+
+  // The id the accounts layer's map holds for the account.
+  setenv("TARVELON_REGISTRY", reg.c_str(), 1);
+  setenv("ZIVEVODAREVEZO", server.c_str(), 1);
+  uint16_t mapped = 0;
+  int found = uidmap_get((tvp::ComputerName() + "\\" + account).c_str(), &mapped);
+  unsetenv("TARVELON_REGISTRY");
+  unsetenv("ZIVEVODAREVEZO");
+  ASSERT_EQ(found, 1);
+  EXPECT_EQ(mapped, 4001);
+  EXPECT_EQ(r.out, std::to_string(mapped) + "\n");
+
+  std::vector<std::string> lines = Parse(trail, "fixed", "20");
+  ASSERT_EQ(lines.size(), 1u);
+  std::istringstream in(lines[0]);
+  std::string type;
+  long when = 0, pid = 0, uid = 0;
+  in >> type >> when >> pid >> uid;
+  EXPECT_EQ(type, "a");
+  EXPECT_EQ(uid, mapped);
+  EXPECT_NE(uid, static_cast<long>(big & 0xFFFF));
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // Runs a function in a forked child and collects how it ended and what it
-// wrote to standard error.
+// wrote to standard error; lowers a child's descriptor limit to what it has
+// open.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +39,20 @@ inline ChildResult RunChild(const std::function<int()>& body) {
   if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
   return r;
+}
+
+// In a child: sets the descriptor limit so that every descriptor the
+// process may have is in use. 0, or 11 (limit not set) or 12 (a descriptor
+// was still free).
+inline int UseEveryDescriptor() {
+  int next = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  close(next);
+  struct rlimit rl;
+  getrlimit(RLIMIT_NOFILE, &rl);
+  rl.rlim_cur = static_cast<rlim_t>(next);
+  if (setrlimit(RLIMIT_NOFILE, &rl) != 0) return 11;
+  if (open("/dev/null", O_RDONLY | O_CLOEXEC) >= 0) return 12;
+  return 0;
 }
 
 }  // namespace isamtest

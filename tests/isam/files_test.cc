@@ -25,14 +25,7 @@ TEST_F(FilesTest, RunningOutOfDescriptorsClosesIdleDataFiles) {
     isam::IsamSharedFile* b = Make("b", 10);
     isam::IsamSharedFile* c = Make("c", 10);
     if (!a || !b || !c) return 10;
-    // Use every descriptor the process may have.
-    int next = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    close(next);
-    struct rlimit rl;
-    getrlimit(RLIMIT_NOFILE, &rl);
-    rl.rlim_cur = static_cast<rlim_t>(next);
-    if (setrlimit(RLIMIT_NOFILE, &rl) != 0) return 11;
-    if (open("/dev/null", O_RDONLY | O_CLOEXEC) >= 0) return 12;
+    if (int rc = UseEveryDescriptor(); rc != 0) return rc;
 
     // Creating and opening a fourth pair closes the other data files.
     isam::IsamSharedFile* d = Make("d", 10);

@@ -254,6 +254,31 @@ TEST(CodeTableTest, WriterChoosesUniformAndLiteralRuns) {
   _gl_ct_free(sb);
 }
 
+// The text carries the writer's default value; a load keeps the default
+// the table was created with, in value blocks and for nodes without one.
+TEST(CodeTableTest, LoadKeepsTheCreatedDefault) {
+  uint16_t five = 5;
+  GlCodeTable *src = _gl_ct_create(2, 0, &five);
+  const unsigned char a[] = {0x41}, b[] = {0x42}, wide[] = {0x81, 0x40};
+  uint16_t seven = 7;
+  ASSERT_EQ(0, _gl_ct_insert(1, a, nullptr, src));
+  ASSERT_EQ(0, _gl_ct_insert(1, b, &seven, src));
+  ASSERT_EQ(0, _gl_ct_insert(2, wide, nullptr, src));
+  std::string text = Dump(src);
+  ASSERT_EQ(0u, text.find("2 1 1 0005\n")) << text;
+  _gl_ct_free(src);
+
+  int32_t rc = -1;
+  GlCodeTable *t = Load(text, &rc);  // created with default 0
+  ASSERT_EQ(0, rc);
+  EXPECT_EQ(0, Val(_gl_ct_lookup_key(t, 1, a)));
+  EXPECT_EQ(7, Val(_gl_ct_lookup_key(t, 1, b)));
+  EXPECT_EQ(0, Val(_gl_ct_lookup_key(t, 2, wide)));
+  // Dumped again, the header names the kept default.
+  EXPECT_EQ(0u, Dump(t).find("2 1 1 0000\n"));
+  _gl_ct_free(t);
+}
+
 TEST(CodeTableTest, BadTextFailsWithLoadError) {
   struct {
     const char *text;

@@ -1,6 +1,11 @@
 #include "storage/command/config.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <functional>
@@ -15,6 +20,9 @@
 namespace {
 
 using tevtest::ConfigEnv;
+
+// An environment value of a case that removes the variable.
+const char kUnset[] = "<unset>";
 
 struct Case {
   const char* name;
@@ -67,6 +75,19 @@ std::vector<Case> Cases() {
          // The environment's BAR_ACT_LOG (fixture) wins over the file's.
          EXPECT_STREQ(c.actLogPath, Dir(e, "act.log").c_str());
          EXPECT_EQ(c.setFlags, CFG_SET_BAR_ACT_LOG);
+       }},
+      {"BAR values of the files when the environment sets none",
+       "BAR_ACT_LOG @srv_act.log\nBAR_DEBUG_LOG @srv_dbg.log\n", "BAR_DEBUG 4\n",
+       {{"BAR_ACT_LOG", kUnset}},
+       [](const TevConfig& c, const ConfigEnv& e) {
+         EXPECT_STREQ(c.actLogPath, Dir(e, "srv_act.log").c_str());
+         EXPECT_STREQ(c.debugLogPath, Dir(e, "srv_dbg.log").c_str());
+         EXPECT_EQ(c.debugLevel, 4);
+         EXPECT_EQ(c.traceThreshold, 134);
+         EXPECT_EQ(c.setFlags, CFG_SET_BAR_ACT_LOG | CFG_SET_BAR_DEBUG_LOG | CFG_SET_BAR_DEBUG);
+         EXPECT_GE(c.debugHandle, 3);
+         EXPECT_TRUE(e.install().Exists("srv_act.log"));
+         EXPECT_TRUE(e.install().Exists("srv_dbg.log"));
        }},
       {"TEV_DEBUG 0 in file beats BAR_DEBUG 5", "", "TEV_DEBUG 0\n",
        {{"BAR_DEBUG", "5"}, {"BAR_DEBUG_LOG", "@dbg.log"}},
@@ -174,12 +195,15 @@ std::vector<Case> Cases() {
          EXPECT_STREQ(c.serverConfigPath, Dir(e, "etc/srv.cfg").c_str());
          EXPECT_STREQ(c.smConfigPath, Dir(e, "etc/sm.cfg").c_str());
        }},
+      // The line reader takes 2047 bytes at a time: the rest, read as a
+      // line of its own, would set TEV_DEBUG.
       {"rest of an over-long line is no key", "",
-       "ROOTFILEDIR /" + std::string(2100, 'r') + "TEV_DEBUG 5\nTEV_ACT_LOG /" +
+       "ROOTFILEDIR /" + std::string(2047 - 13, 'r') + "TEV_DEBUG 5\nTEV_ACT_LOG /" +
            std::string(1100, 'p') + "\n",
-       {},
+       {{"TEV_DEBUG_LOG", "@d.log"}},
        [](const TevConfig& c, const ConfigEnv&) {
          EXPECT_EQ(c.debugLevel, 0);
+         EXPECT_EQ(c.setFlags & CFG_SET_TEV_DEBUG, 0);
          EXPECT_EQ(std::strlen(c.rootFileDir), 1024u);
          EXPECT_EQ(std::strlen(c.actLogPath), 1024u);  // cut to the field
        }},
@@ -204,6 +228,10 @@ TEST(Config, PrecedenceAndValues) {
     }
     std::string server_name = "zuconfig", sm_name = "tevconfig";
     for (const auto& [k, v] : c.env) {
+      if (v == kUnset) {
+        unsetenv(k.c_str());
+        continue;
+      }
       e.Set(k, Resolve(e, v));
       if (k == "ZUCONFIG") server_name = v;
       if (k == "TEV_CONFIG") sm_name = v;
@@ -325,6 +353,55 @@ TEST(Config, PoolsFromConfig) {
   std::string log = e.install().ReadFile("act.log");
   EXPECT_NE(log.find("Pool MISSING does not exist."), std::string::npos) << log;
   EXPECT_NE(log.find("read of catalog data failed"), std::string::npos) << log;
+}
+
+// With no configuration file and nothing in the environment beyond the
+// installation directory, both logs take their default paths in /tmp, and
+// no debug log is opened. The load runs in a child with a /tmp of its own
+// (a private mount namespace), so the default activity log it opens is
+// checked there and never touches the machine's /tmp.
+TEST(Config, DefaultLogPathsWhenNothingSetsThem) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private /tmp";
+  ConfigEnv e;
+  unsetenv("BAR_ACT_LOG");
+  int pipefd[2];
+  ASSERT_EQ(pipe(pipefd), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(pipefd[0]);
+    std::string report;
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/tmp", "tmpfs", 0, "size=1m") != 0) {
+      _exit(77);
+    }
+    int rc = zarLoadConfig(0);
+    const TevConfig* c = zarGetConfig();
+    struct stat sb;
+    report = "rc=" + std::to_string(rc);
+    if (c != nullptr) {
+      report += " act=" + std::string(c->actLogPath) + " debug=" + std::string(c->debugLogPath) +
+                " level=" + std::to_string(c->debugLevel) + " handle=" +
+                std::to_string(c->debugHandle) + " flags=" + std::to_string(c->setFlags);
+    }
+    report += std::string(" actfile=") + (stat("/tmp/bar_act.log", &sb) == 0 ? "yes" : "no");
+    report += std::string(" dbgfile=") + (stat("/tmp/bar_dbug.log", &sb) == 0 ? "yes" : "no");
+    ssize_t n = write(pipefd[1], report.data(), report.size());
+    _exit(n == static_cast<ssize_t>(report.size()) ? 0 : 1);
+  }
+  close(pipefd[1]);
+  std::string got;
+  char buf[512];
+  for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+  close(pipefd[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private mount namespace here";
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(got,
+            "rc=0 act=/tmp/bar_act.log debug=/tmp/bar_dbug.log level=0 handle=-1 flags=0 "
+            "actfile=yes dbgfile=no");
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Reads the installed locale-object files the way the locale library does
 (its token readers, code-table text form and section layout) and checks
-every character of each code set against Python's codecs and unicodedata:
-validity and length, wide value (the bytes read big-endian), class bits,
-and upper- and lower-case partners. Ends with "N passed, M failed".
+every character of each code set against Python's codecs and unicodedata
+(validity and length, wide value (the bytes read big-endian), class bits)
+and against the C library's towupper and towlower in C.UTF-8 (upper- and
+lower-case partners). Ends with "N passed, M failed".
 
 usage: check_lco.py --tree DIR            check the installed files
        check_lco.py --expect CODESET      print the oracle's expectation per
@@ -11,6 +12,8 @@ usage: check_lco.py --tree DIR            check the installed files
 """
 
 import argparse
+import ctypes
+import ctypes.util
 import math
 import os
 import sys
@@ -125,13 +128,40 @@ def expected_classes(ch):
     return sum(bit for name, bit in CLASS_BITS.items() if member[name])
 
 
+class _CaseOracle:
+    """towupper_l and towlower_l of the C library in the C.UTF-8 locale: the
+    simple, one character to one character, case mapping."""
+
+    def __init__(self):
+        libc = ctypes.CDLL(ctypes.util.find_library("c"), use_errno=True)
+        libc.newlocale.restype = ctypes.c_void_p
+        libc.newlocale.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_void_p]
+        for name in ("towupper_l", "towlower_l"):
+            f = getattr(libc, name)
+            f.restype = ctypes.c_uint32
+            f.argtypes = [ctypes.c_uint32, ctypes.c_void_p]
+        self.loc = libc.newlocale(1 << 0, b"C.UTF-8", None)  # LC_CTYPE_MASK
+        if not self.loc:
+            raise SystemExit("the C library has no C.UTF-8 locale")
+        self.upper = lambda cp: libc.towupper_l(cp, self.loc)
+        self.lower = lambda cp: libc.towlower_l(cp, self.loc)
+
+
+_CASE = None
+
+
 def partners(oracle, ch):
-    """Bytes of the single character that str.upper and str.lower give for
-    ch, each None when that is ch itself, several characters, or has no
-    form in the code set."""
+    """Bytes of the character that the C library's simple case mapping
+    gives for ch, upper and lower, each None when that is ch itself or has
+    no form in the code set."""
+    global _CASE
+    if ch is None:
+        return [None, None]
+    if _CASE is None:
+        _CASE = _CaseOracle()
     result = []
-    for mapped in ((ch.upper(), ch.lower()) if ch is not None else ("", "")):
-        result.append(oracle.encode(mapped) if len(mapped) == 1 and mapped != ch else None)
+    for mapped in (_CASE.upper(ord(ch)), _CASE.lower(ord(ch))):
+        result.append(oracle.encode(chr(mapped)) if mapped != ord(ch) else None)
     return result
 
 

@@ -8,6 +8,8 @@ also the key of the code tables.
 
 import unicodedata
 
+import glibc
+
 # Class bits of the LC_CTYPE class table.
 UPPER, LOWER, ALPHA, DIGIT = 0x0001, 0x0002, 0x0004, 0x0008
 SPACE, CNTRL, PUNCT, GRAPH = 0x0010, 0x0020, 0x0040, 0x0080
@@ -59,16 +61,29 @@ def class_bits(ch):
     return bits
 
 
+_SIMPLE_CASE = {}
+
+
+def _simple_case(direction):
+    """The simple case mapping {code point: code point} of glibc's i18n
+    LC_CTYPE source, read once."""
+    if direction not in _SIMPLE_CASE:
+        _SIMPLE_CASE[direction] = glibc.case_map("to" + direction)
+    return _SIMPLE_CASE[direction]
+
+
 def case_partner(ch, direction, encode):
-    """The single character that str.upper or str.lower maps ch to, as bytes
-    of the code set; None when the mapping is ch itself, takes several
-    characters, or has no form in the code set."""
+    """The character that the simple case mapping (one character to one
+    character) maps ch to, as bytes of the code set; None when that is ch
+    itself or has no form in the code set. A character whose full mapping
+    takes several characters ("\u1f80" upper-cases to two) still has its
+    single-character partner ("\u1f88")."""
     if ch is None:
         return None
-    mapped = ch.upper() if direction == "upper" else ch.lower()
-    if len(mapped) != 1 or mapped == ch:
+    mapped = _simple_case(direction).get(ord(ch))
+    if mapped is None or mapped == ord(ch):
         return None
-    return encode(mapped)
+    return encode(chr(mapped))
 
 
 class CodeSet:

@@ -5,6 +5,10 @@ escape characters, continued lines, "copy" of another source, strings of
 
 category(name, "LC_TIME") -> {keyword: [values]}; a value is a str for a
 string and an int for a number.
+
+case_map("toupper") -> {code point: code point}: the simple (one character
+to one character) case mapping of the LC_CTYPE source "i18n_ctype", a list
+of "(<Ufrom>,<Uto>)" pairs.
 """
 
 import os
@@ -112,3 +116,22 @@ def category(name, cat, _depth=0):
         else:
             result[keyword] = _values(rest.strip(), escape)
     return result
+
+
+_PAIR = re.compile(r"\(<U([0-9A-Fa-f]{4,8})>,<U([0-9A-Fa-f]{4,8})>\)")
+
+
+def case_map(keyword, name="i18n_ctype"):
+    """{code point: code point} of the toupper or tolower list of a source's
+    LC_CTYPE category."""
+    body = _sections(name).get("LC_CTYPE")
+    if body is None:
+        raise SourceError("%s has no LC_CTYPE" % name)
+    for line, _ in body:
+        head, _, rest = line.partition(" ")
+        if head == keyword:
+            pairs = {int(a, 16): int(b, 16) for a, b in _PAIR.findall(rest)}
+            if not pairs or rest.count("(") != len(pairs):
+                raise SourceError("%s: unreadable %s list" % (name, keyword))
+            return pairs
+    raise SourceError("%s has no %s" % (name, keyword))
