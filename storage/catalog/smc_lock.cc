@@ -40,8 +40,6 @@ const CatalogColumnDesc smcSerialColumns[] = {
 
 namespace {
 
-bool Locked(int err) { return err == ERECLOCKED || err == EFILELOCKED; }
-
 int64_t Load8(const unsigned char* p) {
   int64_t v = 0;
   ldbigint(&v, p);
@@ -52,21 +50,6 @@ int64_t Load8(const unsigned char* p) {
 int ReadFirstRow(int isfd, unsigned char* row) {
   if (smc::StartRecordOrder(isfd) != 0) return -1;
   return isread(isfd, row, IS_FIRST);
-}
-
-// Takes a table's whole-file lock, waiting one second per try while another
-// process holds it, the lock time-out tries in all. 0 taken; 1 timed out;
-// -1 another failure. tries receives the count.
-int TakeFileLock(int isfd, int* tries) {
-  const int attempts = smc::LockTimeout();
-  *tries = 0;
-  for (;;) {
-    if (islock(isfd) == 0) return 0;
-    ++*tries;
-    if (!Locked(iserrno)) return -1;
-    if (*tries >= attempts) return 1;
-    smc::SleepOneSecond();
-  }
 }
 
 // The serial column of a kind: its offset and width.
@@ -237,27 +220,18 @@ int smcLockMgr(zarHandle* handle, int32_t flags) {
     const int timeout = smc::LockTimeout();
     int count = 0;  // one counter for the whole call
     for (;;) {
-      // The whole-file lock of the lock table.
+      // The whole-file lock of the lock table, on the call's one counter.
       bool have = false;
-      for (;;) {
-        if (islock(fd) == 0) {
-          have = true;
-          break;
-        }
-        if (!Locked(iserrno)) {
-          SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), "lock");
-          rc = 19;
-          break;
-        }
-        smc::SleepOneSecond();
-        ++count;
-        if (count >= timeout) {
-          SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), "lock");
+      int got = smc::TakeFileLock(fd, timeout, &count);
+      if (got == 0) {
+        have = true;
+      } else {
+        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), "lock");
+        if (got == 1) {
           SM_TRACE(137, "Session %d lock_timeout=%d, Timeout, because the catalog table is locked.",
                    handle->sessionId, count);
-          rc = 19;
-          break;
         }
+        rc = 19;
       }
       if (!have) break;
       unsigned char row[SMC_LOCK_RECLEN];
@@ -301,7 +275,7 @@ int smcReleaseCatalogLock(zarHandle* handle) { return smcLockMgr(handle, SMC_UNL
 int dsmSerialMgr(zarHandle* handle, int32_t kind, int64_t* value) {
   const int fd = handle->tableFd[SMC_TAB_SERIAL];
   int tries = 0;
-  if (TakeFileLock(fd, &tries) != 0) {
+  if (smc::TakeFileLock(fd, smc::LockTimeout(), &tries) != 0) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), "lock");
     return 19;
   }
@@ -376,7 +350,7 @@ int dsmSetCurrentSerial(zarHandle* handle, int32_t kind, int64_t value) {
   }
   const int fd = handle->tableFd[SMC_TAB_SERIAL];
   int tries = 0;
-  int locked = TakeFileLock(fd, &tries);
+  int locked = smc::TakeFileLock(fd, smc::LockTimeout(), &tries);
   if (locked != 0) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), "lock");
     if (locked == 1) {
