@@ -45,21 +45,23 @@ const char* const kTables[] = {"lock",          "serial", "session", "pool",  "o
 // without its trailing blanks) and followed by it.
 const char kRowReader[] = R"(
 import struct, sys
-path, reclen, fmt, delim = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
-delim = '\t' if delim == 'tab' else delim
-data = open(path, 'rb').read()
-z = reclen + 1
-for i in range(len(data) // z):
-    slot = data[i * z:(i + 1) * z]
-    if slot[-1] != 0x0A:
-        continue
-    fields = struct.unpack(fmt, slot[:reclen])
-    out = ''
-    for f in fields:
-        if isinstance(f, bytes):
-            f = f.decode('latin-1').rstrip(' ')
-        out += str(f) + delim
-    print(out)
+args = sys.argv[1:]
+for g in range(0, len(args), 4):
+    path, reclen, fmt, delim = args[g], int(args[g + 1]), args[g + 2], args[g + 3]
+    delim = '\t' if delim == 'tab' else delim
+    data = open(path, 'rb').read()
+    z = reclen + 1
+    for i in range(len(data) // z):
+        slot = data[i * z:(i + 1) * z]
+        if slot[-1] != 0x0A:
+            continue
+        out = ''
+        for f in struct.unpack(fmt, slot[:reclen]):
+            if isinstance(f, bytes):
+                f = f.decode('latin-1').rstrip(' ')
+            out += str(f) + delim
+        print(out)
+    print('@@')
 )";
 
 class CatalogTest : public ::testing::Test {
@@ -96,18 +98,54 @@ class CatalogTest : public ::testing::Test {
   std::string ActLog() const { return env_->install().ReadFile("act.log"); }
   std::string DebugLog() const { return env_->install().ReadFile("debug.log"); }
 
-  // The rows of a table as the python reader renders them.
-  std::string PyRows(const std::string& table, int reclen, const std::string& fmt,
-                     const std::string& delim = "|") const {
+  // The rows of tables as the python reader renders them, one text per
+  // {table, record length, struct format, delimiter}.
+  struct RowSpec {
+    std::string table;
+    int reclen;
+    std::string fmt;
+    std::string delim = "|";
+  };
+  std::vector<std::string> PyRowsMany(const std::vector<RowSpec>& specs) const {
+    std::vector<std::string> args = {"-c", kRowReader};
+    for (const RowSpec& r : specs) {
+      args.insert(args.end(), {Table(r.table) + ".dat", std::to_string(r.reclen), r.fmt, r.delim});
+    }
     tevtest::RunOptions opt;
     opt.env = {{"PATH", "/usr/bin:/bin"}};
-    tevtest::RunResult r = tevtest::RunProgram(
-        tevtest::Python(),
-        {"-c", kRowReader, Table(table) + ".dat", std::to_string(reclen), fmt, delim}, opt);
+    tevtest::RunResult r = tevtest::RunProgram(tevtest::Python(), args, opt);
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    return r.out;
+    std::vector<std::string> texts;
+    size_t from = 0;
+    for (size_t at; (at = r.out.find("@@\n", from)) != std::string::npos; from = at + 3) {
+      texts.push_back(r.out.substr(from, at - from));
+    }
+    texts.resize(specs.size());
+    return texts;
   }
-  std::string LockRow() const { return PyRows("lock", 36, ">q20sii"); }
+  std::string PyRows(const std::string& table, int reclen, const std::string& fmt,
+                     const std::string& delim = "|") const {
+    return PyRowsMany({{table, reclen, fmt, delim}})[0];
+  }
+  // The lock row straight from the bytes of its slot (the python reader
+  // renders it the same way; this one is quicker to start).
+  std::string LockRow() const {
+    const std::string raw = tevtest::ReadFile(Table("lock") + ".dat");
+    for (size_t at = 0; at + 37 <= raw.size(); at += 37) {
+      if (raw[at + 36] != 0x0A) continue;
+      auto be = [&](size_t off, int n) {
+        uint64_t v = 0;
+        for (int i = 0; i < n; ++i) v = v << 8 | static_cast<unsigned char>(raw[at + off + i]);
+        return v;
+      };
+      std::string version = raw.substr(at + 8, 20);
+      version.erase(version.find_last_not_of(' ') + 1);
+      return std::to_string(static_cast<int64_t>(be(0, 8))) + "|" + version + "|" +
+             std::to_string(static_cast<int32_t>(be(28, 4))) + "|" +
+             std::to_string(static_cast<int32_t>(be(32, 4))) + "|\n";
+    }
+    return "";
+  }
   std::string SerialRow() const { return PyRows("serial", 32, ">qiiiiq"); }
 
   std::vector<std::string> DriverEnv(const std::vector<std::string>& extra = {}) const {
@@ -224,7 +262,8 @@ TEST_F(CatalogTest, CreateMakesNineTablesInTheirLayout) {
   }
 
   // The first rows, as a reader of the files sees them.
-  const std::string lock = LockRow();
+  const std::string lock = PyRows("lock", 36, ">q20sii");
+  EXPECT_EQ(lock, LockRow());
   long long id = 0;
   char version[32] = {};
   int sessid = -9, isadm = -9;
@@ -598,10 +637,13 @@ TEST_F(CatalogTest, ClosingASessionRemovesOnlyItsOwnRowsAndMarks) {
   }
   h_->sessionId = 1;
   EXPECT_EQ(smcDeleteSession(h_), 0);
-  EXPECT_EQ(PyRows("session", 8, ">ii"), "2|" + std::to_string(getpid()) + "|\n");
-  const std::string devices = PyRows("device", 1838, ">120s256s256si5x4x8x8x8x1x8xii1152x");
-  EXPECT_EQ(devices, "dev1|||3|1|0|\ndev2|||3|1|2|\n");
-  EXPECT_EQ(PyRows("object", 992, ">940xiq40x"), "0|101|\n2|102|\n");
+  const std::vector<std::string> rows =
+      PyRowsMany({{"session", 8, ">ii"},
+                  {"device", 1838, ">120s256s256si5x4x8x8x8x1x8xii1152x"},
+                  {"object", 992, ">940xiq40x"}});
+  EXPECT_EQ(rows[0], "2|" + std::to_string(getpid()) + "|\n");
+  EXPECT_EQ(rows[1], "dev1|||3|1|0|\ndev2|||3|1|2|\n");
+  EXPECT_EQ(rows[2], "0|101|\n2|102|\n");
 }
 
 TEST_F(CatalogTest, DumpsMatchTheStoredRows) {
@@ -636,16 +678,20 @@ TEST_F(CatalogTest, DumpsMatchTheStoredRows) {
                      {2, "serial", 32, ">qiiiiq"},
                      {3, "session", 8, ">ii"},
                      {4, "pool", 28, ">i24s"}};
+  std::vector<RowSpec> specs;
   for (const Dump& d : dumps) {
-    SCOPED_TRACE(d.table);
-    for (const char* delim : {"|", "tab"}) {
-      r = Driver({"dump", std::to_string(d.id), delim});
-      EXPECT_EQ(r.out, PyRows(d.table, d.reclen, d.fmt, delim) + "dump 0\n");
-      EXPECT_EQ(r.err, "");
-    }
+    for (const char* delim : {"|", "tab"}) specs.push_back({d.table, d.reclen, d.fmt, delim});
   }
-  EXPECT_EQ(PyRows("pool", 28, ">i24s"), "1|TAPE POOL|\n");
-  EXPECT_EQ(PyRows("serial", 32, ">qiiiiq"), "5000000000|0|1|0|1|0|\n");
+  const std::vector<std::string> expected = PyRowsMany(specs);
+  for (size_t i = 0; i < specs.size(); ++i) {
+    SCOPED_TRACE(specs[i].table + " " + specs[i].delim);
+    r = Driver({"dump", std::to_string(dumps[i / 2].id), specs[i].delim});
+    EXPECT_EQ(r.out, expected[i] + "dump 0\n");
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_EQ(expected[6], "1|TAPE POOL|\n");
+  EXPECT_EQ(expected[2], "5000000000|0|1|0|1|0|\n");
+  EXPECT_NE(expected[4].find("9|" + std::to_string(getpid()) + "|"), std::string::npos);
 
   // A table that cannot be opened.
   ASSERT_EQ(zarCloseDatabase(h2_), 0);
@@ -714,6 +760,13 @@ TEST_F(CatalogTest, VersionMarkersDecideTheOpen) {
   EXPECT_NE(log.find("The catalog conversion failed; the catalog keeps its earlier version."),
             std::string::npos);
   EXPECT_NE(LockRow().find("|TEV VERSION 1.3|0|0|"), std::string::npos) << LockRow();
+
+  // A lock table already open in the handle (the open found the catalog
+  // made meanwhile) is checked where it is.
+  set_marker("TEV VERSION 1.8");
+  ASSERT_EQ(zarCatalogTableOpen(h_, 1, SMC_OPEN_MANUAL), 0);
+  EXPECT_EQ(smcCatalogCheckVersion(h_), 0);
+  ASSERT_EQ(smcCatalogTableClose(h_, 1), 0);
 
   // Without a lock table.
   ASSERT_EQ(iserase(Table("lock").c_str()), 0);
