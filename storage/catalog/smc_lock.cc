@@ -62,6 +62,21 @@ Counter CounterOf(int32_t kind) {
   return kCounters[kind - 1];
 }
 
+// Stores a counter into the serial row read last and rewrites it: 0, or 19.
+int StoreCounter(int fd, unsigned char* row, int32_t kind, int64_t value) {
+  const Counter c = CounterOf(kind);
+  if (c.width == 8) {
+    stbigint(value, row + c.offset);
+  } else {
+    stlong(value, row + c.offset);
+  }
+  if (isrewcurr(fd, row) != 0) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88109), "serial");
+    return 19;
+  }
+  return 0;
+}
+
 }  // namespace
 
 const char* smcFormatTimestamp(int64_t seconds) {
@@ -315,16 +330,8 @@ int dsmSerialMgr(zarHandle* handle, int32_t kind, int64_t* value) {
       SM_ACTLOG(SM_ACT_LOGONLY, SM_KIND_PLAIN, "Bad serial number requested.");
       rc = 19;
     } else {
-      if (c.width == 8) {
-        stbigint(next, row + c.offset);
-      } else {
-        stlong(next, row + c.offset);
-      }
       *value = next;
-      if (isrewcurr(fd, row) != 0) {
-        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88109), "serial");
-        rc = 19;
-      }
+      rc = StoreCounter(fd, row, kind, next);
     }
   }
   isunlock(fd);
@@ -369,16 +376,7 @@ int dsmSetCurrentSerial(zarHandle* handle, int32_t kind, int64_t value) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "lock");
     rc = 19;
   } else {
-    const Counter c = CounterOf(kind);
-    if (c.width == 8) {
-      stbigint(value, row + c.offset);
-    } else {
-      stlong(value, row + c.offset);
-    }
-    if (isrewcurr(fd, row) != 0) {
-      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88109), "serial");
-      rc = 19;
-    }
+    rc = StoreCounter(fd, row, kind, value);
   }
   isunlock(fd);
   return rc;
