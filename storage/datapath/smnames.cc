@@ -9,6 +9,8 @@
 
 #include "storage/command/config.h"
 #include "storage/command/sm_trace.h"
+#include "storage/datapath/smhandle.h"
+#include "storage/datapath/volume_records.h"
 
 namespace {
 
@@ -155,4 +157,26 @@ char* sm_expand_template(const char* template_text, const XbsaObjectDescriptor* 
   }
   SM_TRACE(135, "Output String = '%s'.", out.text);
   return out.text;
+}
+
+int zarGenFileName(zarHandle* handle, char* out, int size, const TevVolume* volume,
+                   const char* file_name, const TevObjectDetail* detail) {
+  if (handle == nullptr || out == nullptr || volume == nullptr || file_name == nullptr ||
+      detail == nullptr) {
+    return 22;
+  }
+  SM_TRACE(136, "zarGenFileName: zarHandle 0x%p, nameLen %d", static_cast<void*>(handle), size);
+  const TevConfig* cfg = handle->config != nullptr ? handle->config : zarGetConfig();
+  if (cfg == nullptr) return 22;
+  if (size <= 0) return 24;
+  const int rc = sm_part_file_name(cfg->rootFileDir, volume->path, file_name, detail->partNumber,
+                                   out, static_cast<size_t>(size));
+  if (rc == 0) SM_TRACE(136, "zarGenFileName:(%s)", out);
+  return rc;
+}
+
+char* expandStdioArg(const char* template_text, const XbsaObjectDescriptor* object,
+                     const TevObjectDetail* detail) {
+  if (detail == nullptr) return nullptr;
+  return sm_expand_template(template_text, object, detail->partNumber);
 }

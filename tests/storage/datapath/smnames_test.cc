@@ -7,6 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "storage/datapath/smhandle.h"
+#include "storage/datapath/volume_records.h"
+#include "tests/storage/config_env.h"
+
 namespace {
 
 XbsaObjectDescriptor Object(const char* space, const char* path, const char* kind, uint32_t high,
@@ -119,6 +123,43 @@ TEST(PartFileName, BoundaryWithAndWithoutRootDirectory) {
   }
   ASSERT_EQ(sm_part_file_name("", "/srv/dev", "\\db\\x.rootdbs.1", 3, out, sizeof out), 0);
   EXPECT_STREQ(out, "/srv/dev\\db\\x.rootdbs.1.3");
+}
+
+// Through the handle: ROOTFILEDIR comes from the storage-manager
+// configuration file.
+TEST(PartFileName, FromTheConfiguration) {
+  for (const std::string root : {"", "/backup/root"}) {
+    tevtest::ConfigEnv env;
+    if (!root.empty()) env.install().WriteFile("etc/tevconfig", "ROOTFILEDIR " + root + "\n");
+    ASSERT_EQ(zarLoadConfig(0), 0);
+    ASSERT_STREQ(zarGetConfig()->rootFileDir, root.c_str());
+    uint32_t number = 0;
+    ASSERT_EQ(create_bsa_handle(&number), 0);
+    zarHandle* h = nullptr;
+    ASSERT_EQ(find_bsa_handle(number, &h, "t.cc", 1), 0);
+
+    TevVolume volume{};
+    const std::string path = "/srv/file_device";
+    std::snprintf(volume.path, sizeof volume.path, "%s", path.c_str());
+    TevObjectDetail detail{};
+    detail.partNumber = 12;
+    char out[1024];
+    std::string file(1004 - root.size() - path.size(), 'f');
+    ASSERT_EQ(zarGenFileName(h, out, sizeof out, &volume, file.c_str(), &detail), 0);
+    EXPECT_EQ(std::string(out), (root.empty() ? "" : root + "/") + path + file + ".12");
+    file += 'f';
+    EXPECT_EQ(zarGenFileName(h, out, sizeof out, &volume, file.c_str(), &detail), 24);
+    EXPECT_EQ(zarGenFileName(h, out, sizeof out, nullptr, file.c_str(), &detail), 22);
+    EXPECT_EQ(zarGenFileName(nullptr, out, sizeof out, &volume, file.c_str(), &detail), 22);
+
+    const auto d = Object("space", "/srv/a/b", "R", 0, 9);
+    std::unique_ptr<char, decltype(&std::free)> cloud(
+        expandStdioArg("@obj_name@/@short_name@.@obj_id@.@obj_part@", &d, &detail), &std::free);
+    ASSERT_NE(cloud, nullptr);
+    EXPECT_STREQ(cloud.get(), "/srv/a/b/a.9.12");
+    EXPECT_EQ(expandStdioArg("x", &d, nullptr), nullptr);
+    destroy_bsa_handles(0);
+  }
 }
 
 }  // namespace
