@@ -165,6 +165,43 @@ TEST_F(Sessions, IncompleteCatalogIsRefused) {
   EXPECT_NE(ActivityLog().find("The catalog is incomplete"), std::string::npos);
 }
 
+// Failures of the catalog open or creation leave no handle, and are
+// logged: a catalog path through a plain file cannot be opened (88100 and
+// the open's code); a catalog whose first table cannot be built (a
+// dangling link in its place) cannot be created (88102 and 3).
+TEST(SessionOpenFailures, LeaveNoHandle) {
+  const struct {
+    const char* name;
+    int expected;
+    const char* logged;
+  } cases[] = {{"through a plain file", 19, "Cannot open the catalog."},
+               {"creation fails", 3, "Cannot create the catalog in "}};
+  for (const auto& c : cases) {
+    ConfigEnv env;
+    std::string dir;
+    if (c.expected == 19) {
+      env.install().WriteFile("plainfile", "x");
+      dir = env.install().Path("plainfile/tev/");
+      env.Set("TEV_CATALOG_PATH", dir);
+    } else {
+      dir = env.install().Path("etc/tev/");
+      env.install().MakeDir("etc/tev");
+      ASSERT_EQ(symlink("/nonexistent/lock.idx", (dir + "lock.idx").c_str()), 0);
+    }
+    ASSERT_EQ(zarLoadConfig(0), 0);
+    zarHandle* h = nullptr;
+    int created = 0;
+    EXPECT_EQ(zarOpenSession(&h, 0, &created), c.expected) << c.name;
+    EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(created, 0);
+    zarHandle* found = nullptr;
+    EXPECT_EQ(find_bsa_handle(1, &found, "t.cc", 1), 6);
+    const std::string log = env.install().ReadFile("act.log");
+    const std::string text = c.expected == 3 ? c.logged + dir : c.logged;
+    EXPECT_NE(log.find(text), std::string::npos) << c.name << "\n" << log;
+  }
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
