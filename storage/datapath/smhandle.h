@@ -53,12 +53,13 @@ int create_bsa_handle(uint32_t* handle_number);
 // when no handle has the number. A miss is traced with the caller's source
 // file and line.
 int find_bsa_handle(uint32_t handle_number, zarHandle** handle, const char* file, int line);
-// Makes the descriptor the handle's current object (the handle owns it);
-// the result of find_bsa_handle.
+// Makes the descriptor, a block of malloc, the handle's current object; the
+// handle owns it and frees a current object it replaces. The result of
+// find_bsa_handle.
 int set_bsa_handle_object(uint32_t handle_number, XbsaObjectDescriptor* object);
-// Destroy callback of the global list: frees the handle's lists and the
-// record, leaving its catalog tables as they are (the catalog close closes
-// them).
+// Destroy callback of the global list: frees the handle's current object,
+// its lists and the record, leaving its catalog tables as they are (the
+// catalog close closes them).
 void destroy_bsa_handle(void** element);
 // Destroys every handle, whatever number is given. 0, or 6 when the list
 // reported an error.
