@@ -145,6 +145,13 @@ bool ValidId(int32_t id) {
 
 bool Locked(int err) { return err == ERECLOCKED || err == EFILELOCKED; }
 
+// The open file has the table's fixed record length.
+bool RowsFit(int fd, const CatalogTableDesc& desc) {
+  IsamDictInfo info{};
+  return isindexinfo(fd, &info, 0) == 0 && (info.nindexes & 0x8000) == 0 &&
+         info.reclen == desc.reclen;
+}
+
 void TraceTimeout(const zarHandle* handle, int tries) {
   SM_TRACE(137, "Session %d lock_timeout=%d, Timeout, because the catalog table is locked.",
            handle->sessionId, tries);
@@ -176,7 +183,13 @@ int zarCatalogTableOpen(zarHandle* handle, int32_t id, int32_t mode) {
         if (fd >= 0 || !Locked(iserrno) || tries >= attempts) break;
         smc::SleepOneSecond();
       }
-      if (fd >= 0) {
+      if (fd >= 0 && !RowsFit(fd, desc)) {
+        // Rows of another length would not fit the table's row buffers.
+        isclose(fd);
+        iserrno = EBADFILE;
+        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88103), path);
+        rc = 19;
+      } else if (fd >= 0) {
         handle->tableFd[id] = fd;
       } else if (Locked(iserrno)) {
         SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), "lock");

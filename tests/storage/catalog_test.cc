@@ -773,6 +773,30 @@ TEST_F(CatalogTest, VersionMarkersDecideTheOpen) {
   EXPECT_EQ(smcCatalogCheckVersion(h_), 88113);
 }
 
+TEST_F(CatalogTest, DamagedLockTableIsReportedNotRead) {
+  MakeCatalog();
+  // A lock pair whose rows are longer than the lock row.
+  ASSERT_EQ(iserase(Table("lock").c_str()), 0);
+  IsamKeyDesc none{};
+  int fd = isbuild(Table("lock").c_str(), 300, &none, IS_INOUT | IS_EXCLLOCK);
+  ASSERT_GE(fd, 0);
+  std::string row(300, 'x');
+  ASSERT_EQ(iswrite(fd, row.data()), 0);
+  ASSERT_EQ(isclose(fd), 0);
+  EXPECT_EQ(zarOpenDatabase(h_), 19);
+  EXPECT_NE(ActLog().find("Cannot build or open catalog table " + Table("lock") + "."),
+            std::string::npos);
+  EXPECT_EQ(h_->tableFd[1], -1);
+
+  // A lock table without its row.
+  ASSERT_EQ(iserase(Table("lock").c_str()), 0);
+  fd = isbuild(Table("lock").c_str(), 36, &none, IS_INOUT | IS_EXCLLOCK);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(isclose(fd), 0);
+  EXPECT_EQ(zarOpenDatabase(h_), 19);
+  EXPECT_NE(ActLog().find("Cannot read catalog table lock."), std::string::npos);
+}
+
 TEST_F(CatalogTest, DropErasesEveryPair) {
   MakeCatalog();
   ASSERT_EQ(iserase(Table("pool").c_str()), 0);
