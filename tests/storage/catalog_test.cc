@@ -797,6 +797,48 @@ TEST_F(CatalogTest, DamagedLockTableIsReportedNotRead) {
   EXPECT_NE(ActLog().find("Cannot read catalog table lock."), std::string::npos);
 }
 
+TEST_F(CatalogTest, SerialTableOfTheOldLayoutKeepsItsCounters) {
+  MakeCatalog();
+  // A serial table of five counters (24-byte rows).
+  ASSERT_EQ(iserase(Table("serial").c_str()), 0);
+  IsamKeyDesc none{};
+  int fd = isbuild(Table("serial").c_str(), 24, &none, IS_INOUT | IS_EXCLLOCK);
+  ASSERT_GE(fd, 0);
+  unsigned char old[24];
+  stbigint(7000000000LL, old);
+  for (int i = 0; i < 4; ++i) stlong(11 + i, old + 8 + 4 * i);
+  ASSERT_EQ(iswrite(fd, old), 0);
+  ASSERT_EQ(isclose(fd), 0);
+
+  EXPECT_EQ(smcSerialTabMigrateFrom3To6(h_, 1, 3), 0);
+  EXPECT_TRUE(PairExists("serial_V_1_3"));
+  EXPECT_EQ(SerialRow(), "7000000000|11|12|13|14|0|\n");
+  int64_t v = 0;
+  EXPECT_EQ(dsmSerialMgr(h_, SMC_SER_PATH, &v), 0);
+  EXPECT_EQ(v, 1);
+}
+
+TEST(CatalogTimestamp, LocalTimeWithASpacePaddedYear) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old != nullptr ? old : "";
+  setenv("TZ", "UTC", 1);
+  tzset();
+  struct Case {
+    int64_t seconds;
+    const char* text;
+  } const cases[] = {{0, "1970-01-01 00:00:00"},
+                     {951782400, "2000-02-29 00:00:00"},
+                     {4102444799LL, "2099-12-31 23:59:59"},
+                     {-62135596800LL, "   1-01-01 00:00:00"}};
+  for (const Case& c : cases) EXPECT_STREQ(smcFormatTimestamp(c.seconds), c.text) << c.seconds;
+  if (old != nullptr) {
+    setenv("TZ", saved.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+
 TEST_F(CatalogTest, DropErasesEveryPair) {
   MakeCatalog();
   ASSERT_EQ(iserase(Table("pool").c_str()), 0);
