@@ -9,7 +9,7 @@
 #include "base/client_locale.h"
 #include "base/msgfile.h"
 #include "base/os_accounts.h"
-#include "storage/command/pending_services.h"
+#include "storage/catalog/smc_pool.h"
 #include "storage/command/sm_trace.h"
 #include "storage/command/sm_util.h"
 #include "storage/command/trace_file.h"

@@ -1,0 +1,71 @@
+// Helpers shared by the catalog's modules; not part of any interface.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+
+#include "isam/isam.h"
+
+struct zarHandle;
+
+namespace smc {
+
+struct KeyPart {
+  int16_t start;
+  int16_t len;
+  int16_t type;
+};
+
+// A key description of the given parts (none: record-number order).
+IsamKeyDesc Key(std::initializer_list<KeyPart> parts, int16_t flags = 0);
+
+// Builds table id exclusively with its primary key, adds the further
+// indexes and stores the file number in the handle. 0; -1 when the build
+// fails (message 88103); index_fail_result when an index cannot be added
+// (message 88106).
+int BuildTable(zarHandle* handle, int32_t id, IsamKeyDesc primary,
+               std::initializer_list<IsamKeyDesc> indexes, int index_fail_result);
+
+// The configured lock time-out (tries), at least 1.
+int LockTimeout();
+// The configured debug level (0 when none is loaded).
+int DebugLevel();
+// One second between two tries.
+void SleepOneSecond();
+// Takes the whole-file lock of an open table while another process holds
+// it, polling every 10 milliseconds; count (seconds waited so far, shared
+// by a caller's several waits) grows by one per second of waiting, and the
+// wait ends when it reaches timeout. 0 taken; 1 timed out; -1 another
+// failure (iserrno says which).
+int TakeFileLock(int isfd, int timeout, int* count);
+
+// The table id's path, or "" for a bad id.
+const char* TablePath(int32_t id);
+
+// Record order: positions before the first row (isstart with no key
+// parts). The ISAM result.
+int StartRecordOrder(int isfd);
+
+// Texts and results of one table dump.
+struct DumpTexts {
+  const char* open_failure;   // "%s" path, "%d" iserrno; null: say nothing
+  const char* empty;          // written when nothing went to standard output
+  const char* read_failure;   // "%d" iserrno
+  int failure_result;
+};
+
+// Writes the row's columns as text in descriptor order, each followed by
+// the delimiter, then a line feed. Character columns lose their trailing
+// blanks; integers are signed decimal, except the 4-byte columns whose
+// bit (1 << column index) is set in unsigned_mask, which are unsigned.
+void WriteUnloadLine(FILE* stream, int32_t id, const unsigned char* row, char delimiter,
+                     uint32_t unsigned_mask = 0);
+
+// Opens the table by its path apart from any handle (manual locking), reads
+// it in record order and writes one unload line per row. 0, or the texts'
+// failure result.
+int DumpTable(int32_t id, FILE* stream, char delimiter, const DumpTexts& texts,
+              uint32_t unsigned_mask = 0);
+
+}  // namespace smc
