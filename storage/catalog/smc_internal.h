@@ -33,6 +33,13 @@ int LockTimeout();
 int DebugLevel();
 // One second between two tries.
 void SleepOneSecond();
+// Takes the whole-file lock of an open table while another process holds
+// it, polling every 10 milliseconds; count (seconds waited so far, shared
+// by a caller's several waits) grows by one per second of waiting, and the
+// wait ends when it reaches timeout. 0 taken; 1 timed out; -1 another
+// failure (iserrno says which).
+int TakeFileLock(int isfd, int timeout, int* count);
+
 // The table id's path, or "" for a bad id.
 const char* TablePath(int32_t id);
 

@@ -40,8 +40,6 @@ const CatalogColumnDesc smcSerialColumns[] = {
 
 namespace {
 
-bool Locked(int err) { return err == ERECLOCKED || err == EFILELOCKED; }
-
 int64_t Load8(const unsigned char* p) {
   int64_t v = 0;
   ldbigint(&v, p);
@@ -54,21 +52,6 @@ int ReadFirstRow(int isfd, unsigned char* row) {
   return isread(isfd, row, IS_FIRST);
 }
 
-// Takes a table's whole-file lock, waiting one second per try while another
-// process holds it, the lock time-out tries in all. 0 taken; 1 timed out;
-// -1 another failure. tries receives the count.
-int TakeFileLock(int isfd, int* tries) {
-  const int attempts = smc::LockTimeout();
-  *tries = 0;
-  for (;;) {
-    if (islock(isfd) == 0) return 0;
-    ++*tries;
-    if (!Locked(iserrno)) return -1;
-    if (*tries >= attempts) return 1;
-    smc::SleepOneSecond();
-  }
-}
-
 // The serial column of a kind: its offset and width.
 struct Counter {
   int offset;
@@ -77,6 +60,21 @@ struct Counter {
 Counter CounterOf(int32_t kind) {
   static const Counter kCounters[] = {{0, 8}, {8, 4}, {12, 4}, {16, 4}, {20, 4}, {24, 8}};
   return kCounters[kind - 1];
+}
+
+// Stores a counter into the serial row read last and rewrites it: 0, or 19.
+int StoreCounter(int fd, unsigned char* row, int32_t kind, int64_t value) {
+  const Counter c = CounterOf(kind);
+  if (c.width == 8) {
+    stbigint(value, row + c.offset);
+  } else {
+    stlong(value, row + c.offset);
+  }
+  if (isrewcurr(fd, row) != 0) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88109), "serial");
+    return 19;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -237,27 +235,18 @@ int smcLockMgr(zarHandle* handle, int32_t flags) {
     const int timeout = smc::LockTimeout();
     int count = 0;  // one counter for the whole call
     for (;;) {
-      // The whole-file lock of the lock table.
+      // The whole-file lock of the lock table, on the call's one counter.
       bool have = false;
-      for (;;) {
-        if (islock(fd) == 0) {
-          have = true;
-          break;
-        }
-        if (!Locked(iserrno)) {
-          SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), "lock");
-          rc = 19;
-          break;
-        }
-        smc::SleepOneSecond();
-        ++count;
-        if (count >= timeout) {
-          SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), "lock");
+      int got = smc::TakeFileLock(fd, timeout, &count);
+      if (got == 0) {
+        have = true;
+      } else {
+        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), "lock");
+        if (got == 1) {
           SM_TRACE(137, "Session %d lock_timeout=%d, Timeout, because the catalog table is locked.",
                    handle->sessionId, count);
-          rc = 19;
-          break;
         }
+        rc = 19;
       }
       if (!have) break;
       unsigned char row[SMC_LOCK_RECLEN];
@@ -301,7 +290,7 @@ int smcReleaseCatalogLock(zarHandle* handle) { return smcLockMgr(handle, SMC_UNL
 int dsmSerialMgr(zarHandle* handle, int32_t kind, int64_t* value) {
   const int fd = handle->tableFd[SMC_TAB_SERIAL];
   int tries = 0;
-  if (TakeFileLock(fd, &tries) != 0) {
+  if (smc::TakeFileLock(fd, smc::LockTimeout(), &tries) != 0) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), "lock");
     return 19;
   }
@@ -341,16 +330,8 @@ int dsmSerialMgr(zarHandle* handle, int32_t kind, int64_t* value) {
       SM_ACTLOG(SM_ACT_LOGONLY, SM_KIND_PLAIN, "Bad serial number requested.");
       rc = 19;
     } else {
-      if (c.width == 8) {
-        stbigint(next, row + c.offset);
-      } else {
-        stlong(next, row + c.offset);
-      }
       *value = next;
-      if (isrewcurr(fd, row) != 0) {
-        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88109), "serial");
-        rc = 19;
-      }
+      rc = StoreCounter(fd, row, kind, next);
     }
   }
   isunlock(fd);
@@ -376,7 +357,7 @@ int dsmSetCurrentSerial(zarHandle* handle, int32_t kind, int64_t value) {
   }
   const int fd = handle->tableFd[SMC_TAB_SERIAL];
   int tries = 0;
-  int locked = TakeFileLock(fd, &tries);
+  int locked = smc::TakeFileLock(fd, smc::LockTimeout(), &tries);
   if (locked != 0) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), "lock");
     if (locked == 1) {
@@ -395,16 +376,7 @@ int dsmSetCurrentSerial(zarHandle* handle, int32_t kind, int64_t value) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "lock");
     rc = 19;
   } else {
-    const Counter c = CounterOf(kind);
-    if (c.width == 8) {
-      stbigint(value, row + c.offset);
-    } else {
-      stlong(value, row + c.offset);
-    }
-    if (isrewcurr(fd, row) != 0) {
-      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88109), "serial");
-      rc = 19;
-    }
+    rc = StoreCounter(fd, row, kind, value);
   }
   isunlock(fd);
   return rc;

@@ -68,6 +68,21 @@ void SleepOneSecond() {
   }
 }
 
+int TakeFileLock(int isfd, int timeout, int* count) {
+  // The lock is held for the length of one row's read and rewrite, so a
+  // second's sleep per collision would make busy processes crawl (and fail
+  // after a few collisions); the time-out still counts seconds.
+  constexpr int kPollsPerSecond = 100;
+  for (int polls = 0;; ++polls) {
+    if (islock(isfd) == 0) return 0;
+    if (iserrno != ERECLOCKED && iserrno != EFILELOCKED) return -1;
+    if (polls > 0 && polls % kPollsPerSecond == 0 && ++*count >= timeout) return 1;
+    timespec left{0, 1000000000 / kPollsPerSecond};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+}
+
 const char* TablePath(int32_t id) {
   const CatalogTableDesc* desc = smcTableDesc(id);
   const TevConfig* cfg = zarGetConfig();
@@ -130,6 +145,13 @@ bool ValidId(int32_t id) {
 
 bool Locked(int err) { return err == ERECLOCKED || err == EFILELOCKED; }
 
+// The open file has the table's fixed record length.
+bool RowsFit(int fd, const CatalogTableDesc& desc) {
+  IsamDictInfo info{};
+  return isindexinfo(fd, &info, 0) == 0 && (info.nindexes & 0x8000) == 0 &&
+         info.reclen == desc.reclen;
+}
+
 void TraceTimeout(const zarHandle* handle, int tries) {
   SM_TRACE(137, "Session %d lock_timeout=%d, Timeout, because the catalog table is locked.",
            handle->sessionId, tries);
@@ -161,7 +183,13 @@ int zarCatalogTableOpen(zarHandle* handle, int32_t id, int32_t mode) {
         if (fd >= 0 || !Locked(iserrno) || tries >= attempts) break;
         smc::SleepOneSecond();
       }
-      if (fd >= 0) {
+      if (fd >= 0 && !RowsFit(fd, desc)) {
+        // Rows of another length would not fit the table's row buffers.
+        isclose(fd);
+        iserrno = EBADFILE;
+        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88103), path);
+        rc = 19;
+      } else if (fd >= 0) {
         handle->tableFd[id] = fd;
       } else if (Locked(iserrno)) {
         SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), "lock");
@@ -209,18 +237,12 @@ int smcCatalogTableLock(zarHandle* handle, int32_t id) {
   if (!ValidId(id)) {
     rc = 3;
   } else {
-    const int attempts = smc::LockTimeout();
     int tries = 0;
-    for (;;) {
-      if (islock(handle->tableFd[id]) == 0) break;
-      ++tries;
-      if (!Locked(iserrno) || tries >= attempts) {
-        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), smc::TablePath(id));
-        if (Locked(iserrno)) TraceTimeout(handle, tries);
-        rc = 19;
-        break;
-      }
-      smc::SleepOneSecond();
+    int got = smc::TakeFileLock(handle->tableFd[id], smc::LockTimeout(), &tries);
+    if (got != 0) {
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), smc::TablePath(id));
+      if (got == 1) TraceTimeout(handle, tries);
+      rc = 19;
     }
   }
   if (trace) SM_TRACE(136, "%s: return %d (0x%02x)", kName, rc, rc);
