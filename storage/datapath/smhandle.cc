@@ -42,6 +42,7 @@ int create_bsa_handle(uint32_t* handle_number) {
   if (h == nullptr) return 19;
   h->filterId = -1;
   h->handleNumber = g_next_handle++;
+  if (g_next_handle == 0) g_next_handle = 1;  // 0 is never a handle, even after a wrap
   for (int32_t& fd : h->tableFd) fd = -1;
   // Megabytes to bytes in 64 bits: a 32-bit shift turns 2,048 MB and more
   // negative or zero.

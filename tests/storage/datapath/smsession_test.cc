@@ -10,9 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "isam/isam.h"
 #include "storage/catalog/smc_lock.h"
 #include "storage/catalog/smc_ses.h"
 #include "storage/catalog/smcatalog.h"
+#include "storage/datapath/smtranid.h"
 #include "tests/storage/config_env.h"
 
 namespace {
@@ -163,6 +165,39 @@ TEST_F(Sessions, IncompleteCatalogIsRefused) {
   zarHandle* found = nullptr;
   EXPECT_EQ(find_bsa_handle(1, &found, "t.cc", 1), 6);
   EXPECT_NE(ActivityLog().find("The catalog is incomplete"), std::string::npos);
+}
+
+void PutBigEndian(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v >> 24);
+  p[1] = static_cast<unsigned char>(v >> 16);
+  p[2] = static_cast<unsigned char>(v >> 8);
+  p[3] = static_cast<unsigned char>(v);
+}
+
+// A commit whose transaction inserted no object row leaves the session's
+// volume rows marked as they are.
+TEST_F(Sessions, EmptyCommitTouchesNoVolumeRow) {
+  zarHandle* h = Open();
+  ASSERT_NE(h, nullptr);
+  const int fd = h->tableFd[SMC_TAB_VOLUME];
+  unsigned char row[472] = {};
+  PutBigEndian(row + 0, static_cast<uint32_t>(h->sessionId));  // vol_sessionid
+  PutBigEndian(row + 4, 1);                                     // vol_txid
+  PutBigEndian(row + 8, 77);                                    // vol_volid
+  ASSERT_EQ(iswrite(fd, row), 0) << iserrno;
+
+  h->transactionId = 1;
+  EXPECT_EQ(zarDeleteTxn(h), 0);
+
+  unsigned char back[472] = {};
+  IsamKeyDesc key{};
+  ASSERT_EQ(isindexinfo(fd, &key, 1), 0);
+  ASSERT_EQ(isstart(fd, &key, 0, back, IS_FIRST), 0) << iserrno;
+  ASSERT_EQ(isread(fd, back, IS_NEXT), 0) << iserrno;
+  EXPECT_EQ(back[11], 77);
+  EXPECT_EQ(back[7], 1) << "the transaction mark was cleared";
+  h->transactionId = 0;
+  EXPECT_EQ(zarCloseSession(h), 0);
 }
 
 // Failures of the catalog open or creation leave no handle, and are
