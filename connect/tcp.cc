@@ -875,6 +875,11 @@ int tcp_close(AsfDriver* d, uint32_t flags, AsfControlBlock* cb) {
   if (t_urgent.driver == d) t_urgent = {nullptr, nullptr};
   if (Ssl(d)) conssl_close(d, r->fd);
   if ((flags & TL_CLOSE_ABORTIVE) || flags == TL_CLOSE_LISTENER) {
+    // At once: no lingering over unsent data (a listener has none).
+    if (flags & TL_CLOSE_ABORTIVE) {
+      struct linger off = {1, 0};
+      sock_setopt(r->fd, SOL_SOCKET, SO_LINGER, &off, sizeof off);
+    }
     CloseQuietly(r->fd);
   } else {
     d->flags |= DRV_CLOSING;
