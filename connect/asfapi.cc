@@ -186,6 +186,8 @@ AsfAssociation* asf_assoc_of_state(AsfAssocState* st) {
 void asf_assoc_destroy(AsfAssociation* a) {
   if (!asf_assoc_valid(a)) return;
   AsfAssocState* st = a->state;
+  // Never leave a freed association on a list.
+  if (st != nullptr) asf_list_remove(a);
   if (a->transport != nullptr) {
     AsfControlBlock cb{};
     cb.assoc = a;

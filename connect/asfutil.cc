@@ -178,6 +178,11 @@ int asf_session_detach(AsfAssociation* assoc) {
 int asf_transport_alloc(AsfControlBlock* cb) {
   AsfAssociation* a = cb != nullptr ? cb->assoc : nullptr;
   if (!HasCheck(a)) return ASF_ERROR(cb, -25546, 0), -1;
+  if (a->transport != nullptr) {
+    // A transport that never opened is replaced; an open one stays.
+    if (a->transport->driver.record != nullptr) return ASF_ERROR(cb, -25546, 0), -1;
+    asf_transport_free(a);
+  }
   auto* t = static_cast<AsfTransport*>(std::calloc(1, sizeof(AsfTransport)));
   if (t == nullptr) return ASF_ERROR(cb, -406, ENOMEM), -1;
   a->transport = t;

@@ -158,7 +158,10 @@ TV_BEGIN_C
 int32_t tcp_connect_attempts(void) { return t_connect_attempts; }
 
 int tcp_ipv6_disabled(void) {
-  if (ggetenv_idx("ZEL_DISABLE_IPV6", 180) != nullptr) return 0;
+  // Any value, the empty one too.
+  if (std::getenv("ZEL_DISABLE_IPV6") != nullptr || ggetenv_idx("ZEL_DISABLE_IPV6", 180) != nullptr) {
+    return 0;
+  }
   const char* dir = ggetenv_idx("TARVELONDIR", ENVROW_TARVELONDIR);
   if (dir != nullptr && *dir != '\0') {
     char path[4200];
