@@ -183,6 +183,27 @@ AsfAssociation* asf_assoc_of_state(AsfAssocState* st) {
                                            offsetof(AsfAssociation, embedded));
 }
 
+void asf_state_free_records(AsfAssocState* st, int all) {
+  asf_free_connect_body(1, st->conn_record);
+  st->conn_record = nullptr;
+  if (st->credential != nullptr) {
+    if (st->credential->kind == 1) asf_free_start_request(1, st->credential);
+    else asf_free_conn_cred(1, st->credential);
+    st->credential = nullptr;
+  }
+  if (all || st->kind != ASF_INITIATOR) {
+    asf_free_option_list(1, st->option_list);
+    st->option_list = nullptr;
+  }
+  asf_free_identity(1, &st->peer);
+  std::free(st->message);
+  st->message = nullptr;
+  if (all || st->kind != ASF_RESPONDER) {
+    asf_free_server_entry(1, st->server_entry, 1);
+    st->server_entry = nullptr;
+  }
+}
+
 void asf_assoc_destroy(AsfAssociation* a) {
   if (!asf_assoc_valid(a)) return;
   AsfAssocState* st = a->state;
@@ -194,20 +215,7 @@ void asf_assoc_destroy(AsfAssociation* a) {
     tl_close(&cb, TL_CLOSE_ABORTIVE);
   }
   if (st != nullptr) {
-    asf_free_connect_body(1, st->conn_record);
-    st->conn_record = nullptr;
-    if (st->credential != nullptr) {
-      if (st->credential->kind == 1) asf_free_start_request(1, st->credential);
-      else asf_free_conn_cred(1, st->credential);
-      st->credential = nullptr;
-    }
-    asf_free_option_list(1, st->option_list);
-    st->option_list = nullptr;
-    asf_free_server_entry(1, st->server_entry, 1);
-    st->server_entry = nullptr;
-    asf_free_identity(1, &st->peer);
-    std::free(st->message);
-    st->message = nullptr;
+    asf_state_free_records(st, 1);
     if (st->handover_open) {
       while (close(st->handover_fd) != 0 && errno == EINTR) {
       }

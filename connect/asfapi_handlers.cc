@@ -17,27 +17,6 @@ int Done(AsfControlBlock* cb) {
   return 0;
 }
 
-void FreeRecords(AsfAssocState* st) {
-  asf_free_connect_body(1, st->conn_record);
-  st->conn_record = nullptr;
-  if (st->credential != nullptr) {
-    if (st->credential->kind == 1) asf_free_start_request(1, st->credential);
-    else asf_free_conn_cred(1, st->credential);
-    st->credential = nullptr;
-  }
-  if (st->kind != ASF_INITIATOR) {
-    asf_free_option_list(1, st->option_list);
-    st->option_list = nullptr;
-  }
-  asf_free_identity(1, &st->peer);
-  std::free(st->message);
-  st->message = nullptr;
-  if (st->kind != ASF_RESPONDER) {
-    asf_free_server_entry(1, st->server_entry, 1);
-    st->server_entry = nullptr;
-  }
-}
-
 }  // namespace
 
 TV_BEGIN_C
@@ -96,7 +75,7 @@ int al_wait(AsfControlBlock* cb, AsfAssocState*, AsfRequest*) {
 int al_release(AsfControlBlock* cb, AsfAssocState* st, AsfRequest* request) {
   int rc = sess_release(cb, 9, request);
   if (rc != 0 && request->body.release.code != 10) return -1;
-  FreeRecords(st);
+  asf_state_free_records(st, 0);
   if (rc != 0) return -1;
   return Done(cb);
 }

@@ -30,6 +30,9 @@ AsfAssociation* asf_assoc_for_request(AsfControlBlock* cb, AsfRequest* request);
 
 // The association whose embedded state record this is.
 AsfAssociation* asf_assoc_of_state(AsfAssocState* st);
+// Frees the records a state record holds: all of them, or (all 0) those a
+// release frees for the association's kind.
+void asf_state_free_records(AsfAssocState* st, int all);
 // Frees an association with everything it still holds.
 void asf_assoc_destroy(AsfAssociation* assoc);
 // List operations under the list's mutex.

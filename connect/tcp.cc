@@ -151,6 +151,28 @@ void CloseQuietly(int fd) {
   if (fd >= 0) Retry([&] { return sock_close(fd); });
 }
 
+// Keeps the connected socket in a new driver record, opens TLS for
+// "socssl" (client or server side) and gives the association its buffers;
+// on failure everything is closed again.
+int FinishSocket(AsfDriver* d, int fd, AsfAssociation* assoc, bool server, AsfControlBlock* cb) {
+  auto* record = static_cast<TcpRecord*>(std::calloc(1, sizeof(TcpRecord)));
+  if (record == nullptr) {
+    CloseQuietly(fd);
+    return ASF_ERROR(cb, -406, ENOMEM), -1;
+  }
+  record->fd = fd;
+  d->record = record;
+  bool tls_failed = Ssl(d) && (server ? conssl_open_server(d, fd, cb) : conssl_open_client(d, fd, cb)) != 0;
+  if (tls_failed || drv_alloc_buffers(d, assoc, cb) != 0) {
+    if (Ssl(d)) conssl_close(d, fd);
+    std::free(record);
+    d->record = nullptr;
+    CloseQuietly(fd);
+    return -1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 TV_BEGIN_C
@@ -597,21 +619,7 @@ int tcp_connect(AsfDriver* d, AsfTransportRequest* tr, AsfControlBlock* cb) {
   tcp_set_options(d, fd, tcp_option_bits(entry != nullptr ? &entry->options : nullptr));
   if (entry != nullptr && entry->options.send_timeout > 0) SetTimeout(fd, SO_SNDTIMEO, entry->options.send_timeout);
   if (entry != nullptr && entry->options.recv_timeout > 0) SetTimeout(fd, SO_RCVTIMEO, entry->options.recv_timeout);
-  auto* record = static_cast<TcpRecord*>(std::calloc(1, sizeof(TcpRecord)));
-  if (record == nullptr) {
-    CloseQuietly(fd);
-    return ASF_ERROR(cb, -406, ENOMEM), -1;
-  }
-  record->fd = fd;
-  d->record = record;
-  if ((Ssl(d) && conssl_open_client(d, fd, cb) != 0) || drv_alloc_buffers(d, cb->assoc, cb) != 0) {
-    if (Ssl(d)) conssl_close(d, fd);
-    std::free(record);
-    d->record = nullptr;
-    CloseQuietly(fd);
-    return -1;
-  }
-  return 0;
+  return FinishSocket(d, fd, cb->assoc, false, cb);
 }
 
 int tcp_listen(AsfDriver* d, AsfTransportRequest* tr, int32_t mode, AsfControlBlock* cb) {
@@ -693,21 +701,7 @@ int tcp_accept(AsfDriver* listener, AsfAssociation* assoc, AsfAddressBlock** pee
   }
   d->flags |= DRV_ACCEPTED;
   tcp_set_options(d, fd, lr->option_bits);
-  auto* record = static_cast<TcpRecord*>(std::calloc(1, sizeof(TcpRecord)));
-  if (record == nullptr) {
-    CloseQuietly(fd);
-    return ASF_ERROR(cb, -406, ENOMEM), -1;
-  }
-  record->fd = fd;
-  d->record = record;
-  if ((Ssl(d) && conssl_open_server(d, fd, cb) != 0) || drv_alloc_buffers(d, assoc, cb) != 0) {
-    if (Ssl(d)) conssl_close(d, fd);
-    std::free(record);
-    d->record = nullptr;
-    CloseQuietly(fd);
-    return -1;
-  }
-  return 0;
+  return FinishSocket(d, fd, assoc, true, cb);
 }
 
 int tcp_describe_peer(const AsfAddress* peer, AsfAddressBlock** out, AsfDriver* d,

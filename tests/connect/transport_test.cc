@@ -133,11 +133,20 @@ TEST_F(TransportTest, ProtocolOfAnAddress) {
   }
 }
 
+// The loopback hosts a test runs on: ::1 only where it can be bound.
+std::vector<std::string> LoopbackHosts() {
+  std::vector<std::string> hosts = {"127.0.0.1"};
+  if (tcp_address_family() == 23 && Ipv6Loopback()) hosts.push_back("::1");
+  return hosts;
+}
+
 TEST_F(TransportTest, TimeOutsOfAReceive) {
-  Peer peer("127.0.0.1", "silent");
+  for (const std::string& host : LoopbackHosts()) {
+  SCOPED_TRACE(host);
+  Peer peer(host, "silent");
   AsfControlBlock cb{};
   cb.timeout_ms = -1;
-  AsfAssociation* a = ConnectDirect(&cb, Address("127.0.0.1", peer.port()), nullptr);
+  AsfAssociation* a = ConnectDirect(&cb, Address(host, peer.port()), nullptr);
   ASSERT_NE(a, nullptr);
   std::string got;
   for (int32_t timeout : {0, 500}) {
@@ -153,13 +162,16 @@ TEST_F(TransportTest, TimeOutsOfAReceive) {
   EXPECT_EQ(a->driver->flags & DRV_NONBLOCKING, 0u);
   EXPECT_EQ(tl_close(&cb, 0), 0);
   asf_assoc_destroy(a);
+  }
 }
 
 TEST_F(TransportTest, ReceiveAfterThePeerClosed) {
-  Peer peer("127.0.0.1", "close");
+  for (const std::string& host : LoopbackHosts()) {
+  SCOPED_TRACE(host);
+  Peer peer(host, "close");
   AsfControlBlock cb{};
   cb.timeout_ms = -1;
-  AsfAssociation* a = ConnectDirect(&cb, Address("127.0.0.1", peer.port()), nullptr);
+  AsfAssociation* a = ConnectDirect(&cb, Address(host, peer.port()), nullptr);
   ASSERT_NE(a, nullptr);
   peer.Stop();
   AsfPacketBuffer* buf = a->buffers[ASF_BUF_RECV];
@@ -168,6 +180,43 @@ TEST_F(TransportTest, ReceiveAfterThePeerClosed) {
   EXPECT_EQ(cb.error, -25582);
   EXPECT_EQ(buf->left, 0u);
   tl_close(&cb, 0);
+  asf_assoc_destroy(a);
+  }
+}
+
+TEST_F(TransportTest, StartingDrivers) {
+  auto start = [](std::vector<AsfDriverConfig> entries, AsfControlBlock* cb) {
+    AsfRequest r;
+    asf_request_init(ASF_INIT, &r);
+    r.body.init.entry_count = static_cast<int32_t>(entries.size());
+    r.body.init.entries = entries.empty() ? nullptr : entries.data();
+    return tl_init_drivers(cb, &r);
+  };
+  auto entry = [](const char* name, int32_t enable) {
+    AsfDriverConfig e{};
+    std::strncpy(e.name, name, 8);
+    e.value1 = enable;
+    return e;
+  };
+  AsfControlBlock cb{};
+  EXPECT_EQ(start({}, &cb), -1);
+  EXPECT_EQ(cb.error, -25563);
+  EXPECT_EQ(start({entry("sqlmux", 1), entry("soctcp", 1), entry("socssl", 0)}, &cb), 0);
+  EXPECT_EQ(start({entry("nosuch", 1)}, &cb), -1);
+  EXPECT_EQ(cb.error, -25507);
+  // "socssl" started by name loads the security toolkit, which is missing.
+  AsfControlBlock ssl{};
+  EXPECT_EQ(start({entry("socssl", 1)}, &ssl), -1);
+  EXPECT_EQ(ssl.error, -28016);
+  EXPECT_STREQ(ssl.text, "8.0.50.75");
+  // The pipe drivers start and stop, and offer nothing else yet.
+  AsfControlBlock pcb{};
+  AsfAssociation* a = asf_assoc_new(&pcb, ASF_INITIATOR, nullptr);
+  pcb.assoc = a;
+  char text[] = "host|svc|ipcpip";
+  AsfTransportRequest tr{{1, text}, nullptr};
+  EXPECT_EQ(tl_connect(&pcb, &tr), -1);
+  EXPECT_EQ(pcb.error, -25592);
   asf_assoc_destroy(a);
 }
 
