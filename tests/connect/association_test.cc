@@ -1,7 +1,6 @@
 // An association whose direct session runs over soctcp to a python3 peer,
 // driven through the service call: buffers, send, receive, abort and the
 // pending-slot rules.
-#include <fcntl.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -150,24 +149,15 @@ TEST_F(AssociationTest, AbortWhileReceiveWaitsEndsTheReceiveWithCode2) {
 
 TEST_F(AssociationTest, SecondSendWhileOnePendsIsRefused) {
   Peer peer("127.0.0.1", "hold");
+  // Packet buffers larger than the connection can hold while the peer
+  // reads nothing, so the first send waits.
+  AsfServerEntry entry{};
+  entry.options.buffer_size = 64 << 20;
   AsfControlBlock cb{};
   cb.timeout_ms = -1;
   unsigned char area[2] = {};
-  AsfAssociation* a = ConnectDirect(&cb, Address("127.0.0.1", peer.port()), area);
+  AsfAssociation* a = ConnectDirect(&cb, Address("127.0.0.1", peer.port()), area, &entry);
   ASSERT_NE(a, nullptr);
-  // Fill the connection until it would block, so the next send waits.
-  int fds[2] = {-1, -1};
-  AsfTlAttribute q = {12, fds};
-  ASSERT_EQ(tl_attribute(&cb, &q), 0);
-  int fl = fcntl(fds[0], F_GETFL);
-  fcntl(fds[0], F_SETFL, fl | O_NONBLOCK);
-  std::string junk(65536, 'j');
-  for (size_t chunk : {65536, 1024, 1}) {
-    while (send(fds[0], junk.data(), chunk, MSG_NOSIGNAL) > 0) {
-    }
-  }
-  fcntl(fds[0], F_SETFL, fl);
-
   AsfPacketBuffer* buf = GetBuffer(&cb);
   ASSERT_NE(buf, nullptr);
   AsfControlBlock scb{};
@@ -175,12 +165,13 @@ TEST_F(AssociationTest, SecondSendWhileOnePendsIsRefused) {
   scb.mode = 1;
   scb.timeout_ms = -1;
   std::atomic<int> send_rc{99};
-  std::thread sender([&] { send_rc = Send(&scb, buf, std::string(4000, 's')); });
+  std::thread sender([&] { send_rc = Send(&scb, buf, std::string(buf->left, 's')); });
   while (a->state->slots[ASF_SLOT_OUT].busy == 0 && send_rc == 99) std::this_thread::yield();
 
   AsfControlBlock second{};
   second.assoc = a;
   second.mode = 1;
+  second.timeout_ms = -1;
   AsfRequest r;
   asf_request_init(ASF_SEND, &r);
   r.body.data.value = -1;
