@@ -108,6 +108,39 @@ TEST_F(TransportTest, ResolveAddressTexts) {
   }
 }
 
+TEST_F(TransportTest, SameHostAndPeerDescriptions) {
+  EXPECT_EQ(tcp_same_host("*", "any.host.example"), 0);
+  EXPECT_EQ(tcp_same_host("localhost", "127.0.0.1"), 0);
+  EXPECT_EQ(tcp_same_host("127.0.0.1", "127.0.0.2"), -1);
+  std::string a(300, 'a'), b(300, 'b');
+  EXPECT_EQ(tcp_same_host(a.c_str(), b.c_str()), -1);
+  EXPECT_EQ(tcp_same_host(a.c_str(), a.c_str()), 0);
+
+  AsfDriver d{};
+  std::strcpy(d.protocol_name, "soctcp");
+  const struct {
+    const char* text;
+    int32_t mode;
+    int kind;
+    const char* expected;
+  } cases[] = {
+      {"0.0.0.0|5|soctcp", 0, 8, "WILDCARD|5|soctcp"},
+      {"127.0.0.1|6|soctcp", 0, 8, "localhost|6|soctcp"},
+      {"192.0.2.7|7|soctcp", 0x100, 2, "192.0.2.7|7|soctcp"},
+  };
+  for (const auto& c : cases) {
+    AsfControlBlock cb{};
+    cb.mode = c.mode;
+    AsfAddress peer{};
+    ASSERT_EQ(tcp_resolve(c.text, &peer, &cb, &d, 0), 0);
+    AsfAddressBlock* out = nullptr;
+    ASSERT_EQ(tcp_describe_peer(&peer, &out, &d, &cb), 0);
+    EXPECT_EQ(out->kind, c.kind);
+    EXPECT_STREQ(out->text, c.expected);
+    asf_free_address_block(out);
+  }
+}
+
 TEST_F(TransportTest, ProtocolOfAnAddress) {
   const AsfProtocolEntry* table = nullptr;
   tl_protocol_table(&table);
