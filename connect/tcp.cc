@@ -147,6 +147,14 @@ void CopyText(char* dst, size_t room, const char* src) {
   dst[n] = '\0';
 }
 
+// A host (-930) or service (-931) that cannot be resolved, named in the
+// message text.
+int Unresolved(AsfControlBlock* cb, int32_t code, const char* name) {
+  CopyText(cb->text, sizeof cb->text, name);
+  ASF_ERROR(cb, code, 0);
+  return -1;
+}
+
 void CloseQuietly(int fd) {
   if (fd >= 0) Retry([&] { return sock_close(fd); });
 }
@@ -448,25 +456,18 @@ int tcp_resolve(const char* text, AsfAddress* out, AsfControlBlock* cb, AsfDrive
     a.port = 0;
   } else if (os_all_digits(service)) {
     long port = std::strtol(service, nullptr, 10);
-    if (port > 65535) {
-      CopyText(cb->text, sizeof cb->text, service);
-      return ASF_ERROR(cb, -931, 0), -1;
-    }
+    if (port > 65535) return Unresolved(cb, -931, service);
     a.port = htons(static_cast<uint16_t>(port));
   } else {
     TcpServiceRecord service_record;
-    if (tcp_service_lookup(service, "tcp", &service_record) != 0) {
-      CopyText(cb->text, sizeof cb->text, service);
-      return ASF_ERROR(cb, -931, 0), -1;
-    }
+    if (tcp_service_lookup(service, "tcp", &service_record) != 0) return Unresolved(cb, -931, service);
     a.port = service_record.port;
   }
   if (*host == '*') ++host;
   bool v6 = tcp_address_family() == kFamily6;
   if (*host != '\0' && AllOf(host, "0123456789.")) {
     if (inet_pton(AF_INET, host, a.addr) != 1) {
-      CopyText(cb->text, sizeof cb->text, host);
-      return ASF_ERROR(cb, -930, 0), -1;
+      return Unresolved(cb, -930, host);
     }
     a.family = kFamily4;
   } else if (*host == '\0' || (std::strchr(host, ':') != nullptr &&
@@ -474,15 +475,13 @@ int tcp_resolve(const char* text, AsfAddress* out, AsfControlBlock* cb, AsfDrive
     if (*host == '\0') {
       a.family = v6 ? kFamily6 : kFamily4;
     } else if (tcp_parse_numeric(host, &a) != 0) {
-      CopyText(cb->text, sizeof cb->text, host);
-      return ASF_ERROR(cb, -930, 0), -1;
+      return Unresolved(cb, -930, host);
     }
   } else {
     TcpHostRecord h;
     int family = v6 && !retry ? kFamily6 : kFamily4;
     if (tcp_lookup_host_retry(host, &h, nullptr, family, v6 ? 2048 : 0) != 0) {
-      CopyText(cb->text, sizeof cb->text, host);
-      return ASF_ERROR(cb, -930, 0), -1;
+      return Unresolved(cb, -930, host);
     }
     a.family = h.family;
     std::memcpy(a.addr, h.addr, 16);

@@ -88,52 +88,45 @@ int tl_find_protocol(const char* address) {
   return -1;
 }
 
-int tl_connect(AsfControlBlock* cb, AsfTransportRequest* tr) {
+namespace {
+
+// Opens a transport for a connect or a listen: a new transport record in
+// the given flags and state, the protocol of the address, and its entry;
+// a failed entry leaves the transport failed with flag 4.
+int OpenTransport(AsfControlBlock* cb, AsfTransportRequest* tr, uint32_t flags, int32_t state,
+                  int32_t open_state, bool listen) {
   if (tr == nullptr) return ASF_ERROR(cb, -25563, 0), -1;
   if (asf_transport_alloc(cb) != 0) return -1;
   AsfAssociation* a = cb->assoc;
   AsfTransport* t = a->transport;
-  t->flags |= 2;
-  t->state = TL_CONNECTING;
+  t->flags |= flags;
+  t->state = state;
   if (tr->address.kind != 1) return 0;
   int index = tl_find_protocol(tr->address.text);
   if (index < 0) return ASF_ERROR(cb, -25507, 0), -1;
   SetNames(&t->driver, index);
-  if (kProtocols[index].connect(&t->driver, tr, cb) != 0) {
+  const AsfProtocolEntry& p = kProtocols[index];
+  int rc = listen ? p.listen(&t->driver, tr, 0, cb) : p.connect(&t->driver, tr, cb);
+  if (rc != 0) {
     t->flags |= 4;
     t->state = TL_FAILED;
     return -1;
   }
   t->protocol_index = index;
   t->buffer_size = t->driver.buffer_size;
-  t->state = TL_OPEN;
+  t->state = open_state;
   PointAt(a, t);
   return 0;
 }
 
+}  // namespace
+
+int tl_connect(AsfControlBlock* cb, AsfTransportRequest* tr) {
+  return OpenTransport(cb, tr, 2, TL_CONNECTING, TL_OPEN, false);
+}
+
 int tl_listen(AsfControlBlock* cb, AsfTransportRequest* tr, int32_t mode) {
-  if (mode == 0) {
-    if (tr == nullptr) return ASF_ERROR(cb, -25563, 0), -1;
-    if (asf_transport_alloc(cb) != 0) return -1;
-    AsfAssociation* a = cb->assoc;
-    AsfTransport* t = a->transport;
-    t->flags |= 0x11;
-    t->state = TL_LISTENING;
-    if (tr->address.kind != 1) return 0;
-    int index = tl_find_protocol(tr->address.text);
-    if (index < 0) return ASF_ERROR(cb, -25507, 0), -1;
-    SetNames(&t->driver, index);
-    if (kProtocols[index].listen(&t->driver, tr, 0, cb) != 0) {
-      t->flags |= 4;
-      t->state = TL_FAILED;
-      return -1;
-    }
-    t->protocol_index = index;
-    t->buffer_size = t->driver.buffer_size;
-    t->state = TL_LISTENING;
-    PointAt(a, t);
-    return 0;
-  }
+  if (mode == 0) return OpenTransport(cb, tr, 0x11, TL_LISTENING, TL_LISTENING, true);
   if (mode != 1 && mode != 2) return 0;
   AsfTransport* t = TransportOf(cb);
   if (t == nullptr) return ASF_ERROR(cb, -25546, 0), -1;

@@ -9,6 +9,17 @@ namespace {
 using connect_test::EnsureLayer;
 using connect_test::InitLayer;
 
+// A bare association of the kind in the given state, named by cb.
+AsfAssociation* NewAssociation(AsfControlBlock* cb, int32_t kind, int32_t state) {
+  AsfAssociation* a = asf_assoc_new(cb, kind, nullptr);
+  if (a == nullptr) return nullptr;
+  a->state->kind = kind;
+  a->state->state = state;
+  cb->assoc = a;
+  cb->mode = 1;
+  return a;
+}
+
 // Runs first in this program: nothing has initialised the layer yet.
 TEST(ServiceCallTest, RequestsBeforeInitAreRefused) {
   ASSERT_EQ(asf_global_get(), nullptr);
@@ -146,12 +157,8 @@ TEST(ServiceCallTest, RefusedRequestsThroughTheCall) {
     for (int s = 0; s < 9; ++s) {
       if (row.next[s] != kR) continue;
       AsfControlBlock cb{};
-      AsfAssociation* a = asf_assoc_new(&cb, ASF_INITIATOR, nullptr);
+      AsfAssociation* a = NewAssociation(&cb, ASF_INITIATOR, s);
       ASSERT_NE(a, nullptr);
-      a->state->kind = ASF_INITIATOR;
-      a->state->state = s;
-      cb.assoc = a;
-      cb.mode = 1;
       AsfRequest r;
       asf_request_init(row.type, &r);
       EXPECT_EQ(asf_service_request(&cb, &r), -1) << row.type << "/" << s;
@@ -171,10 +178,7 @@ TEST(ServiceCallTest, AcceptsResetTheStateFirst) {
   for (int type : {ASF_ACCEPT, ASF_ACCEPT_SHARED}) {
     for (int s : {1, 5, 7, 8}) {
       AsfControlBlock cb{};
-      AsfAssociation* a = asf_assoc_new(&cb, ASF_LISTENER, nullptr);
-      a->state->kind = ASF_LISTENER;
-      a->state->state = s;
-      cb.assoc = a;
+      AsfAssociation* a = NewAssociation(&cb, ASF_LISTENER, s);
       AsfRequest r;
       asf_request_init(type, &r);
       // The table lets it through; the accept itself is not available.
@@ -189,9 +193,7 @@ TEST(ServiceCallTest, AcceptsResetTheStateFirst) {
 TEST(ServiceCallTest, AttributesOnAnAssociation) {
   EnsureLayer();
   AsfControlBlock cb{};
-  AsfAssociation* a = asf_assoc_new(&cb, ASF_INITIATOR, nullptr);
-  a->state->kind = ASF_INITIATOR;
-  cb.assoc = a;
+  AsfAssociation* a = NewAssociation(&cb, ASF_INITIATOR, 0);
   AsfRequest r;
   asf_request_init(ASF_ATTRIBUTE, &r);
   uint32_t threaded = 0x10;
@@ -218,9 +220,7 @@ TEST(ServiceCallTest, AttributesOnAnAssociation) {
 TEST(ServiceCallTest, GetBufferWithoutTransportFails) {
   EnsureLayer();
   AsfControlBlock cb{};
-  AsfAssociation* a = asf_assoc_new(&cb, ASF_INITIATOR, nullptr);
-  a->state->kind = ASF_INITIATOR;
-  cb.assoc = a;
+  AsfAssociation* a = NewAssociation(&cb, ASF_INITIATOR, 0);
   AsfRequest r;
   asf_request_init(ASF_GETBUFFER, &r);
   EXPECT_EQ(asf_service_request(&cb, &r), -1);
