@@ -104,7 +104,7 @@ TV_EXTERN_C TV_API int zel_int8mul(const Int8Value* a, const Int8Value* b, Int8V
 }
 
 TV_EXTERN_C TV_API int zel_int8div(const Int8Value* a, const Int8Value* b, Int8Value* out) {
-  if (b->sign != 0 && b->low == 0 && b->high == 0) return -1202;
+  if (a->sign != 0 && b->sign != 0 && b->low == 0 && b->high == 0) return -1202;
   return Arith(a, b, out, [](int64_t x, int64_t y, int64_t* r) {
     *r = x / y;
     return 0;

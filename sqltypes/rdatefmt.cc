@@ -44,7 +44,8 @@ int RenderDate(int32_t date, const char* format, char* out, int size) {
   int16_t mdy[3];
   if (int rc = rjulmdy(date, mdy); rc != 0) return rc;
   if (mdy[0] == 0) return rdatemaperror(30);
-  const int err = rdaterender(format, mdy[2], mdy[0], mdy[1], rdayofweek(date), 0, out, size);
+  const int err = rdaterender(format, mdy[2], mdy[0], mdy[1], rdayofweek(date),
+                              DayOfYear(mdy[0], mdy[1], mdy[2]), out, size);
   return err != 0 ? rdatemaperror(err) : 0;
 }
 
