@@ -767,6 +767,16 @@ def main():
         runs.append(("DBDATE=" + dbdate, dict(base, DBDATE=dbdate), datestr_cases(rng, fmt, n(300))))
     for gl in GL_DATES:
         runs.append(("GL_DATE=" + gl, dict(base, GL_DATE=gl), datestr_cases(rng, gl, n(300))))
+    # A locale with a decimal comma and full stops between thousands.
+    swap = str.maketrans(".,", ",.")
+    de = []
+    for line, expected in deccvasc_cases(rng, n(5000)):
+        de.append((line.translate(swap), expected))
+    for line, expected in dectext_cases(rng, n(3000)):
+        if line.startswith("dectoasc"):
+            de.append((line, expected.replace(".", ",")))
+    de += datestr_cases(rng, "%d.%m.{Y}", n(200))
+    runs.append(("CLIENT_LOCALE=de_de.8859-1", dict(base, CLIENT_LOCALE="de_de.8859-1"), de))
     today = dt.date(2024, 6, 15)
     for rule in "RCFP":
         env = dict(base, DBCENTURY=rule, DBTODAY="2024-06-15 12:00:00")
