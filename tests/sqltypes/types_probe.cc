@@ -8,7 +8,7 @@
 // result is written the same way.
 //
 //   jul D -> rc m d y          mdy m d y -> rc D        dow D, leap y
-//   today -> D                 datestr D -> rc text     fmtdate D mask
+//   sleep s -> slept  today -> D                 datestr D -> rc text     fmtdate D mask
 //   gldate D format            century m d y
 //   dtcv q text, incv q text -> rc text (dttoasc / intoasc of the value)
 //   dtadd|dtsubi dq dt iq iv   dtsub aq a bq b oq       dtext sq s tq
@@ -24,6 +24,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include <iostream>
 #include <sstream>
@@ -118,6 +119,13 @@ std::string Run(const std::vector<std::string>& a) {
   }
   if (op == "dow") return std::to_string(rdayofweek(Q(a[1])));
   if (op == "leap") return std::to_string(rleapyear(Q(a[1])));
+  if (op == "sleep") {
+    // Real time passes (the clock may run faster under a fake clock).
+    struct timespec ts{Q(a[1]), 0};
+    while (nanosleep(&ts, &ts) != 0) {
+    }
+    return "slept";
+  }
   if (op == "today") {
     int32_t d = 0;
     rtoday(&d);
