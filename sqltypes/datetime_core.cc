@@ -26,6 +26,7 @@ bool ValueDigitsFit(const Decimal* v, int kind) {
 }  // namespace
 
 int64_t Pow10(int n) {
+  if (n > 18) return INT64_MAX;  // beyond every field value
   int64_t p = 1;
   while (n-- > 0) p *= 10;
   return p;
@@ -87,6 +88,7 @@ int FieldsToDec(const DtFields& in, int qual, int sign, Decimal* out) {
   auto set = [&](int place, int64_t v) { p[kHighPlace - place] = static_cast<uint8_t>(v); };
   if (first <= TU_SECOND) {
     int64_t v = in.f[UnitIndex(first)];
+    if (v == INT64_MIN) return -1265;
     if (v < 0) v = -v;
     if (v >= Pow10(FirstDigits(qual))) return -1265;
     for (int place = Place(first); v > 0; place++) {

@@ -29,7 +29,7 @@ int DecToFields(const Decimal* value, int qual, DtFields* out);
 int FieldsToDec(const DtFields& in, int qual, int sign, Decimal* out);
 // Fields of the current date and time (DBTODAY applied).
 int CurrentFields(DtFields* out);
-// 10^n for n = 0..18.
+// 10^n for n = 0..18; INT64_MAX above.
 int64_t Pow10(int n);
 
 // The count of `unit` (month, day ... second) made of the fields that qual

@@ -62,7 +62,8 @@ int ParseFields(const char* p, int kind, int qual, DtFields* f, bool* two_digit_
       int64_t v = 0;
       int n = 0;
       while (IsDigit(*p) && (u == first || n < 2)) {
-        if (u == first && n >= FirstDigits(qual)) return -1261;
+        // A first field holds at most 18 digits, whatever its qualifier.
+        if (u == first && (n >= FirstDigits(qual) || n >= 18)) return -1261;
         v = v * 10 + (*p++ - '0');
         n++;
       }

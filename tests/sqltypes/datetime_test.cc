@@ -82,6 +82,9 @@ TEST_F(DatetimeTest, StandardTextEdgeCases) {
       {0, kHourToMinute, "24:00", -1263},
       {0, kHourToMinute, "   ", 0},
       {1, TU_ENCODE(3, TU_FRAC, TU_F3), "1.5", -1263},
+      // First fields hold at most 18 digits, whatever the qualifier says.
+      {1, TU_ENCODE(30, TU_SECOND, TU_SECOND), "1234567890123456789", -1261},
+      {1, TU_ENCODE(30, TU_SECOND, TU_SECOND), "99999999999999999", 0},
       {1, TU_ENCODE(3, TU_FRAC, TU_F3), "0 5", -1271},
   };
   for (const Case& c : cases) {
