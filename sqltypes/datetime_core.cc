@@ -57,7 +57,6 @@ int DecToFields(const Decimal* v, int qual, DtFields* out) {
   if (first <= TU_SECOND) {
     const int fp = Place(first);
     const int nd = FirstDigits(qual);
-    if (nd > 18) return -1266;
     int64_t value = 0;
     for (int place = kHighPlace; place >= fp; place--) {
       if (value > (INT64_MAX - 99) / 100) return -1266;
