@@ -281,9 +281,12 @@ char* decdigitstr(const Decimal* v, int count, int* decpt, int* sign, int mode) 
 namespace {
 
 // The field formatter behind dectoasc.
+// unload: the unload text form (no validity check, the format's negative
+// sign kept for a value shown as zero, a fraction without integer part cut
+// after its last non-zero digit and ended by a NUL).
 int FormatField(const Decimal* v, char* field, int length, int d, char fill,
-                const DbMoneyFormat* f) {
-  if (length < 0 || decvalid(v) != 0) return -1;
+                const DbMoneyFormat* f, bool unload) {
+  if (length < 0 || (!unload && decvalid(v) != 0)) return -1;
   if (v->sign == DEC_NULLSIGN) {
     if (fill == ' ') Fill(field, length, fill);
     else if (length > 0) field[0] = fill;
@@ -296,6 +299,7 @@ int FormatField(const Decimal* v, char* field, int length, int d, char fill,
   }
   const bool negative = v->sign == DEC_NEG;
   const int seplen = f->decimal_sep_len;
+  const int signlen = negative ? (unload ? f->negative_sign_len : 1) : 0;
   Fill(field, length, ' ');
   int pos = 0, sign = 0, first_pos = 0;
   bool have_first = false;
@@ -304,7 +308,7 @@ int FormatField(const Decimal* v, char* field, int length, int d, char fill,
     if (s == nullptr) return -1;
     if (!have_first) first_pos = pos, have_first = true;
     const int intdigits = pos > 0 ? pos : 1;
-    const int width = (negative ? 1 : 0) + intdigits + (d > 0 ? seplen + d : 0);
+    const int width = signlen + intdigits + (d > 0 ? seplen + d : 0);
     if (width <= length) {
       // Digit k of s stands at decimal place pos - 1 - k (0 = units).
       const int ns = static_cast<int>(strlen(s));
@@ -316,13 +320,26 @@ int FormatField(const Decimal* v, char* field, int length, int d, char fill,
       if (all_zero)
         for (int place = -1; place >= -d; place--) all_zero = all_zero && digit(place) == '0';
       char* o = field;
-      if (negative && !all_zero) *o++ = '-';
+      if (negative && unload) {
+        memcpy(o, f->negative_sign, static_cast<size_t>(signlen));
+        o += signlen;
+      } else if (negative && !all_zero) {
+        *o++ = '-';
+      }
       if (pos <= 0) *o++ = '0';
       for (int place = pos - 1; place >= 0; place--) *o++ = digit(place);
       if (d > 0) {
         memcpy(o, f->decimal_sep, static_cast<size_t>(seplen));
         o += seplen;
-        for (int place = -1; place >= -d; place--) *o++ = digit(place);
+        int shown = d;
+        if (unload && pos <= 0) {
+          // Trailing zero digits cut; an all-zero fraction keeps two (one
+          // when one decimal is asked), and a NUL ends the text.
+          while (shown > 0 && digit(-shown) == '0') shown--;
+          if (shown == 0) shown = d < 2 ? d : 2;
+        }
+        for (int place = -1; place >= -shown; place--) *o++ = digit(place);
+        if (unload && pos <= 0 && o < field + length) *o = '\0';
       }
       return 0;
     }
@@ -396,7 +413,19 @@ int deccvmonasc(const char* text, int length, Decimal* out, const char* setting)
 }
 
 TV_EXTERN_C TV_API int dectoasc(const Decimal* value, char* field, int length, int decimals) {
-  return FormatField(value, field, length, decimals, ' ', rmoneyformat());
+  return FormatField(value, field, length, decimals, ' ', rmoneyformat(), false);
+}
+
+int decfmtfield(const Decimal* value, char* field, int length, int decimals, char fill,
+                const char* setting) {
+  if (setting == nullptr) return FormatField(value, field, length, decimals, fill, rmoneyformat(), false);
+  DbMoneyFormat f;
+  rmoneyparse(setting, nullptr, nullptr, &f);
+  return FormatField(value, field, length, decimals, fill, &f, false);
+}
+
+int dectounl(const Decimal* value, char* field, int length, int decimals) {
+  return FormatField(value, field, length, decimals, ' ', rmoneyformat(), true);
 }
 
 TV_EXTERN_C TV_API char* dececvt(const Decimal* value, int ndigit, int* decpt, int* sign) {
@@ -454,11 +483,12 @@ TV_EXTERN_C TV_API int dectoflt(const Decimal* value, float* out) {
   return rc;
 }
 
-TV_EXTERN_C TV_API int rstol(const char* text, int64_t* out) {
+int rparseint(const char* text, int64_t max, int free_digits, int64_t empty, int over_code,
+              bool only_blanks_after, int64_t* out) {
   const char* p = text;
   while (*p == ' ') p++;
   if (*p == '\0') {
-    *out = INT32_MIN;
+    *out = empty;
     return 0;
   }
   bool minus = false;
@@ -468,11 +498,20 @@ TV_EXTERN_C TV_API int rstol(const char* text, int64_t* out) {
   int n = 0;
   while (IsDigit(*p)) {
     v = v * 10 + (*p++ - '0');
-    if (++n > 7 && v > INT32_MAX) return -1215;
+    if (++n > free_digits && v > max) return over_code;
   }
-  if (*p != '\0' && *p != ' ' && *p != '\n') return -1213;
+  if (only_blanks_after) {
+    while (*p == ' ' || *p == '\n') p++;
+    if (*p != '\0') return -1213;
+  } else if (*p != '\0' && *p != ' ' && *p != '\n') {
+    return -1213;
+  }
   *out = minus ? -v : v;
   return 0;
+}
+
+TV_EXTERN_C TV_API int rstol(const char* text, int64_t* out) {
+  return rparseint(text, INT32_MAX, 7, INT32_MIN, -1215, false, out);
 }
 
 TV_EXTERN_C TV_API int rstod(const char* text, double* out) {

@@ -38,6 +38,23 @@ TV_END_C
 // digits after the point, 2 the same for the field formatters; rounds
 // half up. Null when no buffer can be had.
 char* decdigitstr(const Decimal* value, int count, int* decpt, int* sign, int mode);
+// A decimal integer with an optional sign after leading blanks: `free`
+// digits are taken unchecked, each further one must keep the value at most
+// `max` (else over_code); an empty text gives `empty`. After the digits the
+// text ends, or (only_blanks_after false) the next character is a blank or
+// a newline. -1213 for anything else.
+int rparseint(const char* text, int64_t max, int free_digits, int64_t empty, int over_code,
+              bool only_blanks_after, int64_t* out);
+// The field formatter of dectoasc with a fill byte for null (only the
+// first byte is written when it is not a blank) and the separators of a
+// DBMONEY-style setting (null: the thread's format).
+int decfmtfield(const Decimal* value, char* field, int length, int decimals, char fill,
+                const char* setting);
+// The unload text: as dectoasc, with the format's negative sign also for
+// a value shown as zero, and a value without integer part cut after its
+// last non-zero fraction digit (two zeros for an all-zero fraction, one
+// when one decimal is asked) and ended there by a NUL.
+int dectounl(const Decimal* value, char* field, int length, int decimals);
 // deccvasc with the separators of a DBMONEY-style setting.
 int deccvmonasc(const char* text, int length, Decimal* out, const char* setting);
 // The grouping check of an integer part (from its start up to the decimal

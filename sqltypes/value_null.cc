@@ -6,6 +6,7 @@
 
 #include "sqltypes/datetime.h"
 #include "sqltypes/decimal.h"
+#include "sqltypes/decimal_text.h"
 #include "sqltypes/int8.h"
 
 namespace {
@@ -32,30 +33,6 @@ bool AllFF(const char* p, size_t n) {
   for (size_t i = 0; i < n; i++)
     if (static_cast<unsigned char>(p[i]) != 0xFF) return false;
   return true;
-}
-
-// The integer parser of rstoi and rstoi4: `free_digits` digits are taken
-// without a check, every further one against `max`.
-int ParseInt(const char* text, int64_t max, int free_digits, int64_t empty, int64_t* out) {
-  const char* p = text;
-  while (*p == ' ') p++;
-  if (*p == '\0') {
-    *out = empty;
-    return 0;
-  }
-  bool minus = false;
-  if (*p == '+' || *p == '-') minus = *p++ == '-';
-  if (*p < '0' || *p > '9') return -1213;
-  int64_t v = 0;
-  int n = 0;
-  while (*p >= '0' && *p <= '9') {
-    v = v * 10 + (*p++ - '0');
-    if (++n > free_digits && v > max) return -1214;
-  }
-  while (*p == ' ' || *p == '\n') p++;
-  if (*p != '\0') return -1213;
-  *out = minus ? -v : v;
-  return 0;
 }
 
 }  // namespace
@@ -192,7 +169,7 @@ TV_EXTERN_C TV_API int risnull(int type, const char* value) {
 
 TV_EXTERN_C TV_API int rstoi(const char* text, int* out) {
   int64_t v = 0;
-  if (int rc = ParseInt(text, 32767, 0, -32768, &v); rc != 0) return rc;
+  if (int rc = rparseint(text, 32767, 0, -32768, -1214, true, &v); rc != 0) return rc;
   *out = static_cast<int>(v);
   return 0;
 }
@@ -203,7 +180,7 @@ TV_EXTERN_C TV_API int rstoi4(const char* text, int32_t* out) {
     return 0;
   }
   int64_t v = 0;
-  if (int rc = ParseInt(text, INT32_MAX, 8, INT32_MIN, &v); rc != 0) return rc;
+  if (int rc = rparseint(text, INT32_MAX, 8, INT32_MIN, -1214, true, &v); rc != 0) return rc;
   *out = static_cast<int32_t>(v);
   return 0;
 }

@@ -83,6 +83,33 @@ TEST_F(NumTextTest, DecimalTextEdgeCases) {
   EXPECT_EQ(Field(null, 3, 2, &rc), "   ");
   EXPECT_EQ(dectoasc(&null, nullptr, -1, 0), -1);
 
+  // The unload form and a chosen fill byte.
+  struct Unl {
+    const char* value;
+    int length, decimals;
+    const char* field;  // NULs shown as '|'
+  } unl[] = {{"0.5", 8, 4, "0.5|    "},     {"-0.0001", 8, 2, "-0.00|  "},
+             {"0", 6, 1, "0.0|  "},        {"12.5", 8, 3, "12.500  "},
+             {"-12.5", 8, 1, "-12.5   "},  {"0.000", 8, 3, "0.00|   "}};
+  for (const Unl& u : unl) {
+    char buf[16];
+    memset(buf, '#', sizeof buf);
+    Decimal x = Dec(u.value);
+    ASSERT_EQ(dectounl(&x, buf, u.length, u.decimals), 0) << u.value;
+    std::string got(buf, u.length);
+    for (char& ch : got) ch = ch == '\0' ? '|' : ch;
+    EXPECT_EQ(got, u.field) << u.value;
+  }
+  char filled[4] = {'#', '#', '#', '#'};
+  ASSERT_EQ(decfmtfield(&null, filled, 4, 2, '*', nullptr), 0);
+  EXPECT_EQ(std::string(filled, 4), "*###");
+  Decimal money = Dec("1234.5");
+  ASSERT_EQ(decfmtfield(&money, filled, 4, 0, ' ', "DM,"), 0);
+  EXPECT_EQ(std::string(filled, 4), "1235");
+  char comma[8];
+  ASSERT_EQ(decfmtfield(&money, comma, 7, 2, ' ', "DM,"), 0);
+  EXPECT_EQ(std::string(comma, 7), "1234,50");
+
   int pos = 0, sign = 0;
   Decimal e = Dec("0.125");
   EXPECT_STREQ(dececvt(&e, 2, &pos, &sign), "13");

@@ -12,13 +12,12 @@ import calendar
 import datetime as dt
 import os
 import random
-import subprocess
 import sys
 from decimal import Decimal, ROUND_HALF_UP, ROUND_DOWN, localcontext
 from fractions import Fraction as F
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from decimal_oracle import to_b100, value  # noqa: E402
+from decimal_oracle import run, to_b100, value  # noqa: E402
 
 EPOCH = dt.date(1899, 12, 31).toordinal()  # DATE 0
 I64 = 2 ** 63
@@ -724,18 +723,6 @@ def bigint_cases(rng, n):
 
 
 # ------------------------------------------------------------------ run
-
-def run(probe, cases, env):
-    text = "".join(line + "\n" for line, _ in cases)
-    out = subprocess.run([probe], input=text.encode("latin-1"), capture_output=True,
-                         env=env, check=True).stdout.decode("latin-1").split("\n")
-    failed = []
-    for i, (line, expected) in enumerate(cases):
-        got = out[i] if i < len(out) else "<missing>"
-        if got != expected:
-            failed.append((line, expected, got))
-    return failed
-
 
 def main():
     ap = argparse.ArgumentParser()

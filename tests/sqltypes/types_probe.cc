@@ -37,6 +37,7 @@
 #include "sqltypes/decimal.h"
 #include "sqltypes/decimal_text.h"
 #include "sqltypes/int8.h"
+#include "tests/sqltypes/probe_decimal.h"
 
 namespace {
 
@@ -50,31 +51,6 @@ std::vector<std::string> Split(const std::string& line) {
     start = tab + 1;
   }
   return out;
-}
-
-Decimal ParseDec(const std::string& t) {
-  Decimal d;
-  memset(&d, 0, sizeof d);
-  if (t == "N") {
-    d.sign = -1;
-    return d;
-  }
-  size_t a = t.find(':'), b = t.find(':', a + 1);
-  d.sign = static_cast<int16_t>(atoi(t.substr(0, a).c_str()));
-  d.exponent = static_cast<int16_t>(atoi(t.substr(a + 1, b - a - 1).c_str()));
-  std::string h = t.substr(b + 1);
-  d.ndigits = static_cast<int16_t>(h.size() / 2);
-  for (int i = 0; i < d.ndigits; i++)
-    d.digits[i] = static_cast<uint8_t>(strtoul(h.substr(2 * i, 2).c_str(), nullptr, 16));
-  return d;
-}
-
-std::string FmtDec(const Decimal& d) {
-  if (d.sign == -1) return "N";
-  char b[80];
-  int n = snprintf(b, sizeof b, "%d:%d:", d.sign, d.exponent);
-  for (int i = 0; i < d.ndigits; i++) n += snprintf(b + n, sizeof b - n, "%02X", d.digits[i]);
-  return b;
 }
 
 int Q(const std::string& s) { return static_cast<int>(strtol(s.c_str(), nullptr, 0)); }
@@ -197,23 +173,23 @@ std::string Run(const std::vector<std::string>& a) {
   if (op == "deccv") {
     Decimal d;
     int rc = deccvasc(a[1].c_str(), static_cast<int>(a[1].size()), &d);
-    return std::to_string(rc) + " " + FmtDec(d);
+    return std::to_string(rc) + " " + probe::FormatDecimal(d);
   }
   if (op == "dectoasc") {
-    Decimal d = ParseDec(a[1]);
+    Decimal d = probe::ParseDecimal(a[1]);
     const int len = Q(a[2]);
     memset(buf, '#', sizeof buf);
     int rc = dectoasc(&d, buf, len, Q(a[3]));
     return std::to_string(rc) + " [" + std::string(buf, len) + "]" + (buf[len] == '#' ? "" : "!");
   }
   if (op == "ecvt" || op == "fcvt") {
-    Decimal d = ParseDec(a[1]);
+    Decimal d = probe::ParseDecimal(a[1]);
     int pos = 0, sign = 0;
     char* s = op == "ecvt" ? dececvt(&d, Q(a[2]), &pos, &sign) : decfcvt(&d, Q(a[2]), &pos, &sign);
     return std::string(s ? s : "(null)") + " " + std::to_string(pos) + " " + std::to_string(sign);
   }
   if (op == "todbl") {
-    Decimal d = ParseDec(a[1]);
+    Decimal d = probe::ParseDecimal(a[1]);
     double r = 0;
     int rc = dectodbl(&d, &r);
     uint64_t bits;
@@ -261,7 +237,7 @@ std::string Run(const std::vector<std::string>& a) {
     return std::to_string(rc) + " " + (v == BIGINT_NULL ? "N" : std::to_string(v));
   }
   if (op == "bigdec") {
-    Decimal d = ParseDec(a[1]);
+    Decimal d = probe::ParseDecimal(a[1]);
     int64_t v = 0;
     int rc = bigintcvdec(&d, &v);
     return std::to_string(rc) + " " + (rc == 0 ? (v == BIGINT_NULL ? "N" : std::to_string(v)) : "-");
@@ -271,7 +247,7 @@ std::string Run(const std::vector<std::string>& a) {
     Big(a[1], &v);
     Decimal d;
     int rc = biginttodec(v, &d);
-    return std::to_string(rc) + " " + FmtDec(d);
+    return std::to_string(rc) + " " + probe::FormatDecimal(d);
   }
   if (op == "bigdbl") {
     uint64_t bits = strtoull(a[1].c_str(), nullptr, 16);
