@@ -49,7 +49,9 @@ TEST_F(DateTest, EdgeCases) {
     int16_t mdy[3] = {c.m, c.d, c.y};
     int32_t date = 0;
     EXPECT_EQ(rmdyjul(mdy, &date), c.rc) << c.m << "/" << c.d << "/" << c.y;
-    if (c.rc == 0) EXPECT_EQ(date, c.date);
+    if (c.rc == 0) {
+      EXPECT_EQ(date, c.date);
+    }
   }
   int16_t mdy[3] = {9, 9, 9};
   EXPECT_EQ(rjulmdy(2958465, mdy), -1210);

@@ -157,8 +157,11 @@ TEST_F(DatetimeTest, ArithmeticEdgeCases) {
     EXPECT_EQ(rc, a.rc) << a.dt << " + " << a.inv;
     // The interval is never changed, not even for the length of the call.
     EXPECT_EQ(memcmp(&before, &i, sizeof i), 0);
-    if (rc == 0) EXPECT_EQ(Text(out), a.result) << a.dt << " + " << a.inv;
-    else EXPECT_EQ(out.dt_dec.sign, DEC_NULLSIGN);
+    if (rc == 0) {
+      EXPECT_EQ(Text(out), a.result) << a.dt << " + " << a.inv;
+    } else {
+      EXPECT_EQ(out.dt_dec.sign, DEC_NULLSIGN);
+    }
   }
   (void)month;
   // DATETIME minus DATETIME.
