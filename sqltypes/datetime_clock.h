@@ -18,8 +18,10 @@ TV_API struct tm* zel_localtime(const int64_t* seconds, struct tm* out);
 
 // The current local date and time as the Decimal of a YEAR TO FRACTION(5)
 // value: century, year in century, month, day, hour, minute, second, then
-// the milliseconds as the first three fraction digits. 0, or -1 when the
-// clock cannot be read.
+// the milliseconds as the first three fraction digits. The thread's
+// DBTODAY offset is applied (DBTODAY is read on the thread's first
+// request); a fixed current time in the thread record stands in for the
+// clock. 0, or -1 when the clock cannot be read.
 int dtgetcurrent(Decimal* out);
 
 TV_END_C

@@ -413,8 +413,8 @@ def prec16_cases(rng, n):
 
 def run(probe, cases, env):
     text = "".join(line + "\n" for line, _ in cases)
-    out = subprocess.run([probe], input=text, capture_output=True, text=True,
-                         env=env, check=True).stdout.splitlines()
+    out = subprocess.run([probe], input=text.encode("latin-1"), capture_output=True,
+                         env=env, check=True).stdout.decode("latin-1").split("\n")
     failed = []
     for i, (line, expected) in enumerate(cases):
         got = out[i] if i < len(out) else "<missing>"

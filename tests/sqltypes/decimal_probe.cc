@@ -22,6 +22,7 @@
 
 #include "sqltypes/bigint.h"
 #include "sqltypes/decimal.h"
+#include "tests/sqltypes/probe_decimal.h"
 
 namespace {
 
@@ -42,22 +43,6 @@ std::string Hex(const char* p, int n) {
   return s;
 }
 
-Decimal Parse(const std::string& t) {
-  Decimal d;
-  memset(&d, 0, sizeof d);
-  if (t == "N") {
-    d.sign = -1;
-    return d;
-  }
-  size_t a = t.find(':'), b = t.find(':', a + 1);
-  d.sign = static_cast<int16_t>(atoi(t.substr(0, a).c_str()));
-  d.exponent = static_cast<int16_t>(atoi(t.substr(a + 1, b - a - 1).c_str()));
-  std::vector<uint8_t> digits = FromHex(t.substr(b + 1));
-  d.ndigits = static_cast<int16_t>(digits.size());
-  if (!digits.empty()) memcpy(d.digits, digits.data(), digits.size());
-  return d;
-}
-
 std::string Stored(const Decimal& d) {
   char buf[22];
   int rc = stdecimal(&d, buf, 22);
@@ -70,23 +55,23 @@ std::string Run(const std::string& line) {
   in >> op >> x >> y;
   char out[64];
   if (op == "add" || op == "sub" || op == "mul" || op == "div") {
-    Decimal a = Parse(x), b = Parse(y), r;
+    Decimal a = probe::ParseDecimal(x), b = probe::ParseDecimal(y), r;
     int rc = op == "add" ? decadd(&a, &b, &r) : op == "sub" ? decsub(&a, &b, &r)
              : op == "mul" ? decmul(&a, &b, &r) : decdiv(&a, &b, &r);
     return std::to_string(rc) + " " + Stored(r);
   }
   if (op == "cmp") {
-    Decimal a = Parse(x), b = Parse(y);
+    Decimal a = probe::ParseDecimal(x), b = probe::ParseDecimal(y);
     return std::to_string(deccmp(&a, &b));
   }
   if (op == "round" || op == "trunc") {
-    Decimal a = Parse(x);
+    Decimal a = probe::ParseDecimal(x);
     int n = atoi(y.c_str());
     int rc = op == "round" ? decround(&a, n) : dectrunc(&a, n);
     return std::to_string(rc) + " " + Stored(a);
   }
   if (op == "st") {
-    Decimal a = Parse(x);
+    Decimal a = probe::ParseDecimal(x);
     int n = atoi(y.c_str());
     char buf[32];
     memset(buf, 0xEE, sizeof buf);
@@ -106,7 +91,7 @@ std::string Run(const std::string& line) {
     return std::to_string(rc) + " " + Stored(r);
   }
   if (op == "tolong" || op == "toint") {
-    Decimal a = Parse(x);
+    Decimal a = probe::ParseDecimal(x);
     int32_t l = 12345;
     int i = 12345;
     int rc = op == "tolong" ? dectolong(&a, &l) : dectoint(&a, &i);
