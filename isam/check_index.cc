@@ -227,6 +227,7 @@ void CheckIndex(int i, const IsamKeyDesc& kd) {
   if (RootUsable(kd.root) && ck_ask("Remake index ")) {
     c.actions[static_cast<size_t>(i)] = ACTION_RECREATE;
     c.inuse.Set(kd.root);
+    if (kd.root > c.remaderoot) c.remaderoot = kd.root;
   }
 }
 

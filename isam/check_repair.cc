@@ -20,8 +20,10 @@ void RebuildNodeList() {
   CheckState& c = ck();
   ck_print("Recreating index node free list.\n");
   // A node past the end of the ".idx" file holds nothing that could be
-  // kept: the last node number is the highest in use inside the file.
+  // kept: the last node number is the highest in use inside the file, or
+  // the root of an index to be remade.
   int64_t highest = c.inuse.Last(c.filenodes);
+  if (c.remaderoot > highest) highest = c.remaderoot;
   if (highest < 1) highest = 1;
   is_hdrput32(HDR_LASTNODE, static_cast<uint32_t>(highest));
   is_hdrput32(HDR_FREENODES, 0);

@@ -56,6 +56,7 @@ struct CheckState {
   CheckBitmap badrecs;    // records flagged active whose read failed
   CheckBitmap workrecs;   // records of one index or list
   std::vector<unsigned char> actions;  // index number -> action
+  int64_t remaderoot = 0;  // the highest root of an index to be remade
 
   int64_t badnodes = 0, dupnodes = 0, badrecptrs = 0, duprecptrs = 0;
   int64_t walked = 0;

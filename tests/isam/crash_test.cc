@@ -12,7 +12,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -138,30 +137,19 @@ struct CheckResult {
 // runs it in its own process), with no answers on standard input or with
 // every question answered yes.
 CheckResult CheckPair(const std::string& name, bool yes) {
-  CheckResult r;
-  int fds[2];
-  if (pipe(fds) != 0) return r;
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    dup2(fds[1], 1);
-    int null = open("/dev/null", O_RDONLY);
+  std::fflush(stdout);  // nothing of the test's own output in the child's
+  isamtest::ChildResult c = isamtest::RunChild([&] {
+    // The check prints on standard output: the child's goes where its
+    // standard error is collected.
+    dup2(2, 1);
+    int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
     dup2(null, 0);
     isck_answeryes = yes ? 1 : 0;
     int rc = ischeck(name.c_str());
     fflush(stdout);
-    _exit(rc == 0 ? 0 : 1);
-  }
-  close(fds[1]);
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) r.out.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+    return rc == 0 ? 0 : 1;
+  });
+  return {c.exit_code, c.err};
 }
 
 class CrashTest : public ::testing::Test {
