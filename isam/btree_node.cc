@@ -18,7 +18,7 @@ namespace isam {
 int bt_arealimit() { return is_state().curfile->nodesize - 4; }
 
 IsamBuffer* bt_readnode(uint32_t node, int level) {
-  if (node < 2 || node > is_hdrget32(HDR_LASTNODE)) {
+  if (node < 2 || node > is_lastnode()) {
     is_damage();
     return nullptr;
   }

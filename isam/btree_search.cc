@@ -8,6 +8,7 @@
 
 #include "isam/btree.h"
 #include "isam/btree_node.h"
+#include "isam/records.h"
 #include "isam/thread_state.h"
 
 namespace isam {
@@ -106,6 +107,12 @@ int StepRecords(int dir) {
         pos.endflags = END_AFTER_LAST;
         return END_AFTER_LAST;
       }
+    }
+    // Numbers past the end of the ".dat" file hold no record: the step goes
+    // to the end at once rather than through every number up to the last.
+    if (rn > dataslots(rn)) {
+      pos.endflags = END_AFTER_LAST;
+      return END_AFTER_LAST;
     }
   } else {
     --rn;

@@ -216,12 +216,20 @@ int ck_dictionary() {
 
   int slot = sf->minlen + (c.varlen ? 7 : 1);
   c.datrecords = RegularSize(sf->datfd) / slot;
-  c.nodecount = Larger(is_hdrget32(HDR_LASTNODE), RegularSize(sf->idxfd) / c.n);
+  c.filenodes = RegularSize(sf->idxfd) / c.n;
+  c.nodecount = Larger(is_hdrget32(HDR_LASTNODE), c.filenodes);
   c.reccount = Larger(is_hdrget32(HDR_LASTREC), LastActiveSlot(c.datrecords));
+  // The library's node readers accept every node up to the node count while
+  // the check runs, so that a last node number set too low hides no node.
+  st.checknodes = static_cast<uint32_t>(c.nodecount);
   int nidx = ld16(hdr + HDR_NINDEXES);
-  bool ok = c.inuse.Reset(c.nodecount) && c.tails.Reset(c.nodecount) && c.badtails.Reset(c.nodecount) &&
-            c.worknodes.Reset(c.nodecount) && c.active.Reset(c.reccount) &&
-            c.badrecs.Reset(c.reccount) && c.workrecs.Reset(c.reccount);
+  // Only numbers inside the files can be in use; the bitmaps are sized from
+  // the files, not from header fields.
+  bool ok = c.inuse.Reset(c.nodecount, c.filenodes) && c.tails.Reset(c.nodecount, c.filenodes) &&
+            c.badtails.Reset(c.nodecount, c.filenodes) &&
+            c.worknodes.Reset(c.nodecount, c.filenodes) &&
+            c.active.Reset(c.reccount, c.datrecords) && c.badrecs.Reset(c.reccount, c.datrecords) &&
+            c.workrecs.Reset(c.reccount, c.datrecords);
   try {
     c.actions.assign(static_cast<size_t>(nidx < 0 ? 0 : nidx) + 4, ACTION_NONE);
   } catch (...) {
@@ -244,6 +252,7 @@ using namespace isam;
 int ischeck(const char* path) {
   IsamThreadState& st = is_state();
   is_callreset();
+  st.checknodes = 0;
   ck() = CheckState{};
   if (path == nullptr) path = "";
   std::string name = PairName(path);
@@ -292,6 +301,7 @@ int ischeck(const char* path) {
   is_hdrunlock();
   is_freefd(of);
   st.curopen = nullptr;
+  st.checknodes = 0;
   Summary(ck().varlen);
   return rc;
 }

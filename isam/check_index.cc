@@ -15,6 +15,7 @@
 #include "isam/key_desc.h"
 #include "isam/key_entry.h"
 #include "isam/position.h"
+#include "isam/records.h"
 #include "isam/thread_state.h"
 
 namespace isam {
@@ -75,6 +76,21 @@ struct Walker {
   const IsamKeyDesc& kd;
   IsamKeyEntry prev;
   bool haveprev = false;
+
+  // Whether the entry holds the key of the record it points at, built and
+  // compared as an insert and an update do (an update that leaves a key
+  // comparing equal keeps the old entry).
+  bool KeyOfRecord(const IsamKeyEntry& e, int64_t r) {
+    IsamThreadState& st = is_state();
+    if (dataread(r, st.recbuf.get()) < 0) {
+      st.iserrno = 0;
+      st.isiocode = 0;
+      return false;
+    }
+    IsamKeyEntry built;
+    is_buildkey(st.recbuf.get(), &built, kd);
+    return is_keycompare(built, e, kd, 0) == 0;
+  }
 
   void Order(const IsamKeyEntry& e) {
     if (haveprev && Before(e, prev, kd)) ck().disorder = true;
@@ -137,7 +153,7 @@ struct Walker {
       prev = e;
       haveprev = true;
       int64_t r = static_cast<uint32_t>(e.pointer);
-      if (r < 1 || r > c.reccount || !c.active.Get(r)) {
+      if (r < 1 || r > c.reccount || !c.active.Get(r) || !KeyOfRecord(e, r)) {
         ++c.badrecptrs;
       } else if (c.workrecs.Get(r)) {
         ++c.duprecptrs;
@@ -156,8 +172,7 @@ struct Walker {
 // Whether an index's root can be made an empty leaf again.
 bool RootUsable(int64_t root) {
   CheckState& c = ck();
-  return root >= 2 && root <= c.nodecount && root <= is_hdrget32(HDR_LASTNODE) &&
-         !c.inuse.Get(root);
+  return root >= 2 && root <= c.nodecount && !c.inuse.Get(root);
 }
 
 void CheckIndex(int i, const IsamKeyDesc& kd) {
@@ -178,8 +193,8 @@ void CheckIndex(int i, const IsamKeyDesc& kd) {
            static_cast<long>(c.walked), c.deepest + 1);
   if (kd.nparts == 0) return;
   int64_t missing = 0;
-  for (int64_t r = 1; r <= c.reccount; ++r) {
-    if (c.active.Get(r) && !c.workrecs.Get(r)) ++missing;
+  for (int64_t r = c.active.Next(0); r != 0; r = c.active.Next(r)) {
+    if (!c.workrecs.Get(r)) ++missing;
   }
   bool finding = false;
   auto count = [&](int64_t n, const char* text) {
@@ -197,9 +212,7 @@ void CheckIndex(int i, const IsamKeyDesc& kd) {
     finding = true;
   }
   auto keepnodes = [&]() {
-    for (int64_t n = 1; n <= c.nodecount; ++n) {
-      if (c.worknodes.Get(n)) c.inuse.Set(n);
-    }
+    for (int64_t n = c.worknodes.Next(0); n != 0; n = c.worknodes.Next(n)) c.inuse.Set(n);
   };
   if (!finding && !c.damaged) {
     keepnodes();
@@ -214,6 +227,7 @@ void CheckIndex(int i, const IsamKeyDesc& kd) {
   if (RootUsable(kd.root) && ck_ask("Remake index ")) {
     c.actions[static_cast<size_t>(i)] = ACTION_RECREATE;
     c.inuse.Set(kd.root);
+    if (kd.root > c.remaderoot) c.remaderoot = kd.root;
   }
 }
 

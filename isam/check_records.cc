@@ -1,6 +1,7 @@
 // The check of the data records and of the tail pages of variable-length
 // records.
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -68,13 +69,23 @@ int Record(int64_t recnum) {
   return st.iserrno != 0 ? -1 : 0;
 }
 
+// The next page above node that a record's chain reaches, or 0.
+int64_t NextPage(int64_t node) {
+  CheckState& c = ck();
+  int64_t a = c.tails.Next(node);
+  int64_t b = c.badtails.Next(node);
+  return a == 0 ? b : b == 0 ? a : std::min(a, b);
+}
+
 }  // namespace
 
 void ck_records() {
   CheckState& c = ck();
   IsamThreadState& st = is_state();
   ck_print("Checking data file records.\n");
-  for (int64_t n = 1; n <= c.reccount; ++n) {
+  // Slots past the end of the ".dat" file hold nothing.
+  int64_t last = c.reccount < c.datrecords ? c.reccount : c.datrecords;
+  for (int64_t n = 1; n <= last; ++n) {
     int r = Record(n);
     if (r > 0) {
       c.active.Set(n);
@@ -93,12 +104,8 @@ void ck_records() {
 void ck_tailpages() {
   CheckState& c = ck();
   const TailParams& t = is_state().tail;
-  for (int64_t node = 1; node <= c.nodecount; ++node) {
-    if (c.tails.Get(node)) {
-      c.inuse.Set(node);
-    } else if (!c.badtails.Get(node)) {
-      continue;
-    }
+  for (int64_t node = NextPage(0); node != 0; node = NextPage(node)) {
+    if (c.tails.Get(node)) c.inuse.Set(node);
     IsamBuffer* g = is_readbuffer(static_cast<uint32_t>(node));
     if (g == nullptr) {
       ck_iserror();

@@ -19,13 +19,12 @@ namespace {
 void RebuildNodeList() {
   CheckState& c = ck();
   ck_print("Recreating index node free list.\n");
-  int64_t highest = 1;
-  for (int64_t n = c.nodecount; n >= 1; --n) {
-    if (c.inuse.Get(n)) {
-      highest = n;
-      break;
-    }
-  }
+  // A node past the end of the ".idx" file holds nothing that could be
+  // kept: the last node number is the highest in use inside the file, or
+  // the root of an index to be remade.
+  int64_t highest = c.inuse.Last(c.filenodes);
+  if (c.remaderoot > highest) highest = c.remaderoot;
+  if (highest < 1) highest = 1;
   is_hdrput32(HDR_LASTNODE, static_cast<uint32_t>(highest));
   is_hdrput32(HDR_FREENODES, 0);
   for (int64_t n = highest - 1; n >= 2; --n) {
@@ -40,8 +39,7 @@ void RebuildNodeList() {
 void RebuildSpaceLists() {
   CheckState& c = ck();
   for (int cls = 0; cls <= 4; ++cls) is_hdrput32(HDR_CLASSHEADS + 4 * cls, 0);
-  for (int64_t n = 1; n <= c.nodecount; ++n) {
-    if (!c.tails.Get(n)) continue;
+  for (int64_t n = c.tails.Next(0); n != 0; n = c.tails.Next(n)) {
     IsamBuffer* g = tailpage(static_cast<uint32_t>(n));
     if (g == nullptr) {
       ck_error("Rpage read failed while making variable length storage free lists.");
@@ -59,17 +57,13 @@ void RebuildRecordList() {
   CheckState& c = ck();
   IsamThreadState& st = is_state();
   ck_print("Recreating data record free list.\n");
-  int64_t highest = 0;
-  for (int64_t r = c.reccount; r >= 1; --r) {
-    if (c.active.Get(r)) {
-      highest = r;
-      break;
-    }
-  }
-  // Slots still marked active whose records cannot be read are let go, so
-  // that the numbers on the list are free in the data file too.
-  for (int64_t r = 1; r <= c.reccount; ++r) {
-    if (c.badrecs.Get(r) && !c.active.Get(r) && datadrop(r) != 0) ck_iserror();
+  int64_t highest = c.active.Last(c.reccount);
+  // Slots still marked active whose records cannot be read are cleared, so
+  // that every active slot can be read and the numbers on the list are free
+  // in the data file too. What they held is lost already.
+  for (int64_t r = c.badrecs.Next(0); r != 0; r = c.badrecs.Next(r)) {
+    ck_print("Clearing unreadable data record %ld; its contents are lost.\n", static_cast<long>(r));
+    if (datadrop(r) != 0) ck_iserror();
   }
   is_hdrput32(HDR_LASTREC, static_cast<uint32_t>(highest));
   is_hdrput32(HDR_FREERECS, 0);
@@ -112,8 +106,7 @@ void RecreateIndex(int i) {
   is_nodesettype(root, 0);
   is_nodesetlevel(root, 0);
   is_releasedirty(root);
-  for (int64_t r = 1; r <= c.reccount; ++r) {
-    if (!c.active.Get(r)) continue;
+  for (int64_t r = c.active.Next(0); r != 0; r = c.active.Next(r)) {
     st.iserrno = 0;
     if (dataread(r, st.recbuf.get()) < 0) {
       ck_iserror();

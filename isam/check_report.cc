@@ -66,24 +66,6 @@ CheckState& ck() {
   return state;
 }
 
-bool CheckBitmap::Reset(int64_t count) {
-  try {
-    bits_.assign(static_cast<size_t>(count / 8 + 1), 0);
-  } catch (...) {
-    bits_.clear();
-    return false;
-  }
-  return true;
-}
-
-void CheckBitmap::ClearAll() { std::fill(bits_.begin(), bits_.end(), 0); }
-
-int64_t CheckBitmap::Count(int64_t count) const {
-  int64_t n = 0;
-  for (int64_t i = 1; i <= count; ++i) n += Get(i) ? 1 : 0;
-  return n;
-}
-
 void ck_print(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);

@@ -3,31 +3,39 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <vector>
 
 #include "isam/isam.h"
 
 namespace isam {
 
-// One bit per number from 0 to count, count / 8 + 1 bytes.
+// One bit per number from 1 to count. The numbers the files can really hold
+// (up to the dense limit) are bits of a bitmap of limit / 8 + 1 bytes; the
+// few numbers above it that damaged pointers or header fields name are kept
+// in a set, so that a count raised by a damaged header field never sizes
+// the work.
 class CheckBitmap {
  public:
-  bool Reset(int64_t count);
-  bool Get(int64_t n) const {
-    return n >= 0 && static_cast<uint64_t>(n / 8) < bits_.size() && (bits_[n / 8] >> (n % 8)) & 1;
-  }
-  void Set(int64_t n) {
-    if (n >= 0 && static_cast<uint64_t>(n / 8) < bits_.size()) bits_[n / 8] |= 1 << (n % 8);
-  }
-  void Clear(int64_t n) {
-    if (n >= 0 && static_cast<uint64_t>(n / 8) < bits_.size()) bits_[n / 8] &= ~(1 << (n % 8));
-  }
+  bool Reset(int64_t count, int64_t dense);
+  bool Get(int64_t n) const;
+  void Set(int64_t n);
+  void Clear(int64_t n);
   void ClearAll();
   // Numbers 1..count set.
   int64_t Count(int64_t count) const;
+  // Numbers 1..count set here or in other (a bitmap of the same limits).
+  int64_t CountUnion(const CheckBitmap& other, int64_t count) const;
+  // The lowest set number above n, or 0 when there is none.
+  int64_t Next(int64_t n) const;
+  // The highest set number up to limit, or 0 when there is none.
+  int64_t Last(int64_t limit) const;
 
  private:
+  int64_t count_ = 0;
+  int64_t dense_ = 0;
   std::vector<unsigned char> bits_;
+  std::set<int64_t> sparse_;
 };
 
 enum { REPAIR_SOUND = 0, REPAIR_DAMAGED = 1, REPAIR_CHOSEN = 2 };
@@ -39,6 +47,7 @@ struct CheckState {
   int64_t nodecount = 0;
   int64_t reccount = 0;
   int64_t datrecords = 0; // records the ".dat" file holds
+  int64_t filenodes = 0;  // whole nodes the ".idx" file holds
   CheckBitmap inuse;      // nodes in use
   CheckBitmap tails;      // tail pages
   CheckBitmap badtails;   // pages reached only by records that cannot be read
@@ -47,6 +56,7 @@ struct CheckState {
   CheckBitmap badrecs;    // records flagged active whose read failed
   CheckBitmap workrecs;   // records of one index or list
   std::vector<unsigned char> actions;  // index number -> action
+  int64_t remaderoot = 0;  // the highest root of an index to be remade
 
   int64_t badnodes = 0, dupnodes = 0, badrecptrs = 0, duprecptrs = 0;
   int64_t walked = 0;

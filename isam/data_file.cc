@@ -12,7 +12,10 @@
 // a slot, and its trailer, may cross a block boundary. Data blocks are
 // written through at once.
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "isam/bigendian.h"
@@ -85,7 +88,7 @@ int dataxfer(int mode, int64_t recnum, unsigned char* buf, int len) {
   // The record bytes, in chunks that end at block boundaries; every block
   // but the flag byte's is given back as soon as its chunk is done.
   bool bytes_changed = false;
-  if (mode == DX_READ || mode == DX_WRITE || mode == DX_CLEAR) {
+  if (mode == DX_READ || mode == DX_WRITE || mode == DX_CLEAR || mode == DX_DROP) {
     for (int done = 0; done < L;) {
       uint64_t pos = start + static_cast<uint64_t>(done);
       uint64_t k = pos / kBlockSize;
@@ -182,6 +185,20 @@ int dataxfer(int mode, int64_t recnum, unsigned char* buf, int len) {
       tl > tb.infirst &&
       std::memcmp(old + tb.infirst, now + tb.infirst, static_cast<size_t>(tl - tb.infirst)) != 0;
   return tb.Release(first_changed, second_changed);
+}
+
+int64_t dataslots(int64_t n) {
+  IsamSharedFile* sf = is_state().curfile;
+  if (n <= sf->datslots) return sf->datslots;
+  struct stat sb;
+  if (sf->datfd < 0 || fstat(sf->datfd, &sb) != 0 || !S_ISREG(sb.st_mode)) return INT64_MAX;
+  const int L = sf->minlen;
+  const int64_t z = L + (sf->varlen ? 7 : 1);
+  // Slot k (from 1) reaches the file when its flag byte, at (k - 1) x z + L,
+  // lies before the end. The file only grows, so the number is kept.
+  int64_t size = sb.st_size;
+  sf->datslots = size > L ? (size - L + z - 1) / z : 0;
+  return sf->datslots;
 }
 
 int datatest(int64_t recnum) { return dataxfer(DX_TEST, recnum, nullptr, 0); }

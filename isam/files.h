@@ -69,6 +69,7 @@ struct IsamSharedFile {
   unsigned char header[kHeaderSize] = {};
   std::string name;        // path without extension
   int datflags = 0;        // O_RDWR or O_RDONLY
+  int64_t datslots = 0;    // slots the ".dat" file was last seen to reach
   uint16_t stamp = 0;      // use stamp
 };
 

@@ -90,6 +90,12 @@ void is_headerdirty() { is_state().curfile->flags |= SF_HDRDIRTY; }
 
 uint32_t is_hdrget32(int off) { return ldu32(is_state().curfile->header + off); }
 
+uint32_t is_lastnode() {
+  uint32_t last = is_hdrget32(HDR_LASTNODE);
+  uint32_t check = is_state().checknodes;
+  return check > last ? check : last;
+}
+
 void is_hdrput32(int off, uint32_t v) {
   st32(v, is_state().curfile->header + off);
   is_headerdirty();

@@ -44,6 +44,11 @@ int is_writeheader();
 // Marks the current file's header to be written at the end of the call.
 void is_headerdirty();
 
+// The highest node number the node readers accept: the header's last node
+// number, or the check utility's node count while it runs when that is
+// higher.
+uint32_t is_lastnode();
+
 // Field access on the current file's header copy.
 uint32_t is_hdrget32(int off);
 void is_hdrput32(int off, uint32_t v);

@@ -40,7 +40,7 @@ int UsedLimit() { return is_state().curfile->nodesize - 2; }
 
 // Reads a node of the chain and checks its marks and used count.
 IsamBuffer* ChainNode(uint32_t node) {
-  if (node < 2 || node > is_hdrget32(HDR_LASTNODE)) {
+  if (node < 2 || node > is_lastnode()) {
     is_damage();
     return nullptr;
   }
@@ -78,7 +78,7 @@ void AddIndexCount(int delta) {
 template <typename Visit>
 int WalkChain(Visit visit, IsamBuffer** held, uint32_t* heldnode, uint32_t* lastnode) {
   uint32_t node = is_hdrget32(HDR_KEYDESCNODE);
-  uint32_t limit = is_hdrget32(HDR_LASTNODE);
+  uint32_t limit = is_lastnode();
   *held = nullptr;
   for (uint32_t steps = 0; node != 0; ++steps) {
     if (steps > limit) return is_damage();  // a loop in the chain

@@ -8,7 +8,7 @@ namespace isam {
 
 int is_keydescreadable() {
   uint32_t node = is_hdrget32(HDR_KEYDESCNODE);
-  if (node < 2 || node > is_hdrget32(HDR_LASTNODE)) return -1;
+  if (node < 2 || node > is_lastnode()) return -1;
   IsamBuffer* b = is_readbuffer(node);
   if (b == nullptr) return -1;
   bool sound = b->type == 0xFF && b->level == 0x7E && b->used >= 6 && b->used <= is_state().tail.n - 3;

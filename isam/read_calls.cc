@@ -59,6 +59,11 @@ int PositionRecords(int mode) {
   } else {
     last = is_hdrget32(HDR_LASTREC);
   }
+  // Numbers past the end of the ".dat" file hold no record; the search for
+  // a present record starts or ends there.
+  int64_t slots = dataslots(last);
+  if (last > slots) last = slots;
+  if (mode == IS_LAST) n = last;
   st.pos.flags &= ~kPositionFlags;
   if (mode == IS_EQUAL) {
     int present = datatest(n);

@@ -25,8 +25,14 @@ int dataread(int64_t recnum, unsigned char* buf);
 int datawrite(int64_t recnum, const unsigned char* buf, int len);
 int datafree(int64_t recnum);
 int datatrailer(int64_t recnum, unsigned char* buf);
-// Marks a slot free without following its tail (for slots whose tail is
-// damaged); 0 or -1.
+// The number of record slots whose flag byte lies inside the ".dat" file
+// (the slots past them hold no record), looked up again only when n lies
+// beyond the number last seen; a number no record reaches when the file
+// cannot be asked.
+int64_t dataslots(int64_t n);
+
+// Clears a slot as a delete does, without following its tail (for slots
+// whose tail is damaged); 0 or -1.
 int datadrop(int64_t recnum);
 
 // Tail chains; a tail pointer is slot << 24 | node.

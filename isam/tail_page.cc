@@ -188,7 +188,7 @@ void tailclearnext(IsamBuffer* g) {
 }
 
 IsamBuffer* tailpage(uint32_t node) {
-  if (node < 2 || node > 0xFFFFFF || node > is_hdrget32(HDR_LASTNODE)) {
+  if (node < 2 || node > 0xFFFFFF || node > is_lastnode()) {
     is_damage();
     return nullptr;
   }

@@ -53,6 +53,11 @@ struct IsamThreadState {
   int nopenpairs = 0;  // shared records whose files are open
   uint16_t usestamp = 0;
 
+  // While the check utility runs: its node count, up to which the node
+  // readers accept node numbers whatever the header's last node number
+  // says; 0 otherwise.
+  uint32_t checknodes = 0;
+
   char collname_file[36] = {};
   char collname_current[36] = {};
   int32_t prev_read_errno = 0;
