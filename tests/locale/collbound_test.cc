@@ -193,6 +193,35 @@ TEST(CollBound, BoundsBracketTheStringsOfTheirPrefix) {
   colltest::AddExpansions(&exp);
   LocalePtr x = colltest::Load(exp);
   CheckBracketing(x.get(), letters, letters + "xyz", "expansions");
+  // The collations taken from the C library's sources: expansions (sharp s,
+  // ae) and the elements "L\xb7" and "l\xb7".
+  std::string latin;
+  for (int b = 0xC0; b <= 0xFF; ++b) {
+    if (b != 0xD7 && b != 0xF7) latin += static_cast<char>(b);
+  }
+  for (const char *file : {"en_us/0333.lco", "de_de/0333.lco"}) {
+    LocalePtr loc = colltest::LoadWhole(file);
+    CheckBracketing(loc.get(), "abcLlsSz\xdf\xe6\xe9\xc9" + latin, "abcl\xb7sz\xe6 -" + latin,
+                    file);
+  }
+}
+
+TEST(CollBound, ElementsOfTheLatinCollation) {
+  LocalePtr en = colltest::LoadWhole("en_us/0333.lco");
+  GlLocale *l = en.get();
+  ASSERT_EQ(_gl_is_mbscoll_exp_elem, l->mbscoll);
+  EXPECT_EQ(3, gl_iscompchar(l, "L"));
+  EXPECT_EQ(2, gl_iscompchar(l, "l\xb7"));
+  EXPECT_EQ(2, zel_gl_complen(l, "L\xb7x"));
+  for (int pass = 1; pass <= 4; ++pass) EXPECT_EQ(1, gl_getpassdirection(l, pass));
+  // A prefix ending in L is bounded through the element L\xb7: the upper
+  // bound lies above "AL\xb7z", the lower below "AL".
+  char hi[16], lo[16];
+  ASSERT_GT(gl_mbsCollBound(l, "AL", 1, hi, sizeof hi), 0);
+  ASSERT_GT(gl_mbsCollBound(l, "AL", 0, lo, sizeof lo), 0);
+  EXPECT_LT(l->mbscoll(l, "AL\xb7z", hi), 0) << hi;
+  EXPECT_LT(l->mbscoll(l, "ALz", hi), 0) << hi;
+  EXPECT_LT(l->mbscoll(l, lo, "AL"), 0) << lo;
 }
 
 // ---- Thai ----
