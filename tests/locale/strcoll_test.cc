@@ -84,12 +84,25 @@ TEST(Strcoll, EachCollationGetsItsComparator) {
     EXPECT_EQ(v.want, loc->mbscoll) << v.name;
     EXPECT_EQ(gl_full_mbsxfrm, loc->mbsxfrm) << v.name;
   }
-  // Multibyte locales always get the general comparator; code order takes
-  // no part; Thai gets its own rules.
-  GlLocale *sjis = lcotest::Generated("sjis");
-  ASSERT_NE(nullptr, sjis);
-  EXPECT_EQ(_gl_im_mbscoll, sjis->mbscoll);
-  EXPECT_EQ(_zel_gl_im_mbfscoll, sjis->mbfscoll);
+  // The generated locales: the Latin-1 ones have four forward passes,
+  // elements and expansions; multibyte locales always get the general
+  // comparator, code order taking no part; Thai gets its own rules.
+  for (const char *file : {"en_us/0333.lco", "de_de/0333.lco"}) {
+    LocalePtr loc = colltest::LoadWhole(file);
+    EXPECT_EQ(4, loc->coll_npasses) << file;
+    EXPECT_EQ(2, loc->coll_nelements) << file;
+    EXPECT_LT(0, loc->coll_nexpansions) << file;
+    EXPECT_EQ(_gl_is_mbscoll_exp_elem, loc->mbscoll) << file;
+    EXPECT_EQ(_zel_gl_is_mbfscoll_exp_elem, loc->mbfscoll) << file;
+  }
+  for (const char *file : {"ja_jp/e006.lco", "en_us/e01c.lco"}) {
+    LocalePtr loc = colltest::LoadWhole(file);
+    EXPECT_EQ(_gl_im_mbscoll, loc->mbscoll) << file;
+    EXPECT_EQ(_zel_gl_im_mbfscoll, loc->mbfscoll) << file;
+    EXPECT_EQ(gl_full_mbsxfrm, loc->mbsxfrm) << file;
+  }
+  LocalePtr thai = colltest::LoadWhole("th_th/e01d.lco");
+  EXPECT_EQ(_gl_thaismocoll, thai->mbscoll);
 }
 
 // Mutations that keep the first pass equal: other case or accent, an
