@@ -18,6 +18,22 @@ constexpr uint16_t kWeightBits = 0x3FFF;
 
 inline uint16_t Low14(uint16_t w) { return static_cast<uint16_t>(w & kWeightBits); }
 
+// The argument rules of every counted comparator: one length -1 without the
+// other is error 56, a NULL string error 2, a length below -1 error 9.
+// False (the comparison then gives 0) with the error stored.
+inline bool LengthsOk(GlLocale *loc, const void *s1, int32_t l1, const void *s2, int32_t l2) {
+  int32_t e = 0;
+  if ((l1 == -1) != (l2 == -1)) {
+    e = 56;
+  } else if (s1 == nullptr || s2 == nullptr) {
+    e = 2;
+  } else if (l1 < -1 || l2 < -1) {
+    e = 9;
+  }
+  if (e != 0 && loc != nullptr) *_gl_ext_errno(loc) = e;
+  return e == 0;
+}
+
 // N items on the stack; more come from the allocation hook.
 template <class T, size_t N = 128>
 class WorkBuf {

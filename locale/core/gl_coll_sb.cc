@@ -17,18 +17,7 @@ namespace {
 // length rule or a bad length.
 bool Ranges(GlLocale *loc, const char *s1, int32_t l1, const char *s2, int32_t l2,
             const unsigned char **e1, const unsigned char **e2) {
-  if ((l1 == -1) != (l2 == -1)) {
-    *_gl_ext_errno(loc) = GL_EMIXEDLEN;
-    return false;
-  }
-  if (s1 == nullptr || s2 == nullptr) {
-    *_gl_ext_errno(loc) = GL_ENULLARG;
-    return false;
-  }
-  if (l1 < -1 || l2 < -1) {
-    *_gl_ext_errno(loc) = GL_EBADARG;
-    return false;
-  }
+  if (!glcoll::LengthsOk(loc, s1, l1, s2, l2)) return false;
   if (l1 == -1) {
     l1 = static_cast<int32_t>(strlen(s1));
     l2 = static_cast<int32_t>(strlen(s2));

@@ -10,6 +10,7 @@
 // position counting the primary bytes placed before it, from 1.
 #include <string.h>
 
+#include "locale/core/gl_coll_internal.h"
 #include "locale/core/gl_errors.h"
 #include "locale/core/gl_thai.h"
 
@@ -102,18 +103,7 @@ Range MakeRange(const char *s, int32_t len) {
 
 int32_t _zel_gl_thaismoncoll(GlLocale *loc, const char *s1, int32_t l1, const char *s2,
                              int32_t l2) {
-  if ((l1 == -1) != (l2 == -1)) {
-    SetError(loc, GL_EMIXEDLEN);
-    return 0;
-  }
-  if (s1 == nullptr || s2 == nullptr) {
-    SetError(loc, GL_ENULLARG);
-    return 0;
-  }
-  if (l1 < -1 || l2 < -1) {
-    SetError(loc, GL_EBADARG);
-    return 0;
-  }
+  if (!glcoll::LengthsOk(loc, s1, l1, s2, l2)) return 0;
   return Compare(MakeRange(s1, l1), MakeRange(s2, l2));
 }
 

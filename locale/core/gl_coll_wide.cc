@@ -60,14 +60,7 @@ int32_t _zel_gl_full_wcscoll(GlLocale *loc, const GlWchar *s1, int32_t l1, const
     SetError(loc, GL_ENULLARG);
     return 0;
   }
-  if ((l1 == -1) != (l2 == -1)) {
-    SetError(loc, GL_EMIXEDLEN);
-    return 0;
-  }
-  if (l1 < -1 || l2 < -1) {
-    SetError(loc, GL_EBADARG);
-    return 0;
-  }
+  if (!glcoll::LengthsOk(loc, s1, l1, s2, l2)) return 0;
   if (l1 == 0 && l2 == 0) return 0;
   if (l1 == -1) {
     l1 = gl_wcslen(s1);
@@ -126,18 +119,7 @@ bool Widen(GlLocale *loc, const char *s, int32_t len, WorkBuf<GlWchar> *buf, int
 
 int32_t _zel_gl_im_mbfscoll(GlLocale *loc, const char *s1, int32_t l1, const char *s2,
                             int32_t l2) {
-  if ((l1 == -1) != (l2 == -1)) {
-    SetError(loc, GL_EMIXEDLEN);
-    return 0;
-  }
-  if (s1 == nullptr || s2 == nullptr) {
-    SetError(loc, GL_ENULLARG);
-    return 0;
-  }
-  if (l1 < -1 || l2 < -1) {
-    SetError(loc, GL_EBADARG);
-    return 0;
-  }
+  if (!glcoll::LengthsOk(loc, s1, l1, s2, l2)) return 0;
   WorkBuf<GlWchar> w1, w2;
   int32_t n1 = 0, n2 = 0;
   if (!Widen(loc, s1, l1, &w1, &n1) || !Widen(loc, s2, l2, &w2, &n2)) return 0;

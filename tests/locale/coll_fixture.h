@@ -17,6 +17,7 @@
 #include "locale/core/gl_lco_sections.h"
 #include "locale/core/gl_locale.h"
 #include "locale/core/gl_refresh.h"
+#include "locale/core/gl_sortkey.h"
 #include "tests/locale/lco_fixture.h"
 
 namespace colltest {
@@ -106,19 +107,25 @@ inline LocalePtr Load(const CollDesc &d) {
   return loc;
 }
 
-// A generated locale-object file of the build tree, all six categories.
-inline LocalePtr LoadWhole(const std::string &rel) {
-  lcotest::UseBuildTree();
-  GlLocale *loc = nullptr;
-  EXPECT_EQ(0, gl_create_null_locale_4(&loc));
-  FILE *f = fopen((tevtest::BuildTree() + "/lxr/lc11/" + rel).c_str(), "re");
-  EXPECT_NE(nullptr, f) << rel;
-  if (f != nullptr) {
-    EXPECT_EQ(0, _gl_lco_read_all(f, loc)) << rel << " error " << loc->error;
-    fclose(f);
-    EXPECT_EQ(0, _gl_locale_refresh(loc)) << rel;
-  }
-  return LocalePtr(loc);
+using lcotest::LoadWhole;
+
+// A single-byte string in wide form, terminated.
+inline std::vector<GlWchar> Wide(const std::string &s) {
+  std::vector<GlWchar> w;
+  for (unsigned char c : s) w.push_back(c);
+  w.push_back(0);
+  return w;
+}
+
+// The sort key of a string (gl_full_mbsxfrm), without the terminator.
+inline std::string Key(GlLocale *loc, const std::string &s) {
+  int32_t n = gl_full_mbsxfrm(loc, nullptr, s.c_str(), 0);
+  EXPECT_GE(n, 0) << s;
+  if (n < 0) return std::string();
+  std::string k(static_cast<size_t>(n) + 1, '\0');
+  EXPECT_EQ(n, gl_full_mbsxfrm(loc, &k[0], s.c_str(), n + 1));
+  k.resize(static_cast<size_t>(n));
+  return k;
 }
 
 // Letters a-h weigh 10, 12, ... 24 at pass 1, 2 at pass 2, and 2 (lower)

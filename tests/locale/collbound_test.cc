@@ -20,27 +20,14 @@ namespace {
 
 using colltest::CollDesc;
 using colltest::LocalePtr;
+using colltest::Key;
 using colltest::Sign;
+using colltest::Wide;
 
 CollDesc WithElements() {
   CollDesc d = colltest::Latin();
   colltest::AddElements(&d);
   return d;
-}
-
-std::vector<GlWchar> Wide(const std::string &s) {
-  std::vector<GlWchar> w;
-  for (unsigned char c : s) w.push_back(c);
-  w.push_back(0);
-  return w;
-}
-
-std::string Key(GlLocale *loc, const std::string &s) {
-  char buf[512];
-  int32_t n = gl_full_mbsxfrm(loc, buf, s.c_str(), sizeof buf);
-  EXPECT_GE(n, 0);
-  EXPECT_LT(n, static_cast<int32_t>(sizeof buf));
-  return std::string(buf, static_cast<size_t>(n));
 }
 
 TEST(CollQueries, PassDirectionsElementsAndSpecialLocales) {

@@ -25,19 +25,7 @@ namespace {
 using lcotest::LocalePtr;
 using lcotest::Stream;
 
-LocalePtr LoadFile(const std::string &rel) {
-  lcotest::UseBuildTree();
-  GlLocale *loc = nullptr;
-  EXPECT_EQ(0, gl_create_null_locale_4(&loc));
-  FILE *f = fopen((tevtest::BuildTree() + "/lxr/lc11/" + rel).c_str(), "re");
-  EXPECT_NE(nullptr, f) << rel;
-  if (f != nullptr) {
-    EXPECT_EQ(0, _gl_lco_read_all(f, loc)) << rel << " error " << loc->error;
-    fclose(f);
-    EXPECT_EQ(0, _gl_locale_refresh(loc)) << rel;
-  }
-  return LocalePtr(loc);
-}
+LocalePtr LoadFile(const std::string &rel) { return lcotest::LoadWhole(rel); }
 
 TEST(Sections, EveryGeneratedLocaleLoadsAllSixCategories) {
   struct Case {

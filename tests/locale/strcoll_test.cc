@@ -22,23 +22,9 @@ namespace {
 
 using colltest::CollDesc;
 using colltest::LocalePtr;
+using colltest::Key;
 using colltest::Sign;
-
-std::vector<GlWchar> Wide(const std::string &s) {
-  std::vector<GlWchar> w;
-  for (unsigned char c : s) w.push_back(c);
-  w.push_back(0);
-  return w;
-}
-
-std::string Key(GlLocale *loc, const std::string &s) {
-  int32_t n = gl_full_mbsxfrm(loc, nullptr, s.c_str(), 0);
-  EXPECT_GE(n, 0) << s;
-  std::string k(static_cast<size_t>(n) + 1, '\0');
-  EXPECT_EQ(n, gl_full_mbsxfrm(loc, &k[0], s.c_str(), n + 1));
-  k.resize(static_cast<size_t>(n));
-  return k;
-}
+using colltest::Wide;
 
 int KeyOrder(GlLocale *loc, const std::string &a, const std::string &b) {
   std::string ka = Key(loc, a), kb = Key(loc, b);
