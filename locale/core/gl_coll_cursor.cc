@@ -10,9 +10,12 @@ namespace glcoll {
 void MarkElements(const GlLocale *loc, const GlWchar *ws, int32_t n, ElemMark *marks) {
   const int32_t ne = loc->coll_nelements;
   int32_t i = 0;
+  const int32_t *starts = loc->coll_sbelemstart;
   while (i < n) {
     int32_t found = -1;
-    for (int32_t e = 0; e < ne && found < 0; ++e) {
+    // A byte that begins no element needs no search.
+    bool may_start = starts == nullptr || ws[i] > 0xFF || starts[ws[i]] != 0;
+    for (int32_t e = 0; e < ne && found < 0 && may_start; ++e) {
       const GlCollElement &el = loc->coll_elements[e];
       int64_t count = static_cast<int64_t>(el.count);
       if (count > n - i) continue;
@@ -41,18 +44,49 @@ bool Marks::Build(GlLocale *loc, const GlWchar *ws, int32_t n) {
   return true;
 }
 
+bool PositionList::Build(GlLocale *loc, const GlWchar *ws, int32_t n) {
+  if (!pos_.Reserve(static_cast<size_t>(n > 0 ? n : 1))) {
+    *_gl_ext_errno(loc) = GL_ENOMEM;
+    return false;
+  }
+  const GlCodeTable *t = loc->coll_positions;
+  const bool bytes = loc->single_byte && t->root.states != nullptr;
+  int32_t *pos = pos_.data();
+  for (int32_t i = 0; i < n; ++i) {
+    uint32_t wc = ws[i];
+    if (bytes && wc <= 0xFF && t->root.states[wc] == GL_CT_END) {
+      pos[i] = ByteSlot(t, static_cast<unsigned char>(wc));
+    } else {
+      // No error yet: it is set when a pass reaches the character.
+      const void *slot = _gl_ct_lookup_wc(t, wc, nullptr);
+      uint16_t p = 0;
+      if (slot != nullptr) memcpy(&p, slot, 2);
+      pos[i] = slot != nullptr ? p : -1;
+    }
+    if (pos[i] > loc->coll_maxpos) pos[i] = -1;
+  }
+  return true;
+}
+
 WeightCursor::WeightCursor(GlLocale *loc, int32_t pass, const GlWchar *ws, int32_t n,
-                           const ElemMark *marks)
+                           const ElemMark *marks, const int32_t *positions)
     : loc_(loc),
       weights_(loc->coll_weights[pass]),
       ws_(ws),
       marks_(marks),
+      positions_(positions),
       n_(n),
       step_(loc->coll_direction[pass] == 1 ? 1 : -1),
       i_(step_ > 0 ? 0 : n - 1) {}
 
 bool WeightCursor::PositionOf(uint32_t wc, int32_t *pos) {
-  const void *slot = _gl_ct_lookup_wc(loc_->coll_positions, wc, loc_);
+  const GlCodeTable *t = loc_->coll_positions;
+  if (loc_->single_byte && wc <= 0xFF && t->root.states != nullptr &&
+      t->root.states[wc] == GL_CT_END) {
+    *pos = ByteSlot(t, static_cast<unsigned char>(wc));
+    return *pos <= loc_->coll_maxpos;
+  }
+  const void *slot = _gl_ct_lookup_wc(t, wc, loc_);
   if (slot == nullptr) return false;
   uint16_t p;
   memcpy(&p, slot, 2);
@@ -97,7 +131,11 @@ uint16_t WeightCursor::Next(uint32_t *code) {
       c = 1;
     } else {
       c = ws_[i_];
-      if (!PositionOf(c, &pos)) break;
+      pos = positions_[i_];
+      if (pos < 0) {
+        *_gl_ext_errno(loc_) = GL_EILSEQ;
+        break;
+      }
     }
     uint16_t w = weights_[pos];
     if ((w & GL_COLL_EXPANSION) && !(w & GL_COLL_BYCODE)) {
@@ -116,10 +154,9 @@ uint16_t WeightCursor::Next(uint32_t *code) {
   return 0;
 }
 
-int32_t ComparePass(GlLocale *loc, int32_t pass, const GlWchar *s1, int32_t n1,
-                    const ElemMark *m1, const GlWchar *s2, int32_t n2, const ElemMark *m2) {
-  WeightCursor a(loc, pass, s1, n1, m1);
-  WeightCursor b(loc, pass, s2, n2, m2);
+int32_t ComparePass(GlLocale *loc, int32_t pass, const Prepared &p1, const Prepared &p2) {
+  WeightCursor a(loc, pass, p1.ws, p1.n, p1.marks.get(), p1.positions.get());
+  WeightCursor b(loc, pass, p2.ws, p2.n, p2.marks.get(), p2.positions.get());
   for (;;) {
     uint32_t c1 = 0, c2 = 0;
     uint16_t w1 = a.Next(&c1);

@@ -56,6 +56,7 @@ class WorkBuf {
     return heap_ != nullptr;
   }
   T *data() { return data_; }
+  const T *data() const { return data_; }
 
  private:
   T stack_[N];
@@ -88,12 +89,24 @@ class Marks {
   const ElemMark *marks_ = nullptr;
 };
 
+// The positions of the characters of a wide string, looked up once for all
+// passes: -1 for a character the position table lacks.
+class PositionList {
+ public:
+  bool Build(GlLocale *loc, const GlWchar *ws, int32_t n);
+  const int32_t *get() const { return pos_.data(); }
+
+ private:
+  WorkBuf<int32_t> pos_;
+};
+
 // Walks one string through one pass, yielding its weights in the pass's
 // direction: IGNORE skipped, expansions unfolded, elements taken whole. A
 // character the position table lacks ends the walk (error 1 stays set).
 class WeightCursor {
  public:
-  WeightCursor(GlLocale *loc, int32_t pass, const GlWchar *ws, int32_t n, const ElemMark *marks);
+  WeightCursor(GlLocale *loc, int32_t pass, const GlWchar *ws, int32_t n, const ElemMark *marks,
+               const int32_t *positions);
   // The next weight with its flags, and in *code the character that gave
   // it (1 for an element); 0 and code 0 once the string has ended.
   uint16_t Next(uint32_t *code);
@@ -106,6 +119,7 @@ class WeightCursor {
   const uint16_t *weights_;
   const GlWchar *ws_;
   const ElemMark *marks_;
+  const int32_t *positions_;
   int32_t n_;
   int32_t step_;  // 1 forward, -1 backward
   int32_t i_;     // the character (or element start) being taken
@@ -114,9 +128,21 @@ class WeightCursor {
   bool dead_ = false;
 };
 
+// One string prepared for the passes: element marks and positions.
+struct Prepared {
+  const GlWchar *ws;
+  int32_t n;
+  Marks marks;
+  PositionList positions;
+  bool Build(GlLocale *loc, const GlWchar *s, int32_t count) {
+    ws = s;
+    n = count;
+    return marks.Build(loc, s, count) && positions.Build(loc, s, count);
+  }
+};
+
 // One pass of the wide comparator over two strings: -1, 0 or 1.
-int32_t ComparePass(GlLocale *loc, int32_t pass, const GlWchar *s1, int32_t n1,
-                    const ElemMark *m1, const GlWchar *s2, int32_t n2, const ElemMark *m2);
+int32_t ComparePass(GlLocale *loc, int32_t pass, const Prepared &a, const Prepared &b);
 
 // The position of a single byte: the value of its one-byte key in the root
 // of the position table, or the table's default value.

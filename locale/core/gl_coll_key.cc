@@ -44,6 +44,17 @@ struct KeyWriter {
   }
   void Number(uint32_t v, int32_t digits) {
     uint32_t a = v - 2;  // wraps below 2, as the stored form has it
+    switch (digits) {  // the common widths with constant divisors
+      case 1:
+        Byte(a + 2);
+        return;
+      case 2:
+        Byte(a / 254 + 2);
+        Byte(a % 254 + 2);
+        return;
+      default:
+        break;
+    }
     static const uint64_t kPow[] = {1ULL, 254ULL, 64516ULL, 16387064ULL, 4162314256ULL};
     uint64_t rest = a;
     for (int32_t k = digits - 1; k >= 1; --k) {
@@ -69,14 +80,14 @@ uint64_t CodeWidth(GlLocale *loc) {
 namespace glcoll {
 
 int32_t TableKey(GlLocale *loc, char *out, const GlWchar *ws, int32_t n, int32_t size) {
-  Marks marks;
-  if (!marks.Build(loc, ws, n)) return -1;
+  Prepared str;
+  if (!str.Build(loc, ws, n)) return -1;
   KeyWriter key{out, size};
   const int32_t wdigits = DigitCount(static_cast<uint64_t>(loc->coll_maxweight < 0 ? 0 : loc->coll_maxweight));
   const int32_t cdigits = DigitCount(CodeWidth(loc));
   for (int32_t pass = 0; pass < loc->coll_npasses; ++pass) {
     if (pass > 0) key.Byte(0x01);
-    WeightCursor cur(loc, pass, ws, n, marks.get());
+    WeightCursor cur(loc, pass, ws, n, str.marks.get(), str.positions.get());
     uint32_t code = 0;
     while (uint16_t w = cur.Next(&code)) {
       key.Number(Low14(w), wdigits);

@@ -68,10 +68,10 @@ int32_t _zel_gl_full_wcscoll(GlLocale *loc, const GlWchar *s1, int32_t l1, const
   }
   if (loc->coll_kind == GL_COLL_THAI) return ThaiWide(loc, s1, l1, s2, l2);
 
-  glcoll::Marks m1, m2;
-  if (!m1.Build(loc, s1, l1) || !m2.Build(loc, s2, l2)) return 0;
+  glcoll::Prepared p1, p2;
+  if (!p1.Build(loc, s1, l1) || !p2.Build(loc, s2, l2)) return 0;
   for (int32_t pass = 0; pass < loc->coll_npasses; ++pass) {
-    int32_t r = glcoll::ComparePass(loc, pass, s1, l1, m1.get(), s2, l2, m2.get());
+    int32_t r = glcoll::ComparePass(loc, pass, p1, p2);
     if (r != 0) return r;
   }
   return 0;
