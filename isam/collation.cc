@@ -42,6 +42,12 @@ void Pad(char* out, const char* in, size_t n) {
 
 int (*is_collationsource)(char* name, int size) = ClientCollation;
 
+GlLocale* is_collationlocale() {
+  if (rglinit() != 0) return nullptr;
+  ClientLocaleState* state = rgllocstate();
+  return state != nullptr ? state->client : nullptr;
+}
+
 int is_currentcollation(char name[kCollNameSize]) {
   char raw[kCollNameSize + 1] = {};
   if (is_collationsource(raw, sizeof raw) != 0) return is_fail(ELOCALELOAD);

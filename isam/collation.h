@@ -3,6 +3,7 @@
 #pragma once
 
 #include "isam/header.h"
+#include "locale/core/gl_locale.h"
 
 namespace isam {
 
@@ -14,6 +15,11 @@ int is_currentcollation(char name[kCollNameSize]);
 // services (its collation category as a locale specification). The source
 // writes a NUL-terminated name and returns 0, or returns -1.
 extern int (*is_collationsource)(char* name, int size);
+
+// The locale whose collation orders collated key parts: the client locale
+// of the base services, made ready as for the name check; NULL (code
+// order) when it cannot be had.
+GlLocale* is_collationlocale();
 
 // 0 when the current file's header names the current collation, -1 with
 // iserrno 117 when it names another (159 when there is none to compare).

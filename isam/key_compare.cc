@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/fields.h"
+#include "isam/collation.h"
 #include "isam/key_entry.h"
 #include "sqltypes/bigint.h"
 #include "sqltypes/charcollcmp.h"
@@ -24,9 +25,8 @@ int NullableOrder(double a, bool anull, double b, bool bnull) {
   return Order(a, b);
 }
 
-// Collated parts use the process's current collation; until a locale is
-// loaded for it, that is the plain code order.
-GlLocale* CollationLocale() { return nullptr; }
+// Collated parts use the client locale's collation.
+GlLocale* CollationLocale() { return is_collationlocale(); }
 
 int ComparePart(const unsigned char* a, const unsigned char* b, int type, int len, int n) {
   switch (type) {

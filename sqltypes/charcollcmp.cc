@@ -6,14 +6,12 @@ namespace {
 
 bool IsEmpty(const char* s, int32_t len) { return s == nullptr || len <= 0 || s[0] == '\0'; }
 
-// The locale's own counted-string collation. This is the one place where
-// a locale with a real collation order is consulted; until the collation
-// tables are wired in, every locale compares in code order here too.
+// The locale's own counted-string collation: its mbfscoll slot.
 int CollateCounted(GlLocale* loc, const char* a, int32_t alen, const char* b, int32_t blen,
                    int32_t* status) {
-  (void)loc;
   *status = 0;
-  return bycmprpad(a, alen, b, blen);
+  if (loc->mbfscoll == nullptr) return bycmprpad(a, alen, b, blen);
+  return loc->mbfscoll(loc, a, alen, b, blen);
 }
 
 bool CodeOrder(const GlLocale* loc) {

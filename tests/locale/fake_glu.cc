@@ -9,6 +9,7 @@
 //   FAKE_GLU_MAP_STATUS   status left by glu_loadMapData (default 0)
 //   FAKE_GLU_USELOC       answer of glu_useIcuLocCall (default 1)
 //   FAKE_GLU_OPEN_STATUS  status left by glu_lc_open (default 0)
+//   FAKE_GLU_COLL_STATUS  status left by the collation calls (default 0)
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -120,6 +121,32 @@ FAKE_API int32_t glu_ismctype(void *, const char *s, int32_t, uint32_t mask, int
   return 1;
 }
 
+// Collation: each call is reported; the results are fixed.
+FAKE_API int32_t glu_ucs32coll(void *h, const uint32_t *, int32_t, const uint32_t *, int32_t,
+                               int16_t *st) {
+  Say("ucs32coll %s", static_cast<char *>(h));
+  *st = EnvStatus("FAKE_GLU_COLL_STATUS");
+  return -1;
+}
+FAKE_API int32_t glu_ucs32xfrm(void *h, uint32_t *, int32_t, const uint32_t *, int16_t *st) {
+  Say("ucs32xfrm %s", static_cast<char *>(h));
+  *st = EnvStatus("FAKE_GLU_COLL_STATUS");
+  return 7;
+}
+FAKE_API int32_t glu_mbsCollBound(void *h, const char *prefix, int32_t upper, char *out,
+                                  int32_t size, int16_t *st) {
+  Say("mbsCollBound %s %s", static_cast<char *>(h), upper ? "upper" : "lower");
+  *st = EnvStatus("FAKE_GLU_COLL_STATUS");
+  snprintf(out, static_cast<size_t>(size), "%s~", prefix);
+  return static_cast<int32_t>(strlen(out));
+}
+FAKE_API int32_t glu_mbsSortKeyCollBound(void *h, const char *, int32_t upper, char *, int32_t,
+                                         int16_t *st) {
+  Say("mbsSortKeyCollBound %s %s", static_cast<char *>(h), upper ? "upper" : "lower");
+  *st = EnvStatus("FAKE_GLU_COLL_STATUS");
+  return 9;
+}
+
 // The rest are bound but not exercised here.
 #define FAKE_STUB(name) \
   FAKE_API int32_t name(void) { return 0; }
@@ -164,10 +191,6 @@ FAKE_STUB(glu_mbspwidth)
 FAKE_STUB(glu_ucs32pwidth)
 FAKE_STUB(glu_mbscoll)
 FAKE_STUB(glu_mbsxfrm)
-FAKE_STUB(glu_ucs32coll)
-FAKE_STUB(glu_ucs32xfrm)
-FAKE_STUB(glu_mbsCollBound)
-FAKE_STUB(glu_mbsSortKeyCollBound)
 FAKE_STUB(glu_lc_clone)
 FAKE_STUB(glu_mbtouc)
 FAKE_STUB(glu_uctomb)

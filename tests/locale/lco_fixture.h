@@ -49,6 +49,22 @@ inline LocalePtr LoadCtype(FILE *f, int32_t *rc = nullptr) {
   return LocalePtr(loc);
 }
 
+// A generated locale-object file below lxr/lc11, all six categories read
+// and the locale refreshed.
+inline LocalePtr LoadWhole(const std::string &rel) {
+  UseBuildTree();
+  GlLocale *loc = nullptr;
+  EXPECT_EQ(0, gl_create_null_locale_4(&loc));
+  FILE *f = fopen((tevtest::BuildTree() + "/lxr/lc11/" + rel).c_str(), "re");
+  EXPECT_NE(nullptr, f) << rel;
+  if (f != nullptr) {
+    EXPECT_EQ(0, _gl_lco_read_all(f, loc)) << rel << " error " << loc->error;
+    fclose(f);
+    EXPECT_EQ(0, _gl_locale_refresh(loc)) << rel;
+  }
+  return LocalePtr(loc);
+}
+
 // The generated locale of a code set, by its file below lxr/lc11.
 inline const char *FileOf(const std::string &codeset) {
   static const std::map<std::string, const char *> files = {

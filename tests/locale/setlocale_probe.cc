@@ -9,6 +9,8 @@
 //     load:SPEC           gl_lc_load; prints "load rc=<rc> #<n>" where n is
 //                         the first load that gave the same object
 //     dump                _gl_lc_dump
+//     coll                the collation calls that go to the ICU wrapper;
+//                         prints "<call> r=<result> error=<e>" for each
 // At the end every load and the probe's locale are unloaded, then "end".
 // With LXRDEBUG=on the library's debug log appears on standard output too.
 #include <stdio.h>
@@ -18,9 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "locale/core/gl_collbound.h"
 #include "locale/core/gl_icu.h"
 #include "locale/core/gl_locale.h"
 #include "locale/core/gl_setlocale.h"
+#include "locale/core/gl_sortkey.h"
+#include "locale/core/gl_strcoll.h"
 #include "locale/core/gl_support.h"
 
 namespace {
@@ -65,6 +70,21 @@ int main(int argc, char **argv) {
       loaded.push_back(l);
     } else if (step == "dump") {
       _gl_lc_dump();
+    } else if (step == "coll") {
+      GlWchar a[] = {'a', 0}, b[] = {'b', 0};
+      char out[32];
+      loc->error = 0;
+      int32_t r = gl_full_wcscoll(loc, a, b);
+      printf("wcscoll r=%d error=%d\n", r, loc->error);
+      loc->error = 0;
+      r = gl_wcsxfrm(loc, out, a, sizeof out);
+      printf("wcsxfrm r=%d error=%d\n", r, loc->error);
+      loc->error = 0;
+      r = gl_mbsCollBound(loc, "ab", 1, out, sizeof out);
+      printf("bound r=%d error=%d out=%s\n", r, loc->error, r >= 0 ? out : "");
+      loc->error = 0;
+      r = gl_mbsSortKeyCollBound(loc, "ab", 0, out, sizeof out);
+      printf("keybound r=%d error=%d\n", r, loc->error);
     } else {
       fprintf(stderr, "unknown step %s\n", step.c_str());
       return 2;

@@ -443,6 +443,25 @@ TEST_F(SetLocaleGluTest, CategoriesShareOneIcuLocale) {
   }
 }
 
+TEST_F(SetLocaleGluTest, CollationGoesToTheWrapper) {
+  struct Case {
+    const char *status;
+    int error;
+  } cases[] = {{"0", 0}, {"17", 17}, {"-3", 0}};
+  for (const Case &c : cases) {
+    auto r = Probe({"set:1:en_us/0333.lco", "coll"}, "1", {{"FAKE_GLU_COLL_STATUS", c.status}});
+    const std::string e = " error=" + std::to_string(c.error);
+    for (const std::string &line : std::vector<std::string>{
+             "fake: ucs32coll en_US.819", "fake: ucs32xfrm en_US.819",
+          "fake: mbsCollBound en_US.819 upper", "fake: mbsSortKeyCollBound en_US.819 lower",
+          "wcscoll r=-1" + e, "wcsxfrm r=7" + e, "keybound r=9" + e}) {
+      EXPECT_NE(std::string::npos, r.out.find(line)) << c.status << ": " << line << "\n" << r.out;
+    }
+    // The wrapper's bound is returned as it gave it.
+    EXPECT_NE(std::string::npos, r.out.find("bound r=3" + e + " out=ab~")) << r.out;
+  }
+}
+
 TEST_F(SetLocaleGluTest, WhenIcuDoesNotServe) {
   // Not wanted, not asked for, a name that is no specification, "native".
   struct Case {

@@ -23,13 +23,13 @@ from sections import locale_file   # noqa: E402
 import fixtures                     # noqa: E402
 
 # locale specification -> how it is made: the glibc locale source of its
-# text categories, its collation ("code", "latin", "thai"), and the extra
+# text categories, its collation ("code", "thai", "glibc:<source>"), and the extra
 # names it is installed under.
 LOCALES = {
-    "en_us.8859-1": dict(source="en_US", collation="latin", also=["default.lco"]),
+    "en_us.8859-1": dict(source="en_US", collation="glibc:en_US", also=["default.lco"]),
     "en_us.utf8": dict(source="en_US"),
-    "de_de.8859-1": dict(source="de_DE"),
-    "ja_jp.sjis": dict(source="ja_JP"),
+    "de_de.8859-1": dict(source="de_DE", collation="glibc:de_DE"),
+    "ja_jp.sjis": dict(source="ja_JP", collation="glibc:ja_JP"),
     "th_th.thai620": dict(source="th_TH", collation="thai"),
     "xx_yy.tst": dict(source="POSIX"),       # two-byte fixed-width test locale
     # Test fixtures of the two other calendars: month names written here.

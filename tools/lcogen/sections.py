@@ -31,6 +31,7 @@ import re
 import unicodedata
 
 import glibc
+import glibc_collate
 from codetable import CodeTable, dump
 from charsets import LOCALE_CLASSES, case_partner, class_bits
 
@@ -83,11 +84,17 @@ def collate_section(cs, multibyte, kind):
     """kind "code": code order, every character at position 0 with the
     single weight 2 ordered by code (0x8000 | 2), so strings compare by
     their character codes. "thai": the library's built-in Thai collation.
-    "latin": three passes over a single-byte Latin code set (below)."""
+    "glibc:<source>": the collation of a glibc locale source, level by
+    level (glibc_collate.py)."""
     if kind == "thai":
         return "thai_smo\n"
-    if kind == "latin":
-        return latin_collation(cs)
+    if kind.startswith("glibc:"):
+        table = glibc_collate.table_for(kind[len("glibc:"):], cs)
+        named = glibc_collate.inexact(table)
+        if named:
+            print("%s: order not exact for %s" % (cs.name, " ".join(
+                "U+%04X" % ord(c) if len(c) == 1 else repr(c) for c in named)))
+        return glibc_collate.section(table, multibyte)
     positions = CodeTable(0)
     for data, _ in cs.characters():
         positions.insert(data)
@@ -99,47 +106,6 @@ def collate_section(cs, multibyte, kind):
         "0001\n",               # pass 1 forward
         " 8002\n",              # the weight of position 0
     ])
-
-
-_LATIN_EXPANSIONS = {"\u00df": "ss", "\u00e6": "ae", "\u00c6": "AE"}
-
-
-def latin_collation(cs):
-    """Three forward passes; a character's position is its byte. Pass 1:
-    the base letter (the first character of its canonical decomposition,
-    in lower case), a-z first, then the other letters by code; pass 2: the
-    accent (none first); pass 3: lower case before upper case. Characters
-    that are no letters share weight 2 ordered by code, below every letter;
-    sharp s and the ae ligatures expand to two letters at every pass."""
-    chars = [(bytes([b]), bytes([b]).decode(cs.codec)) for b in range(256)]
-    letters = [c for _, c in chars if c.isalpha() and c not in _LATIN_EXPANSIONS]
-
-    def base(c):
-        return unicodedata.normalize("NFD", c)[0].lower()
-    others = sorted({base(c) for c in letters if not "a" <= base(c) <= "z"})
-    accents = sorted({unicodedata.normalize("NFD", c)[1:] for c in letters} - {""})
-    expansions = list(_LATIN_EXPANSIONS.values())
-    positions = CodeTable(0)
-    weights = []
-    for data, c in chars:
-        positions.insert(data, data[0])
-        if c in _LATIN_EXPANSIONS:
-            weights.append([0x4000 | expansions.index(_LATIN_EXPANSIONS[c])] * 3)
-        elif c in letters:
-            b = base(c)
-            rank = ord(b) - ord("a") if "a" <= b <= "z" else 26 + others.index(b)
-            accent = unicodedata.normalize("NFD", c)[1:]
-            weights.append([3 + rank, 2 + (accents.index(accent) + 1 if accent else 0),
-                            3 if c.isupper() else 2])
-        else:
-            weights.append([0x8002] * 3)
-    maxweight = max(w & 0x3FFF for ws in weights for w in ws if not w & 0x4000)
-    out = ["as_specified\n", dump(positions, _hex4, False), "0\n",
-           "255 3 0 %d %d\n" % (len(expansions), maxweight), "000100010001\n"]
-    for text in expansions:
-        out.append("%x%s\n" % (len(text), "".join("%08x" % ord(ch) for ch in text)))
-    out.extend("".join(_hex4(w) for w in ws) + "\n" for ws in weights)
-    return "".join(out)
 
 
 class Texts:
