@@ -239,6 +239,8 @@ std::vector<Refusal> Refusals() {
       {{"-S"}, 0, Msg(88303, "-S"), "", ""},
       {{"-Q"}, 0, Msg(88303, "-Q"), "", ""},
       {{"-D"}, 0, Msg(88303, "-D"), Msg(87003, "zutev"), ""},
+      {{"-H"}, 0, Msg(87000, zutevtest::Zutev().c_str()), "", ""},
+      {{"-h", "anything"}, 0, Msg(87000, zutevtest::Zutev().c_str()), "", ""},
   };
 }
 
