@@ -35,11 +35,24 @@ struct Session {
   zarHandle* handle = nullptr;
   int created = 0;
   bool open = false;
+  bool released = false;  // the locks of a creating open are released
 };
 
+// A session whose open created the catalog holds the catalog lock and the
+// new tables' whole-file locks; they are released once.
+void ReleaseCreated(Session* s) {
+  if (!s->open || !s->created || s->released) return;
+  s->released = true;
+  zarCatalogUnlockTables(s->handle);
+  smcReleaseCatalogLock(s->handle);
+}
+
 // Closes the session if it is open: 0, or the close's failure (logged).
+// The locks of a creating open are released first, so that no path leaves
+// a new catalog locked behind it.
 int Close(Session* s) {
   if (!s->open) return 0;
+  ReleaseCreated(s);
   s->open = false;
   int rc = zarCloseSession(s->handle);
   s->handle = nullptr;
@@ -85,7 +98,11 @@ int UnderCatalogLock(Session* s, Body body) {
     }
   }
   body();
-  smcReleaseCatalogLock(s->handle);
+  if (s->created) {
+    ReleaseCreated(s);
+  } else {
+    smcReleaseCatalogLock(s->handle);
+  }
   Close(s);
   return 0;
 }
@@ -150,8 +167,7 @@ int CatalogLetter(int argc, char** argv, bool* ended) {
         return 3;
       }
       int rc = zarCatalogImport(s.handle);
-      zarCatalogUnlockTables(s.handle);
-      smcReleaseCatalogLock(s.handle);
+      ReleaseCreated(&s);
       Close(&s);
       return rc;
     }
@@ -495,10 +511,7 @@ int zutevDispatch(int argc, char** argv, bool* ended) {
     return rc;
   }
   s.open = true;
-  if (s.created) {
-    zarCatalogUnlockTables(s.handle);
-    smcReleaseCatalogLock(s.handle);
-  }
+  ReleaseCreated(&s);
 
   switch (letter) {
     case 'D':

@@ -1,5 +1,6 @@
 // The built zutev driven end to end: start-up order, refusals, exit codes,
 // the activity log and what each command leaves in the catalog.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -138,6 +139,12 @@ TEST(ZutevStartup, DumpLockCreatesTheCatalogAndLogs) {
   // The log keeps no trailing blanks.
   EXPECT_TRUE(Has(log, zutevtest::Zutev() + " -S DUMP lock\n")) << log;
   EXPECT_TRUE(Has(log, Ended(0))) << log;
+  // Catalog files are closed to others (they hold cloud keys).
+  for (const char* file : {"etc/tev/lock.dat", "etc/tev/device.dat", "etc/tev/pool.idx"}) {
+    struct stat st {};
+    ASSERT_EQ(stat(t.dir().Path(file).c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mode & 07, 0u) << file;
+  }
 }
 
 TEST(ZutevStartup, SessionOpenFailureEndsWithTheOpensCodeLowByte) {
@@ -348,6 +355,23 @@ TEST(ZutevConfirm, NoEndsWithNothingChanged) {
     }
   }
   EXPECT_EQ(t.Run({"-S", "DUMP", "lock"}).out, lock);
+}
+
+// A catalog command that creates the catalog and then ends early (a "no",
+// a refused option) leaves it unlocked for the next command.
+TEST(ZutevCatalog, EarlyEndAfterCreatingReleasesTheCatalog) {
+  const std::vector<std::vector<std::string>> early = {
+      {"-C", "IMPORT"}, {"-C", "EXPORT", "-x"}, {"-C", "CHECK", "-y"}, {"-C", "IMPORT", "-d"}};
+  for (const auto& args : early) {
+    SCOPED_TRACE(args[1] + " " + (args.size() > 2 ? args[2] : ""));
+    Tree t;
+    t.env()["TEV_LOCK_TIMEOUT"] = "2";
+    auto r = t.Run(args, "n\n");
+    EXPECT_EQ(t.CatalogFiles(), 18);
+    EXPECT_FALSE(Has(r.err, Msg(88189))) << r.err;
+    r = t.Run({"-S", "DUMP", "lock"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+  }
 }
 
 TEST(ZutevConfirm, YesReachesTheCommand) {
