@@ -1,0 +1,34 @@
+// Placeholders of the operations declared in pending_bodies.h: each does
+// nothing, prints nothing and returns BSA_RC_ABORT_SYSTEM_ERROR until its
+// module replaces it.
+#include "storage/command/pending_bodies.h"
+
+#include "storage/datapath/xbsa.h"
+
+int zarCatalogExport(zarHandle*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zarCatalogImport(zarHandle*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zarCatalogUnlock() { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zarCatalogShowDetails() { return BSA_RC_ABORT_SYSTEM_ERROR; }
+
+int zutevCheckCatalogTables(int, int) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+
+int zutevProcDeviceArgs(zarHandle*, int, char**, int32_t*, TevDevice*, int32_t*, char*) {
+  return BSA_RC_ABORT_SYSTEM_ERROR;
+}
+int zarInsertDevice(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zarDeleteDevices(zarHandle*, TevDevice*, int32_t) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int smcModifyDevice(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zutevListDevices(zarHandle*, int) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zutevUnloadDeviceFile(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zutevLoadDeviceFile(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zarDeviceScan(zarHandle*, const char*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zarDevicePurge(zarHandle*, const char*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+
+int zutevDeleteObjects(TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zutevDumpObjects(TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zarListObjects() { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zutevReportObjectDetail(zarHandle*, TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+
+int zutevAddPool(zarHandle*, ZutevPoolRecord*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zutevDeletePool(zarHandle*, ZutevPoolRecord*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+int zutevListPools(zarHandle*) { return BSA_RC_ABORT_SYSTEM_ERROR; }

@@ -1,0 +1,80 @@
+// Operations the command dispatches to whose modules are still to come:
+// catalog export, import, state report and unlock; the catalog check; the
+// device option parser, device rows, lists, definition files, scan and
+// purge; object delete, dump, list and detail report; the pool commands.
+// Each is declared with its final signature; pending_bodies.cc defines it
+// as a call that does nothing and returns BSA_RC_ABORT_SYSTEM_ERROR, and
+// each owner replaces its definition (and moves its declaration into the
+// owner's header).
+#pragma once
+
+#include <cstdint>
+
+struct zarHandle;
+struct TypedList;
+struct ZutevPoolRecord;
+
+// The in-memory device record that the device option parser fills and the
+// device operations take.
+struct TevDevice {
+  char name[121];
+  char readCmd[121];
+  char writeCmd[121];
+  char user[129];
+  char password[129];
+  char url[257];
+  char container[257];
+  char stdioRead[129];
+  char stdioWrite[129];
+  char stdioDrop[129];
+  int32_t type;
+  uint32_t cloudProvider;
+  int32_t priority;
+  int64_t blockSize;
+  uint32_t mediaSizeHigh;
+  uint32_t mediaSizeLow;
+  int64_t partSize;
+  void* tapeBuffer;
+  uint64_t bufferFill;
+  int32_t poolId;
+  int64_t timestamp;
+  int32_t sessionId;
+  char timestampText[21];
+  int32_t busy;
+  int32_t volumeId;
+  int32_t volumeFull;
+  int32_t descriptor;
+};
+
+// Catalog export, import, unlock and state report.
+int zarCatalogExport(zarHandle* handle);
+int zarCatalogImport(zarHandle* handle);
+int zarCatalogUnlock();
+int zarCatalogShowDetails();
+
+// The catalog check of every table: 0, -1, or 3 without configuration.
+int zutevCheckCatalogTables(int listing, int answer_yes);
+
+// Device option parser: 0 accepted, 2 accepted with "-y", -1 refused (it
+// has written its own messages).
+int zutevProcDeviceArgs(zarHandle* handle, int argc, char** argv, int32_t* code,
+                        TevDevice* device, int32_t* flags, char* spare);
+int zarInsertDevice(zarHandle* handle, TevDevice* device);
+int zarDeleteDevices(zarHandle* handle, TevDevice* device, int32_t pool_id);
+int smcModifyDevice(zarHandle* handle, TevDevice* device);
+int zutevListDevices(zarHandle* handle, int xml);
+int zutevUnloadDeviceFile(zarHandle* handle, TevDevice* device);
+int zutevLoadDeviceFile(zarHandle* handle, TevDevice* device);
+int zarDeviceScan(zarHandle* handle, const char* device_name);
+int zarDevicePurge(zarHandle* handle, const char* device_name);
+
+// Objects.
+int zutevDeleteObjects(TypedList* ids);
+int zutevDumpObjects(TypedList* ids);
+int zarListObjects();
+int zutevReportObjectDetail(zarHandle* handle, TypedList* ids);
+
+// Pools.
+int zutevAddPool(zarHandle* handle, ZutevPoolRecord* pool);
+int zutevDeletePool(zarHandle* handle, ZutevPoolRecord* pool);
+int zutevListPools(zarHandle* handle);
