@@ -266,8 +266,8 @@ bool PutStringField(Out *o, const GlWchar *s, int32_t width, int32_t precision,
 }
 
 bool PutSpecial(Out *o, const char *text, int32_t width, uint32_t flags) {
-  GlWchar w[5];
-  for (int i = 0; i < 5; ++i) w[i] = static_cast<unsigned char>(text[i]);
+  GlWchar w[5] = {0, 0, 0, 0, 0};
+  for (int i = 0; i < 4 && text[i] != 0; ++i) w[i] = static_cast<unsigned char>(text[i]);
   int64_t pads = text[0] == '-' ? 0 : (width > 3 ? width - 3 : 0);
   bool left = (flags & GL_FMT_LEFT) != 0;
   if (!left && !o->PutBlanks(pads)) return false;
