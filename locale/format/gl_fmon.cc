@@ -464,7 +464,8 @@ int32_t gl_wcsfmon(GlLocale *loc, GlWchar *out, int32_t capacity, const GlWchar 
   return r;
 }
 
-int32_t gl_mbsfmon(GlLocale *loc, char *out, int32_t capacity, const char *format, ...) {
+int32_t _gl_mbs_front(GlLocale *loc, char *out, int32_t size, const char *format,
+                      GlWideEngine engine, va_list *args) {
   if (format == nullptr || out == nullptr) {
     SetError(loc, GL_ENULLARG);
     return -1;
@@ -473,29 +474,35 @@ int32_t gl_mbsfmon(GlLocale *loc, char *out, int32_t capacity, const char *forma
     SetError(loc, GL_ENOCTYPE);
     return -1;
   }
-  if (capacity < 1) {
+  if (size < 1) {
     SetError(loc, GL_E2BIG);
     return -1;
   }
-  GlWchar *wformat = _gl_mbstowcs_grow(loc, format);
-  if (wformat == nullptr) return -1;
   GlWchar local[128];
   GlWchar *wout = local;
-  if (capacity >= 128) {
+  if (size >= 127) {
     wout = static_cast<GlWchar *>(
-        _gl_malloc((static_cast<uint64_t>(capacity) + 1) * sizeof(GlWchar)));
+        _gl_ext_malloc((static_cast<uint64_t>(size) + 1) * sizeof(GlWchar)));
     if (wout == nullptr) {
-      _gl_free(wformat);
       SetError(loc, GL_ENOMEM);
       return -1;
     }
   }
+  int32_t r = -1;
+  GlWchar *wformat = _gl_mbstowcs_grow(loc, format);
+  if (wformat != nullptr) {
+    r = engine(loc, wout, size, wformat, args);
+    if (r >= 0) r = _gl_get_mbstring(loc, out, wout, size);
+    _gl_free(wformat);
+  }
+  if (wout != local) _gl_free(wout);
+  return r;
+}
+
+int32_t gl_mbsfmon(GlLocale *loc, char *out, int32_t capacity, const char *format, ...) {
   va_list ap;
   va_start(ap, format);
-  int32_t r = _gl_fmon_engine(loc, wout, capacity, wformat, &ap);
+  int32_t r = _gl_mbs_front(loc, out, capacity, format, _gl_fmon_engine, &ap);
   va_end(ap);
-  if (r >= 0) r = _gl_get_mbstring(loc, out, wout, capacity);
-  if (wout != local) _gl_free(wout);
-  _gl_free(wformat);
   return r;
 }

@@ -50,4 +50,12 @@ TV_API int32_t gl_mbsfmon(GlLocale *loc, char *out, int32_t capacity, const char
 int32_t _gl_fmon_engine(GlLocale *loc, GlWchar *out, int32_t capacity, const GlWchar *format,
                         va_list *args);
 
+// The multibyte front of a wide engine: the format converted to wide, the
+// engine run into a wide area of size + 1 characters, the result written
+// back as multibyte text into out of size bytes (terminator included).
+typedef int32_t (*GlWideEngine)(GlLocale *loc, GlWchar *out, int32_t capacity,
+                                const GlWchar *format, va_list *args);
+int32_t _gl_mbs_front(GlLocale *loc, char *out, int32_t size, const char *format,
+                      GlWideEngine engine, va_list *args);
+
 TV_END_C

@@ -275,9 +275,9 @@ bool PutSpecial(Out *o, const char *text, int32_t width, uint32_t flags) {
   return !left || o->PutBlanks(pads);
 }
 
-// One conversion, p just after '%'. False with the error number set, or
-// with *silent when the call fails without one.
-bool Convert(Out *o, const GlWchar **pp, va_list *args, bool *silent) {
+// One conversion, p just after '%'. False when the call fails (a c
+// conversion without a character fails without an error number).
+bool Convert(Out *o, const GlWchar **pp, va_list *args) {
   GlLocale *loc = o->loc;
   GlFormatSpec spec;
   _gl_fmtspec_preset(&spec);
@@ -345,14 +345,10 @@ bool Convert(Out *o, const GlWchar **pp, va_list *args, bool *silent) {
         c = static_cast<GlWchar>(va_arg(*args, int));
       } else {
         const char *s = va_arg(*args, const char *);
-        if (s == nullptr || *s == 0) {
-          *silent = true;
-          return false;
-        }
+        if (s == nullptr || *s == 0) return false;
         if (loc->single_byte) {
           c = static_cast<unsigned char>(*s);
         } else if (_zel_gl_full_mbtowc(loc, &c, s, -1) <= 0) {
-          *silent = true;
           return false;
         }
       }
@@ -421,8 +417,7 @@ int32_t _gl_wcsprintf_internal(GlLocale *loc, GlWchar *out, int32_t capacity,
       continue;
     }
     ++p;
-    bool silent = false;
-    if (!Convert(&o, &p, args, &silent)) return -1;
+    if (!Convert(&o, &p, args)) return -1;
   }
   *o.p = 0;
   return o.count - 1;
@@ -430,37 +425,7 @@ int32_t _gl_wcsprintf_internal(GlLocale *loc, GlWchar *out, int32_t capacity,
 
 int32_t _gl_mbsprintf_internal(GlLocale *loc, char *out, int32_t size, const char *format,
                                va_list *args) {
-  if (out == nullptr || format == nullptr) {
-    SetError(loc, GL_ENULLARG);
-    return -1;
-  }
-  if (loc->mbstowcs == nullptr) {  // no LC_CTYPE data
-    SetError(loc, GL_ENOCTYPE);
-    return -1;
-  }
-  if (size < 1) {
-    SetError(loc, GL_E2BIG);
-    return -1;
-  }
-  GlWchar local[128];
-  GlWchar *wout = local;
-  if (size + 1 >= 128) {
-    wout = static_cast<GlWchar *>(
-        _gl_ext_malloc((static_cast<uint64_t>(size) + 1) * sizeof(GlWchar)));
-    if (wout == nullptr) {
-      SetError(loc, GL_ENOMEM);
-      return -1;
-    }
-  }
-  int32_t r = -1;
-  GlWchar *wformat = _gl_mbstowcs_grow(loc, format);
-  if (wformat != nullptr) {
-    r = _gl_wcsprintf_internal(loc, wout, size, wformat, args);
-    if (r >= 0) r = _gl_get_mbstring(loc, out, wout, size);
-    _gl_free(wformat);
-  }
-  if (wout != local) _gl_free(wout);
-  return r;
+  return _gl_mbs_front(loc, out, size, format, _gl_wcsprintf_internal, args);
 }
 
 #define GL_VARIADIC(call, first)   \

@@ -3,6 +3,7 @@
 // empty positive sign and "-", sign positions 1 and 1, then 1 and 0), and
 // amounts written and read back in those and the generated locales.
 #include <limits.h>
+#include <math.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -144,6 +145,15 @@ TEST(MoneyFormatting, EdgeCases) {
   m->numeric.frac_digits = INT_MAX;
   EXPECT_EQ("$1.50", Fm(m, 64, "%n", 1.5));
   m->numeric.frac_digits = saved;
+  // A value without digits to show, and a locale without valid sign and
+  // symbol positions (the positive layout falls back to sign, symbol,
+  // value) never give a text without its amount.
+  EXPECT_EQ("-1/9", Fm(m, 64, "%n", static_cast<double>(INFINITY)));
+  EXPECT_EQ("-1/9", Fm(m, 64, "%n", static_cast<double>(NAN)));
+  saved = m->numeric.p_cs_precedes;
+  m->numeric.p_cs_precedes = INT_MAX;
+  EXPECT_EQ("$5.00", Fm(m, 64, "%n", 5.0));
+  m->numeric.p_cs_precedes = saved;
   // The wide entry.
   GlWchar out[64];
   auto f = W("%n");
@@ -153,8 +163,8 @@ TEST(MoneyFormatting, EdgeCases) {
 
 TEST(MoneyFormatting, GermanAmounts) {
   GlLocale *de = DeDe();
-  std::string s = Fm(de, 64, "%n", 1234.567);
-  EXPECT_EQ(0u, s.find("1.234,57")) << s;
+  EXPECT_EQ("1.234,57 EUR", Fm(de, 64, "%n", 1234.567));
+  EXPECT_EQ("-1.234,57 EUR", Fm(de, 64, "%n", -1234.567));
 }
 
 struct ParseResult {

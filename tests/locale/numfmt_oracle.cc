@@ -298,6 +298,13 @@ void ScanCases(Env &e) {
         default: same = strcmp(ours[k].s, theirs[k].s) == 0; break;
       }
     }
+    Slot wide[4];
+    memset(wide, 0, sizeof wide);
+    auto win = Wide(input);
+    auto wformat = Wide(format);
+    int32_t wr = gl_wcsscanf(e.gl, win.data(), wformat.data(), &wide[0], &wide[1], &wide[2],
+                             &wide[3]);
+    same = same && wr == r && memcmp(wide, ours, sizeof wide) == 0;
     Check(same, e.name + " scan \"" + format + "\" of [" + input + "]: got " +
                     std::to_string(r) + " want " + std::to_string(want));
   }

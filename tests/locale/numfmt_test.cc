@@ -116,6 +116,23 @@ TEST(NumberFormatting, EdgeCases) {
   }
 }
 
+// A decimal point two columns wide: the run-time width shrinks so that the
+// field keeps its display width.
+TEST(NumberFormatting, TwoColumnDecimalPointKeepsTheFieldWidth) {
+  GlLocale *ja = JaJp();
+  GlText saved = ja->numeric.decimal_point;
+  char mb[] = "\x81\x44\0\0\0";  // the full-width full stop of Shift_JIS
+  GlWchar wc[] = {0x8144, 0};
+  ja->numeric.decimal_point.mb = mb;
+  ja->numeric.decimal_point.wc = wc;
+  ASSERT_EQ(2, gl_wcwidth(ja, 0x8144));
+  char out[64];
+  ASSERT_EQ(6, gl_mbsprintf(ja, out, sizeof out, "%6.1f", 1.5));
+  EXPECT_STREQ("  1\x81\x44" "5", out);
+  EXPECT_EQ(6, gl_mbswidth(ja, out, 6));
+  ja->numeric.decimal_point = saved;
+}
+
 // Every integer letter of the scan engine is signed, i reads base 10, and
 // the '-' and '0' flags keep white space in front of the field.
 TEST(NumberScanning, EdgeCases) {
