@@ -176,8 +176,10 @@ def _int_list(values):
 
 
 def numeric_section(t, src):
+    # The LC_NUMERIC signs: "+" so that the '+' and blank flags and exponent
+    # signs of the number formatting engine come out as the C library writes them.
     return (t.strings([_one(src, "decimal_point"), _one(src, "thousands_sep")])
-            + _int_list(src.get("grouping", [-1])) + t.strings(["", "-"]))
+            + _int_list(src.get("grouping", [-1])) + t.strings(["+", "-"]))
 
 
 MONETARY_INTS = ["int_frac_digits", "frac_digits", "p_cs_precedes", "p_sep_by_space",
