@@ -4,6 +4,7 @@
 
 enum {
   GL_ENOERA = 9,       // no era contains the date
+  GL_EMONLETTER = 20,  // a money conversion letter other than i and n
   GL_EYEARFIELD = 41,  // the year field of a time format failed
   GL_EBADSPEC = 45,    // bad conversion specification
   GL_ENONUMBER = 46,   // no number in the text
