@@ -134,8 +134,11 @@ int32_t _gl_ptime_apply(GlLocale *loc, GlParsedTime *pt, GlTimeFields *w, GlCurr
   const bool number = Has(pt, GL_PT_MONTH);
   const bool name = Has(pt, GL_PT_MONTH_NAME);
   if (!Gregorian(loc)) {
-    w->month_name = name ? pt->month_name : -1;
-    w->month = number ? pt->month : -1;
+    // The calendar resolves the pair; with neither the default's stays.
+    if (number || name) {
+      w->month_name = name ? pt->month_name : -1;
+      w->month = number ? pt->month : -1;
+    }
   } else if (number && name) {
     w->month = pt->month;
     w->month_name = pt->month_name;

@@ -414,7 +414,7 @@ using namespace glptime;
 const GlWchar *_gl_ptime_engine(GlLocale *loc, const GlWchar *text, const GlWchar *format,
                                 GlParsedTime *pt, int32_t) {
   if (format == nullptr || text == nullptr) {
-    *_gl_ext_errno(loc) = GL_EMISSING;
+    *_gl_ext_errno(loc) = format == nullptr ? GL_EMISSING : GL_ENULLARG;
     return nullptr;
   }
   Engine e = {loc, pt, 0};

@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "locale/core/gl_calendar_kinds.h"
 #include "locale/core/gl_errors.h"
 #include "locale/core/gl_ext.h"
 #include "locale/core/gl_mbstring.h"
@@ -38,6 +39,17 @@ GlWchar *gl_wcsptime_internal(GlLocale *loc, const GlWchar *text, const GlWchar 
   }
   GlTimeFields work;
   _gl_time_to_fields(rec, rec->month, &work);
+  if (loc->time.calendar > GL_CAL_GREGORIAN) {
+    // The caller's gregorian date is the default of every date field the
+    // text does not give: in the locale's calendar, so that a text of the
+    // time alone keeps the date.
+    GlTimeFields local;
+    memset(&local, 0, sizeof local);
+    local.mday = 1;
+    int32_t saved = *_gl_ext_errno(loc);
+    if (gl_cal_gregorian_to_local(loc, &work, &local) == 0) work = local;
+    *_gl_ext_errno(loc) = saved;
+  }
   if (_gl_ptime_apply(loc, &pt, &work, today, century) != 0) return nullptr;
   GlTimeFields out;
   memset(&out, 0, sizeof out);
@@ -56,8 +68,12 @@ GlWchar *gl_wcsptime(GlLocale *loc, const GlWchar *text, const GlWchar *format,
 
 char *gl_mbsptime_internal(GlLocale *loc, const char *text, const char *format, GlTimeRecord *rec,
                            GlCurrDate today, int32_t century) {
-  if (format == nullptr || text == nullptr) {
+  if (format == nullptr) {
     *_gl_ext_errno(loc) = GL_EMISSING;
+    return nullptr;
+  }
+  if (text == nullptr) {
+    *_gl_ext_errno(loc) = GL_ENULLARG;
     return nullptr;
   }
   if (loc->mbstowcs == nullptr) {  // no LC_CTYPE data

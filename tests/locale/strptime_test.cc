@@ -547,6 +547,30 @@ void LocalCalendarRoundTrips(GlLocale *loc, const char *const *formats, size_t n
   printf("%d passed, %d failed\n", total - failed, failed);
 }
 
+TEST(StrptimeTest, LocalCalendarsKeepTheDefaultDate) {
+  // A text of the time alone keeps the caller's date; a day alone takes
+  // the month and year of the caller's date in the local calendar.
+  for (const char *file : {"he_il/0394.lco", "ar_sa/0441.lco"}) {
+    SCOPED_TRACE(file);
+    GlLocale *loc = Whole(file);
+    GlTimeRecord rec = Record(2024, 5, 1, 8, 9, 10);
+    const GlTimeRecord before = rec;
+    ASSERT_EQ(5, Parse(loc, "13:14", "%H:%M", &rec)) << loc->error;
+    EXPECT_EQ(before.year, rec.year);
+    EXPECT_EQ(before.month, rec.month);
+    EXPECT_EQ(before.mday, rec.mday);
+    EXPECT_EQ(13, rec.hour);
+    EXPECT_EQ(14, rec.minute);
+    // The local day of 1 May 2024, five days on, is 6 May 2024.
+    std::string day = Format(loc, "%d", Record(2024, 5, 6));
+    rec = before;
+    ASSERT_EQ(2, Parse(loc, day, "%d", &rec)) << loc->error;
+    EXPECT_EQ(2024 - 1900, rec.year);
+    EXPECT_EQ(4, rec.month);
+    EXPECT_EQ(6, rec.mday);
+  }
+}
+
 TEST(StrptimeTest, HebrewAndIslamicDates) {
   const char *formats[] = {"%d %B %Y %H", "%e/%m/%Y %H", "%Y-%b-%d %H"};
   {
