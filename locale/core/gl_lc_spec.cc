@@ -216,6 +216,13 @@ int32_t _gl_lc_category_keyword(const char *text, int32_t *length) {
   return 0;
 }
 
+const char *_gl_lc_keyword_text(int32_t number) {
+  for (const Keyword &k : kKeywords) {
+    if (k.number == number) return k.text.data();
+  }
+  return nullptr;
+}
+
 int32_t _gl_lc_piece2fname(void *obj, const char **in, char **out, uint16_t *csnum,
                            const char *path) {
   Out o(*out);

@@ -34,6 +34,8 @@ TV_BEGIN_C
 // 5 GL_NUMERIC, 6 GL_MESSAGES) of the keyword text begins with, or 0;
 // *length receives the keyword's length (0 when none).
 int32_t _gl_lc_category_keyword(const char *text, int32_t *length);
+// The text of the keyword of a parser number 1-6, else NULL.
+const char *_gl_lc_keyword_text(int32_t number);
 
 // Converts the short specification at *in into its file name at *out: 1
 // and both cursors advanced past what was read and written, else 0. The

@@ -70,9 +70,14 @@ int32_t _gl_trie_insert(GlLocale *loc, GlNameTrie *trie, const char *word, int32
   }
 }
 
-int32_t _gl_trie_wcsmatch(GlLocale *loc, GlNameTrie trie, const GlWchar *input,
-                          int32_t *matched, int32_t *payload) {
+namespace {
+
+// Walks input down the trie; the first word end (longest false) or the
+// last one decides. Falls back to the empty word.
+int32_t Match(GlLocale *loc, GlNameTrie trie, const GlWchar *input, int32_t *matched,
+              int32_t *payload, bool longest) {
   if (loc == nullptr || trie == nullptr || input == nullptr) return -1;
+  bool found = false;
   const GlTrieNode *node = trie;
   for (int32_t i = 0; input[i] != 0 && node != nullptr; ++i) {
     GlWchar c = Lower(loc, input[i]);
@@ -81,10 +86,12 @@ int32_t _gl_trie_wcsmatch(GlLocale *loc, GlNameTrie trie, const GlWchar *input,
     if (node->word_end) {
       *matched = i + 1;
       *payload = node->payload;
-      return 0;
+      if (!longest) return 0;
+      found = true;
     }
     node = node->first_child;
   }
+  if (found) return 0;
   for (const GlTrieNode *n = trie; n != nullptr; n = n->next_sibling) {
     if (n->ch == 0 && n->word_end) {
       *matched = 0;
@@ -93,4 +100,16 @@ int32_t _gl_trie_wcsmatch(GlLocale *loc, GlNameTrie trie, const GlWchar *input,
     }
   }
   return -1;
+}
+
+}  // namespace
+
+int32_t _gl_trie_wcsmatch(GlLocale *loc, GlNameTrie trie, const GlWchar *input,
+                          int32_t *matched, int32_t *payload) {
+  return Match(loc, trie, input, matched, payload, false);
+}
+
+int32_t _gl_trie_wcsmatch_longest(GlLocale *loc, GlNameTrie trie, const GlWchar *input,
+                                  int32_t *matched, int32_t *payload) {
+  return Match(loc, trie, input, matched, payload, true);
 }

@@ -19,5 +19,10 @@ TV_API int32_t _gl_trie_insert(GlLocale *loc, GlNameTrie *trie, const char *word
 // payload; the empty word, if inserted, matches with length 0; else -1.
 TV_API int32_t _gl_trie_wcsmatch(GlLocale *loc, GlNameTrie trie, const GlWchar *input,
                                  int32_t *matched, int32_t *payload);
+// The same by the longest word that begins input (the empty word as
+// above). Where one word begins another ("Adar" and "Adar I", the
+// alternate digits for ten and eleven) this reads the whole text.
+int32_t _gl_trie_wcsmatch_longest(GlLocale *loc, GlNameTrie trie, const GlWchar *input,
+                                  int32_t *matched, int32_t *payload);
 
 TV_END_C
