@@ -65,11 +65,6 @@ int rgetcentury(int month, int day, int year);
 int rmonthlength(int month, int year);
 // Day count of a valid year, month and day, without checks.
 int32_t rdaynumber(int year, int month, int day);
-// Formats year/month/day under a locale-notation date format into out
-// (size bytes with the NUL). 0, or a locale error number (14 too small,
-// 22 bad format, 9 bad field).
-int rdaterender(const char* format, int year, int month, int day, int wday, int yday,
-                char* out, int size);
 // The SQL code of a locale error number of a date format or parse.
 int rdatemaperror(int locale_error);
 #endif
