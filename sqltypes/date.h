@@ -30,6 +30,12 @@ TV_API void rtoday(int32_t* date);
 // text is cut at 1024 bytes).
 TV_API int rdatestr(int32_t date, char* out);
 TV_API int rfmtdate(int32_t date, const char* mask, char* out);
+// Text to DATE under the date format in force / under a mask; the zel_
+// forms use the century letter ("R", "C", "F", "P") for this call only.
+TV_API int rstrdate(const char* text, int32_t* date);
+TV_API int rdefmtdate(int32_t* date, const char* mask, const char* text);
+TV_API int zel_strdate(const char* text, int32_t* date, const char* century);
+TV_API int zel_defmtdate(int32_t* date, const char* mask, const char* text, const char* century);
 // Locale-format output: 0, or -1 with the locale error number set.
 TV_API int zel_gl_format_date(char* out, int size, const int32_t* date, const char* format);
 
@@ -57,6 +63,8 @@ const char* const* rdatenames(int number, int* count);
 // The century letter of DBCENTURY ('R', 'C', 'F', 'P'), or 0 when the
 // variable holds something else.
 char rgetdbcentury();
+// Replaces the thread's century letter (0: read DBCENTURY again).
+void rsetdbcentury(char letter);
 // Century (years / 100) of a one- or two-digit year with the given month
 // and day (0 for missing): -1204, -1205, -1206 or -1218 on failure.
 int rgetcentury(int month, int day, int year);
@@ -65,11 +73,6 @@ int rgetcentury(int month, int day, int year);
 int rmonthlength(int month, int year);
 // Day count of a valid year, month and day, without checks.
 int32_t rdaynumber(int year, int month, int day);
-// Formats year/month/day under a locale-notation date format into out
-// (size bytes with the NUL). 0, or a locale error number (14 too small,
-// 22 bad format, 9 bad field).
-int rdaterender(const char* format, int year, int month, int day, int wday, int yday,
-                char* out, int size);
 // The SQL code of a locale error number of a date format or parse.
 int rdatemaperror(int locale_error);
 #endif

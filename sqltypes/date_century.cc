@@ -26,6 +26,8 @@ char rgetdbcentury() {
   return t_century;
 }
 
+void rsetdbcentury(char letter) { t_century = letter; }
+
 int rgetcentury(int month, int day, int year) {
   if (rglinit() < 0) return -1218;
   ClientLocaleState* st = rgllocstate();

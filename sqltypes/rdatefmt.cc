@@ -14,6 +14,7 @@
 #include "base/msgfile.h"
 #include "base/thread_state.h"
 #include "locale/core/gl_ext.h"
+#include "locale/format/gl_strftime.h"
 #include "sqltypes/date.h"
 
 namespace {
@@ -40,12 +41,33 @@ int DayOfYear(int month, int day, int year) {
   return yday;
 }
 
+// Formats a valid year, month and day with the locale time formatter into
+// out (size bytes with the NUL). 0, or the formatter's locale error number.
+int RenderParts(const char* format, int year, int month, int day, int32_t date, char* out,
+                int size) {
+  GlTimeRecord rec{};
+  rec.mday = day;
+  rec.month = month - 1;
+  rec.year = year - 1900;
+  rec.wday = rdayofweek(date);
+  rec.yday = DayOfYear(month, day, year);
+  GlLocale* loc = rgllocstate()->client;
+  if (loc == nullptr) return 12;
+  const int32_t n = gl_mbsftime(loc, out, size, format, &rec);
+  if (n > 0) return 0;
+  const int32_t err = *_gl_ext_errno(loc);
+  if (n == 0 && err == 0) {
+    if (size > 0) out[0] = '\0';
+    return 0;
+  }
+  return n < 0 ? 22 : err;
+}
+
 int RenderDate(int32_t date, const char* format, char* out, int size) {
   int16_t mdy[3];
   if (int rc = rjulmdy(date, mdy); rc != 0) return rc;
   if (mdy[0] == 0) return rdatemaperror(30);
-  const int err = rdaterender(format, mdy[2], mdy[0], mdy[1], rdayofweek(date),
-                              DayOfYear(mdy[0], mdy[1], mdy[2]), out, size);
+  const int err = RenderParts(format, mdy[2], mdy[0], mdy[1], date, out, size);
   return err != 0 ? rdatemaperror(err) : 0;
 }
 
@@ -186,8 +208,7 @@ TV_EXTERN_C TV_API int zel_gl_format_date(char* out, int size, const int32_t* da
     SetLocaleError(9);
     return -1;
   }
-  const int err = rdaterender(format, mdy[2], mdy[0], mdy[1], rdayofweek(*date),
-                              DayOfYear(mdy[0], mdy[1], mdy[2]), out, size);
+  const int err = RenderParts(format, mdy[2], mdy[0], mdy[1], *date, out, size);
   if (err != 0) {
     SetLocaleError(err);
     return -1;
