@@ -102,11 +102,24 @@ int32_t os_strnicmp(const char* a, const char* b, size_t count);
 // os_closehandle, or null. The thread id goes to *thread_id when given.
 void* os_thread_create(void* security, uint32_t stack_size, uint32_t (*start)(void*), void* arg,
                        uint32_t flags, uint32_t* thread_id);
-// Waits for a thread to end (milliseconds; 0xFFFFFFFF waits for ever):
-// 0 when it ended, 258 on time-out, 0xFFFFFFFF for a bad handle.
+// Waits for a thread to end, or acquires a mutex (milliseconds; 0xFFFFFFFF
+// waits for ever): 0 when it ended or is owned, 258 on time-out, 0xFFFFFFFF
+// for a bad handle.
 uint32_t os_waitobject(void* handle, uint32_t milliseconds);
-// 1 once the handle is released.
+// 1 once the handle is released. Closing a mutex handle does not release
+// an acquisition; closing its last handle in a process lets others have it.
 int32_t os_closehandle(void* handle);
+// A mutex handle, owned by the caller at once when initial_owner is non-zero.
+// Without a name (null or empty) it is local to the process; with one it is
+// shared by every handle of that name in any process (a flock on the file
+// "tvmutex.<name>" in the temporary directory). Re-entrant: the owning
+// thread may acquire it again and releases it as often. A name that exists
+// in this process already gives a handle to the same mutex, last error 183.
+// Null on failure.
+void* os_createmutex(void* security, int32_t initial_owner, const char* name);
+// Releases one acquisition of a mutex the calling thread owns: 1; 0 (last
+// error 288) when it does not own it, 0 (6) for a handle that is no mutex.
+int32_t os_releasemutex(void* handle);
 // Per-thread clean-up of the account services, then flushes every stream
 // and ends the process.
 void os_exit(int32_t code);

@@ -14,8 +14,10 @@
 #include <mutex>
 #include <strings.h>
 #include <thread>
+#include <utility>
 
 #include "base/os_files.h"
+#include "base/os_handle.h"
 #include "platform/last_error.h"
 
 int32_t os_maperr(uint32_t windows_error) {
@@ -55,9 +57,11 @@ int32_t os_strnicmp(const char* a, const char* b, size_t count) { return strncas
 
 namespace {
 
-constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
-constexpr uint32_t kWaitTimeout = 258;
-constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
+using tvbase::kWaitFailed;
+using tvbase::kWaitForever;
+using tvbase::kWaitTimeout;
+using tvbase::OsHandle;
+using tvbase::OsHandleKind;
 
 // What a thread and its handle share; the last of the two frees it.
 struct ThreadState {
@@ -67,9 +71,10 @@ struct ThreadState {
   uint32_t exit_code = 0;
 };
 
-struct ThreadHandle {
+struct ThreadHandle : OsHandle {
+  ThreadHandle(std::shared_ptr<ThreadState> s) : OsHandle(OsHandleKind::kThread), state(std::move(s)) {}
   std::shared_ptr<ThreadState> state;
-  pthread_t thread;
+  pthread_t thread{};
 };
 
 struct StartArgs {
@@ -95,7 +100,7 @@ void* os_thread_create(void*, uint32_t stack_size, uint32_t (*start)(void*), voi
   if (start == nullptr) return nullptr;
   auto state = std::make_shared<ThreadState>();
   auto* args = new (std::nothrow) StartArgs{state, start, arg};
-  auto* handle = new (std::nothrow) ThreadHandle{state, {}};
+  auto* handle = new (std::nothrow) ThreadHandle(state);
   if (args == nullptr || handle == nullptr) {
     delete args;
     delete handle;
@@ -121,6 +126,9 @@ void* os_thread_create(void*, uint32_t stack_size, uint32_t (*start)(void*), voi
 
 uint32_t os_waitobject(void* handle, uint32_t milliseconds) {
   if (handle == nullptr) return kWaitFailed;
+  auto* h = static_cast<OsHandle*>(handle);
+  if (h->kind == OsHandleKind::kMutex) return tvbase::MutexWait(h, milliseconds);
+  if (h->kind != OsHandleKind::kThread) return kWaitFailed;
   ThreadState& state = *static_cast<ThreadHandle*>(handle)->state;
   std::unique_lock<std::mutex> lock(state.mutex);
   if (milliseconds == kWaitForever) {
@@ -135,7 +143,13 @@ uint32_t os_waitobject(void* handle, uint32_t milliseconds) {
 
 int32_t os_closehandle(void* handle) {
   if (handle == nullptr) return 0;
-  delete static_cast<ThreadHandle*>(handle);
+  auto* h = static_cast<OsHandle*>(handle);
+  if (h->kind == OsHandleKind::kMutex) {
+    tvbase::MutexClose(h);
+    return 1;
+  }
+  if (h->kind != OsHandleKind::kThread) return 0;
+  delete static_cast<ThreadHandle*>(h);
   return 1;
 }
 

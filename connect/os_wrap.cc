@@ -16,10 +16,10 @@
 #include "base/os_files.h"
 #include "connect/asfutil.h"
 
-// A process-local mutex that one thread may take more than once; the name
-// only labels it.
+// An unnamed mutex handle of the base services (process-local, re-entrant);
+// the name only labels it.
 struct OsMutex {
-  pthread_mutex_t mutex;
+  void* handle;
   char name[32];
 };
 
@@ -64,12 +64,8 @@ int os_mutex_create(OsMutex** holder, const char* name, int32_t) {
   if (holder == nullptr) return -1;
   auto* m = static_cast<OsMutex*>(std::calloc(1, sizeof(OsMutex)));
   if (m == nullptr) return -1;
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-  int rc = pthread_mutex_init(&m->mutex, &attr);
-  pthread_mutexattr_destroy(&attr);
-  if (rc != 0) {
+  m->handle = os_createmutex(nullptr, 0, nullptr);
+  if (m->handle == nullptr) {
     std::free(m);
     return -1;
   }
@@ -80,19 +76,19 @@ int os_mutex_create(OsMutex** holder, const char* name, int32_t) {
 
 int os_mutex_destroy(OsMutex* holder) {
   if (holder == nullptr) return 0;
-  pthread_mutex_destroy(&holder->mutex);
+  os_closehandle(holder->handle);
   std::free(holder);
   return 0;
 }
 
 int os_mutex_lock(OsMutex* holder) {
   if (holder == nullptr) return -1;
-  return pthread_mutex_lock(&holder->mutex) == 0 ? 0 : -1;
+  return os_waitobject(holder->handle, 0xFFFFFFFFu) == 0 ? 0 : -1;
 }
 
 int os_mutex_unlock(OsMutex* holder) {
   if (holder == nullptr) return -1;
-  return pthread_mutex_unlock(&holder->mutex) == 0 ? 0 : -1;
+  return os_releasemutex(holder->handle) != 0 ? 0 : -1;
 }
 
 int os_cond_create(void** object, const char*) {
