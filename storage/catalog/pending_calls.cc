@@ -44,9 +44,3 @@ int smcDevTabClose() { return 0; }
 int dropFileObjects(zarHandle*) { return 0; }
 
 int catalogConvert(zarHandle*, int32_t, int32_t) { return 3; }
-
-int smcDumpObjectPathTab(FILE*, char) { return -1; }
-int smcDumpObjectTab(FILE*, char) { return -1; }
-int smcDumpDetailTab(FILE*, char) { return -1; }
-int smcDumpVolumeTab(FILE*, char) { return 0; }
-int smcDumpDeviceTab(FILE*, char) { return -1; }

@@ -39,3 +39,12 @@ int zarCreateDeviceTab(zarHandle* handle) {
   SM_TRACE(136, "%s: return %d (0x%02x)", kName, rc, rc);
   return rc;
 }
+
+int smcDumpDeviceTab(FILE* stream, char delimiter) {
+  // The command columns are read from the first 120 bytes of their slots,
+  // the descriptor's length.
+  static const smc::DumpTexts kTexts = {"isbuild: Cannot open the Device table '%s'. iserrno = %d.\n",
+                                        "Empty DEVICE table.\n",
+                                        "isread: could not read device record. iserrno = %d\n", -1};
+  return smc::DumpTable(SMC_TAB_DEVICE, stream, delimiter, kTexts);
+}

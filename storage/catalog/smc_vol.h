@@ -29,3 +29,17 @@ extern const CatalogColumnDesc smcVolumeColumns[];
 // 0; -1 when the build fails; the negative result of a failing index add.
 int zarCreateVolumeTab(zarHandle* handle);
 int smcDumpVolumeTab(FILE* stream, char delimiter);
+
+enum : int32_t { SMC_VOL_TXID = 4, SMC_VOL_VOLID = 8, SMC_VOL_PATH = 92, SMC_VOL_PATH_LEN = 256,
+       SMC_VOL_STATUS = 426 };
+
+// The row whose vol_volid the buffer holds. 0 with the row; 19; 22.
+int smcFetchVolume(zarHandle* handle, unsigned char* row);
+// The row whose whole vol_vol_path (trailing blanks aside) equals the
+// buffer's. 0 with the row; 17 no such volume; 19; 22.
+int smcFetchVolumeByPath(zarHandle* handle, unsigned char* row);
+// Clears vol_txid of the rows of this transaction and session. 0; 19; 22.
+int smcVolumeClearTxn(zarHandle* handle, int32_t transaction_id, int32_t session_id);
+// Sets status "I" on the volume's row, or on every row for volume id 0.
+// 0; 19.
+int smcVolumeTabUnlockAll(int32_t volume_id);

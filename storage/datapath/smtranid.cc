@@ -2,7 +2,8 @@
 #include "storage/datapath/smtranid.h"
 
 #include "storage/command/sm_trace.h"
-#include "storage/datapath/catalog_rows_pending.h"
+#include "storage/catalog/smc_obj.h"
+#include "storage/catalog/smc_vol.h"
 
 namespace {
 
