@@ -26,7 +26,6 @@ int zarDevicePurge(zarHandle*, const char*) { return BSA_RC_ABORT_SYSTEM_ERROR; 
 
 int zutevDeleteObjects(TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevDumpObjects(TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-int zarListObjects() { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevReportObjectDetail(zarHandle*, TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 
 int zutevAddPool(zarHandle*, ZutevPoolRecord*) { return BSA_RC_ABORT_SYSTEM_ERROR; }

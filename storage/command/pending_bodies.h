@@ -71,7 +71,6 @@ int zarDevicePurge(zarHandle* handle, const char* device_name);
 // Objects.
 int zutevDeleteObjects(TypedList* ids);
 int zutevDumpObjects(TypedList* ids);
-int zarListObjects();
 int zutevReportObjectDetail(zarHandle* handle, TypedList* ids);
 
 // Pools.

@@ -12,6 +12,7 @@
 #include "base/fields.h"
 #include "base/msgfile.h"
 #include "storage/catalog/smc_lock.h"
+#include "storage/catalog/smc_obj.h"
 #include "storage/catalog/smcatalog.h"
 #include "storage/command/pending_bodies.h"
 #include "storage/command/sm_trace.h"

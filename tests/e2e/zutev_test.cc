@@ -298,6 +298,14 @@ TEST(ZutevTableDump, UnknownTablePrintsNothingAndNamesAreLowerCased) {
   EXPECT_EQ(upper.out, lower.out);
 }
 
+TEST(ZutevObjects, ListOnAnEmptyCatalogPrintsTheHeadingOnly) {
+  Tree t;
+  auto r = t.Run({"-O", "LIST"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, Msg(87012, Msg(87013)));
+  EXPECT_FALSE(Has(r.out, Msg(87010)));
+}
+
 std::string FirstField(const std::string& line) { return line.substr(0, line.find('\t')); }
 
 TEST(ZutevTestAids, SetCurrentCopyId) {
