@@ -308,6 +308,24 @@ TEST(ZutevObjects, ListOnAnEmptyCatalogPrintsTheHeadingOnly) {
 
 std::string FirstField(const std::string& line) { return line.substr(0, line.find('\t')); }
 
+// Every run but -C opens a session, and each session takes the next id.
+TEST(ZutevTableDump, EachRunTakesTheNextSessionId) {
+  Tree t;
+  auto session_id = [](const std::string& line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+      fields.push_back(line.substr(start, tab - start));
+    return fields.size() > 2 ? std::stol(fields[2]) : -1L;
+  };
+  auto first = t.Run({"-S", "DUMP", "serial"});
+  ASSERT_EQ(first.exit_code, 0) << first.err;
+  auto second = t.Run({"-S", "DUMP", "serial"});
+  ASSERT_EQ(second.exit_code, 0) << second.err;
+  ASSERT_GT(session_id(first.out), 0) << first.out;
+  EXPECT_EQ(session_id(second.out), session_id(first.out) + 1) << first.out << second.out;
+}
+
 TEST(ZutevTestAids, SetCurrentCopyId) {
   Tree t;
   auto r = t.Run({"-Q", "set_current_copyid", "5000"});
