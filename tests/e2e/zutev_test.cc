@@ -302,7 +302,7 @@ TEST(ZutevObjects, ListOnAnEmptyCatalogPrintsTheHeadingOnly) {
   Tree t;
   auto r = t.Run({"-O", "LIST"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, Msg(87012, Msg(87013)));
+  EXPECT_EQ(r.out, Msg(87012, Msg(87013).c_str()));
   EXPECT_FALSE(Has(r.out, Msg(87010)));
 }
 
