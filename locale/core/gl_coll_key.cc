@@ -75,6 +75,118 @@ uint64_t CodeWidth(GlLocale *loc) {
   }
 }
 
+// The key of a single-byte string built from its bytes: no wide copy, no
+// allocation, the positions and element marks on the stack. Gives exactly
+// the key of the general builder; strings it does not take (longer than
+// its buffers, or holding a byte without a one-byte position) return
+// kNotTaken and go the general way, which also reports their errors.
+constexpr int32_t kNotTaken = -2;
+constexpr int32_t kByteKeyMax = 256;
+
+// The position of an expansion's character; false ends the pass.
+inline bool ExpPosition(GlLocale *loc, uint32_t c, int32_t *pos) {
+  const GlCodeTable *t = loc->coll_positions;
+  if (c <= 0xFF && t->root.states[c] == GL_CT_END) {
+    *pos = glcoll::ByteSlot(t, static_cast<unsigned char>(c));
+    return *pos <= loc->coll_maxpos;
+  }
+  const void *slot = _gl_ct_lookup_wc(t, c, loc);
+  if (slot == nullptr) return false;
+  uint16_t p;
+  memcpy(&p, slot, 2);
+  *pos = p;
+  return p <= loc->coll_maxpos;
+}
+
+int32_t ByteKey(GlLocale *loc, char *out, const unsigned char *s, int32_t n, int32_t size,
+                int32_t wdigits, int32_t cdigits) {
+  if (n > kByteKeyMax || loc->coll_nelements > INT16_MAX ||
+      (loc->coll_nelements > 0 && loc->coll_sbelemstart == nullptr)) {
+    return kNotTaken;
+  }
+  const GlCodeTable *t = loc->coll_positions;
+  const int32_t maxpos = loc->coll_maxpos;
+  uint16_t pos[kByteKeyMax];
+  for (int32_t i = 0; i < n; ++i) {
+    unsigned char b = s[i];
+    if (t->root.states[b] != GL_CT_END) return kNotTaken;
+    uint16_t p = glcoll::ByteSlot(t, b);
+    if (p > maxpos) return kNotTaken;
+    pos[i] = p;
+  }
+  // Elements, marked once for all passes as the general builder marks
+  // them: the first element in table order that follows at a byte. A
+  // unit is a byte or a whole element; elem[u] is its element or -1.
+  int16_t elem[kByteKeyMax];
+  uint16_t ustart[kByteKeyMax];
+  int32_t nunits = 0;
+  const int32_t *starts = loc->coll_sbelemstart;
+  for (int32_t i = 0; i < n;) {
+    int32_t found = -1;
+    if (starts != nullptr && starts[s[i]] != 0) {
+      for (int32_t e = 0; e < loc->coll_nelements && found < 0; ++e) {
+        const GlCollElement &el = loc->coll_elements[e];
+        if (el.count == 0 || el.count > static_cast<uint64_t>(n - i)) continue;
+        uint64_t k = 0;
+        while (k < el.count && el.chars[k] == s[i + k]) ++k;
+        if (k == el.count) found = e;
+      }
+    }
+    ustart[nunits] = static_cast<uint16_t>(i);
+    if (found >= 0) {
+      elem[nunits++] = static_cast<int16_t>(found);
+      i += static_cast<int32_t>(loc->coll_elements[found].count);
+    } else {
+      elem[nunits++] = -1;
+      ++i;
+    }
+  }
+  KeyWriter key{out, size};
+  for (int32_t pass = 0; pass < loc->coll_npasses; ++pass) {
+    if (pass > 0) key.Byte(0x01);
+    const uint16_t *weights = loc->coll_weights[pass];
+    const bool fwd = loc->coll_direction[pass] == 1;
+    const int32_t step = fwd ? 1 : -1;
+    for (int32_t u = fwd ? 0 : nunits - 1; u >= 0 && u < nunits; u += step) {
+      int32_t p;
+      uint32_t code;
+      if (elem[u] >= 0) {
+        p = loc->coll_elements[elem[u]].position;
+        code = 1;
+      } else {
+        code = s[ustart[u]];
+        p = pos[ustart[u]];
+      }
+      uint16_t w = weights[p];
+      if ((w & GL_COLL_EXPANSION) && !(w & GL_COLL_BYCODE)) {
+        // Unfolded in the pass's direction; taken whole, however long.
+        const GlCollExpansion &x = loc->coll_expansions[w & glcoll::kWeightBits];
+        const int32_t count = static_cast<int32_t>(x.count);
+        bool dead = false;
+        for (int32_t k = fwd ? 0 : count - 1; k >= 0 && k < count; k += step) {
+          uint32_t c = x.chars[k];
+          int32_t xp;
+          if (!ExpPosition(loc, c, &xp)) {
+            dead = true;
+            break;
+          }
+          uint16_t xw = weights[xp];
+          if (xw == GL_COLL_IGNORE) continue;
+          key.Number(glcoll::Low14(xw), wdigits);
+          if (xw & GL_COLL_BYCODE) key.Number(c, cdigits);
+        }
+        if (dead) break;
+        continue;
+      }
+      if (w == GL_COLL_IGNORE) continue;
+      key.Number(glcoll::Low14(w), wdigits);
+      if (w & GL_COLL_BYCODE) key.Number(code, cdigits);
+    }
+  }
+  if (key.len < size) out[key.len] = '\0';
+  return key.len;
+}
+
 }  // namespace
 
 namespace glcoll {
@@ -164,6 +276,16 @@ int32_t gl_full_mbsxfrm(GlLocale *loc, char *out, const char *s, int32_t size) {
   if (n == 0) {
     if (size > 0) out[0] = '\0';
     return 0;
+  }
+  if (loc->single_byte && loc->icu_in_use[GL_COLLATE - 2] != 1 && !loc->code_order &&
+      loc->coll_kind != GL_COLL_THAI && loc->coll_positions != nullptr &&
+      loc->coll_positions->root.states != nullptr) {
+    if (size < 0) size = 0;
+    const int32_t wdigits =
+        DigitCount(static_cast<uint64_t>(loc->coll_maxweight < 0 ? 0 : loc->coll_maxweight));
+    int32_t r = ByteKey(loc, out, reinterpret_cast<const unsigned char *>(s), n, size, wdigits,
+                        DigitCount(CodeWidth(loc)));
+    if (r != kNotTaken) return r;
   }
   WorkBuf<GlWchar> wide;
   if (!wide.Reserve(static_cast<size_t>(n) + 1)) {
