@@ -1,9 +1,16 @@
-// The device table (layout in smc_dev.h): descriptor and creation.
+// The device table (layout in smc_dev.h): descriptor, creation, the
+// process-wide file of the row operations, find, insert and dump.
 #include "storage/catalog/smc_dev.h"
 
+#include <cstring>
+
+#include "base/fields.h"
+#include "base/msgfile.h"
 #include "isam/isam.h"
+#include "sqltypes/bigint.h"
 #include "storage/catalog/smc_internal.h"
 #include "storage/command/sm_trace.h"
+#include "storage/datapath/smhandle.h"
 
 const CatalogColumnDesc smcDeviceColumns[] = {
     {"dev_name", SMC_COL_CHAR, 0, 120},
@@ -28,6 +35,150 @@ const CatalogColumnDesc smcDeviceColumns[] = {
     {"dev_container", SMC_COL_CHAR, 1582, 256},
     {"", 0, 0, 0},
 };
+
+namespace {
+
+constexpr int kName = 0;
+constexpr int kNameLen = 120;
+constexpr int kReadCmd = 120;
+constexpr int kWriteCmd = 376;
+constexpr int kCmdSlot = 256;
+constexpr int kPriority = 632;
+constexpr int kType = 636;
+constexpr int kCloudProv = 641;
+constexpr int kBlockSize = 645;
+constexpr int kMediaSize = 653;
+constexpr int kPartSize = 661;
+constexpr int kStatus = 669;
+constexpr int kTimestamp = 670;
+constexpr int kPoolId = 678;
+constexpr int kSessionId = 682;
+constexpr int kUser = 686;
+constexpr int kPassword = 814;
+constexpr int kStdioRead = 942;
+constexpr int kStdioWrite = 1070;
+constexpr int kStdioDrop = 1198;
+constexpr int kUrl = 1326;
+constexpr int kContainer = 1582;
+
+// The process-wide file of the row operations; -1 while closed.
+int deviceFd = -1;
+
+// Stored type names by type code 1-4; "" for a code outside them.
+const char* TypeName(int32_t type) {
+  static const char* const kNames[] = {"FILE", "TAPE", "STDIO", "CLOUD"};
+  return type >= 1 && type <= 4 ? kNames[type - 1] : "";
+}
+
+void PutChar(unsigned char* row, int offset, const char* text, int width) {
+  stchar(text, reinterpret_cast<char*>(row + offset), width);
+}
+
+// The record as a new row: zeroed, character columns blank-padded, the
+// command columns over their whole 256-byte slots, status "I".
+void RecordToRow(const TevDevice& d, unsigned char* row) {
+  std::memset(row, 0, SMC_DEVICE_RECLEN);
+  PutChar(row, kName, d.name, kNameLen);
+  PutChar(row, kReadCmd, d.readCmd, kCmdSlot);
+  PutChar(row, kWriteCmd, d.writeCmd, kCmdSlot);
+  stlong(d.priority, row + kPriority);
+  PutChar(row, kType, TypeName(d.type), 5);
+  stlong(static_cast<int32_t>(d.cloudProvider), row + kCloudProv);
+  stbigint(d.blockSize, row + kBlockSize);
+  const uint64_t media = (static_cast<uint64_t>(d.mediaSizeHigh) << 32) | d.mediaSizeLow;
+  stbigint(static_cast<int64_t>(media), row + kMediaSize);
+  stbigint(d.partSize, row + kPartSize);
+  PutChar(row, kStatus, "I", 1);
+  stbigint(d.timestamp, row + kTimestamp);
+  stlong(d.poolId, row + kPoolId);
+  stlong(d.sessionId, row + kSessionId);
+  PutChar(row, kUser, d.user, 128);
+  PutChar(row, kPassword, d.password, 128);
+  PutChar(row, kStdioRead, d.stdioRead, 128);
+  PutChar(row, kStdioWrite, d.stdioWrite, 128);
+  PutChar(row, kStdioDrop, d.stdioDrop, 128);
+  PutChar(row, kUrl, d.url, 256);
+  PutChar(row, kContainer, d.container, 256);
+}
+
+}  // namespace
+
+int smcDevTabOpen() {
+  if (deviceFd >= 0) return 0;
+  deviceFd = isopen(smc::TablePath(SMC_TAB_DEVICE), IS_INOUT | IS_MANULOCK);
+  return deviceFd >= 0 ? 0 : 19;
+}
+
+int smcDevTabClose() {
+  if (deviceFd >= 0) isclose(deviceFd);
+  deviceFd = -1;
+  return 0;
+}
+
+int dsmFindDevice(const TevDevice* device, int32_t pool_id, char* status, unsigned char* row,
+                  int verbose) {
+  if (smcDevTabOpen() != 0) return -1;
+  IsamKeyDesc key{};
+  if (isindexinfo(deviceFd, &key, 1) != 0) {
+    if (verbose != 0) SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88111), "device");
+    smcDevTabClose();
+    return 19;
+  }
+  std::memset(row, 0, SMC_DEVICE_RECLEN);
+  PutChar(row, kName, device->name, kNameLen);
+  if (isstart(deviceFd, &key, 0, row, IS_EQUAL) != 0) {
+    if (verbose != 0) SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "device");
+    smcDevTabClose();
+    return 17;
+  }
+  char name[kNameLen + 1];
+  // The rows of one name lie together in key order, one per pool: the
+  // first row of another name ends the search.
+  for (;;) {
+    if (isread(deviceFd, row, IS_NEXT) != 0) {
+      const int rc = iserrno == EENDFILE ? 17 : 19;
+      if (rc == 19 && verbose != 0) SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "device");
+      smcDevTabClose();
+      return rc;
+    }
+    ldchar(reinterpret_cast<const char*>(row + kName), kNameLen, name);
+    if (std::strcmp(name, device->name) != 0) break;
+    if (ldlong(row + kPoolId) != pool_id) continue;
+    if (status != nullptr) {
+      status[0] = static_cast<char>(row[kStatus]);
+      status[1] = '\0';
+    }
+    return 0;
+  }
+  smcDevTabClose();
+  return 17;
+}
+
+int smcInsertDevice(zarHandle* handle, TevDevice* device) {
+  static const char kFn[] = "smcInsertDevice";
+  SM_TRACE(136, "%s: enter", kFn);
+  (void)handle;
+  unsigned char row[SMC_DEVICE_RECLEN];
+  int rc = dsmFindDevice(device, device->poolId, nullptr, row, 0);
+  if (rc != 17) {
+    SM_TRACE(137, "dsmFindDevice failed.");
+    // A device already in the pool leaves its row open: close it.
+    rc = iserrno == ENORECORD ? 17 : 3;
+    smcDevTabClose();
+    SM_TRACE(136, "%s: return %d (0x%02x)", kFn, rc, rc);
+    return rc;
+  }
+  RecordToRow(*device, row);
+  rc = smcDevTabOpen();
+  if (rc == 0 && iswrite(deviceFd, row) != 0) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88107), "device");
+    rc = -1;
+  }
+  if (rc != 0) SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88005), "zar_device");
+  smcDevTabClose();
+  SM_TRACE(136, "%s: return %d (0x%02x)", kFn, rc, rc);
+  return rc;
+}
 
 int zarCreateDeviceTab(zarHandle* handle) {
   static const char kName[] = "zarCreateDeviceTab";

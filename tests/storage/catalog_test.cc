@@ -19,6 +19,7 @@
 #include "base/fields.h"
 #include "isam/isam.h"
 #include "sqltypes/bigint.h"
+#include "storage/catalog/smc_dev.h"
 #include "storage/catalog/smc_lock.h"
 #include "storage/catalog/smc_obj.h"
 #include "storage/catalog/smc_odt.h"
@@ -1069,6 +1070,79 @@ TEST_F(CatalogTest, DetailPartsAndVolumes) {
   EXPECT_EQ(smcVolumeClearTxn(nullptr, 1, 4), 22);
   EXPECT_EQ(smcVolumeTabUnlockAll(2), 0);
   EXPECT_EQ(PyRows("volume", 472, ">ii418xs45x"), "4|0|B|\n4|0|I|\n5|1|B|\n");
+}
+
+TEST_F(CatalogTest, DevicesInsertAndFindByNameAndPool) {
+  MakeCatalog();
+  // A CLOUD device with a media size above 4 GiB and a read command of the
+  // full 120 characters.
+  TevDevice dev{};
+  std::snprintf(dev.name, sizeof dev.name, "%s", "/dev/a");
+  const std::string cmd(120, 'r');
+  std::snprintf(dev.readCmd, sizeof dev.readCmd, "%s", cmd.c_str());
+  std::snprintf(dev.writeCmd, sizeof dev.writeCmd, "%s", "w x");
+  std::snprintf(dev.user, sizeof dev.user, "%s", "key");
+  std::snprintf(dev.url, sizeof dev.url, "%s", "https://127.0.0.1:1");
+  std::snprintf(dev.container, sizeof dev.container, "%s", "bucket");
+  dev.type = 4;
+  dev.cloudProvider = 1;
+  dev.priority = 4;
+  dev.blockSize = 65536;
+  dev.mediaSizeHigh = 1;  // 4 GiB + 7
+  dev.mediaSizeLow = 7;
+  dev.partSize = 5000000000LL;
+  dev.poolId = 1;
+  dev.timestamp = 1700000000;
+  dev.sessionId = 9;
+  EXPECT_EQ(smcInsertDevice(h_, &dev), 0);
+  // The same name in the same pool: 3 and nothing changes; in another
+  // pool a second row; another name in the first pool.
+  dev.priority = 2;
+  EXPECT_EQ(smcInsertDevice(h_, &dev), 3);
+  dev.poolId = 2;
+  dev.type = 2;
+  EXPECT_EQ(smcInsertDevice(h_, &dev), 0);
+  TevDevice other{};
+  std::snprintf(other.name, sizeof other.name, "%s", "/dev/b");
+  other.type = 1;
+  other.priority = 3;
+  other.poolId = 1;
+  EXPECT_EQ(smcInsertDevice(h_, &other), 0);
+  EXPECT_EQ(smcInsertDevice(h_, &other), 3);
+
+  // Columns with each command slot split after its first 120 bytes, so
+  // anything but blanks behind the command shows.
+  const std::string fmt = ">120s120s136s120s136si5siqQq1sqii128s128s128s128s128s256s256s";
+  EXPECT_EQ(PyRows("device", 1838, fmt),
+            "/dev/a|" + cmd + "||w x||4|CLOUD|1|65536|4294967303|5000000000|I|1700000000|1|9|key|||||"
+            "https://127.0.0.1:1|bucket|\n"
+            "/dev/a|" + cmd + "||w x||2|TAPE|1|65536|4294967303|5000000000|I|1700000000|2|9|key|||||"
+            "https://127.0.0.1:1|bucket|\n"
+            "/dev/b|||||3|FILE|0|0|0|0|I|0|1|0||||||||\n");
+
+  // Find: the row of the name in the pool, left open for a rewrite; another
+  // pool, a prefix of the name and an unknown name are not found.
+  struct Case {
+    const char* name;
+    int32_t pool;
+    int rc;
+  } const cases[] = {{"/dev/a", 2, 0}, {"/dev/a", 1, 0}, {"/dev/b", 1, 0}, {"/dev/a", 3, 17},
+                     {"/dev/b", 2, 17}, {"/dev/", 1, 17},  {"/dev/c", 1, 17}, {"/dev/ab", 1, 17}};
+  for (const Case& c : cases) {
+    TevDevice key{};
+    std::snprintf(key.name, sizeof key.name, "%s", c.name);
+    char status[2] = {'x', 'x'};
+    unsigned char row[SMC_DEVICE_RECLEN] = {};
+    EXPECT_EQ(dsmFindDevice(&key, c.pool, status, row, 1), c.rc) << c.name << " " << c.pool;
+    if (c.rc == 0) {
+      EXPECT_EQ(std::string(status), "I");
+      EXPECT_EQ(ldlong(row + 678), c.pool);
+      char name[121];
+      ldchar(reinterpret_cast<const char*>(row), 120, name);
+      EXPECT_STREQ(name, c.name);
+    }
+    EXPECT_EQ(smcDevTabClose(), 0);
+  }
 }
 
 TEST_F(CatalogTest, ObjectListingAndDumpsOfTheObjectTables) {
