@@ -180,6 +180,33 @@ int smcInsertDevice(zarHandle* handle, TevDevice* device) {
   return rc;
 }
 
+int smcDevTabResetStatus(int32_t session_id) {
+  if (smcDevTabOpen() != 0) return -1;
+  int rc = 0;
+  if (smc::StartRecordOrder(deviceFd) != 0) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "device");
+    rc = 19;
+  }
+  unsigned char row[SMC_DEVICE_RECLEN];
+  while (rc == 0) {
+    if (isread(deviceFd, row, IS_NEXT) != 0) {
+      if (iserrno != EENDFILE) {
+        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "device");
+        rc = 19;
+      }
+      break;
+    }
+    if (session_id > 0 && ldlong(row + kSessionId) != session_id) continue;
+    row[kStatus] = 'I';
+    if (isrewcurr(deviceFd, row) != 0) {
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88109), "device");
+      rc = 19;
+    }
+  }
+  smcDevTabClose();
+  return rc;
+}
+
 int zarCreateDeviceTab(zarHandle* handle) {
   static const char kName[] = "zarCreateDeviceTab";
   SM_TRACE(136, "%s: enter", kName);

@@ -78,4 +78,8 @@ int dsmFindDevice(const TevDevice* device, int32_t pool_id, char* status, unsign
 // already in the pool (17 when the search itself failed); -1 or 19 when
 // the row cannot be written.
 int smcInsertDevice(zarHandle* handle, TevDevice* device);
+// Marks idle ("I") the rows held by the session, or every row for a
+// session of 0 or less; dev_session_id stays. 0, 19, or -1 when the file
+// cannot be opened.
+int smcDevTabResetStatus(int32_t session_id);
 int smcDumpDeviceTab(FILE* stream, char delimiter);

@@ -1143,6 +1143,22 @@ TEST_F(CatalogTest, DevicesInsertAndFindByNameAndPool) {
     }
     EXPECT_EQ(smcDevTabClose(), 0);
   }
+
+  // Busy marks as a mount leaves them (straight into the row slots), then
+  // reset for session 9 and for every session.
+  {
+    FILE* f = std::fopen((Table("device") + ".dat").c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    for (long slot = 0; slot < 3; ++slot) {
+      ASSERT_EQ(std::fseek(f, slot * 1839 + 669, SEEK_SET), 0);
+      ASSERT_EQ(std::fputc('B', f), 'B');
+    }
+    ASSERT_EQ(std::fclose(f), 0);
+  }
+  EXPECT_EQ(smcDevTabResetStatus(9), 0);
+  EXPECT_EQ(PyRows("device", 1838, ">669x1s8xii1152x"), "I|1|9|\nI|2|9|\nB|1|0|\n");
+  EXPECT_EQ(smcDevTabResetStatus(0), 0);
+  EXPECT_EQ(PyRows("device", 1838, ">669x1s8xii1152x"), "I|1|9|\nI|2|9|\nI|1|0|\n");
 }
 
 TEST_F(CatalogTest, ObjectListingAndDumpsOfTheObjectTables) {
