@@ -2,7 +2,10 @@
 // process-wide file of the row operations, find, insert and dump.
 #include "storage/catalog/smc_dev.h"
 
+#include <strings.h>
+
 #include <cstring>
+#include <ctime>
 
 #include "base/fields.h"
 #include "base/msgfile.h"
@@ -10,6 +13,8 @@
 #include "sqltypes/bigint.h"
 #include "storage/catalog/smc_internal.h"
 #include "storage/command/sm_trace.h"
+#include "storage/command/sm_util.h"
+#include "storage/command/typed_list.h"
 #include "storage/datapath/smhandle.h"
 
 const CatalogColumnDesc smcDeviceColumns[] = {
@@ -101,7 +106,107 @@ void RecordToRow(const TevDevice& d, unsigned char* row) {
   PutChar(row, kContainer, d.container, 256);
 }
 
+// The type code of a stored type name (case-insensitive), -1 when unknown.
+int32_t TypeCode(const char* name) {
+  for (int32_t t = 1; t <= 4; ++t) {
+    if (strcasecmp(name, TypeName(t)) == 0) return t;
+  }
+  return -1;
+}
+
+// A record from a row; fields the row does not hold stay zero, the
+// descriptor is -1.
+void RowToRecord(const unsigned char* row, TevDevice* d) {
+  *d = TevDevice{};
+  const char* r = reinterpret_cast<const char*>(row);
+  ldchar(r + kName, kNameLen, d->name);
+  ldchar(r + kReadCmd, 120, d->readCmd);
+  ldchar(r + kWriteCmd, 120, d->writeCmd);
+  ldchar(r + kUser, 128, d->user);
+  ldchar(r + kPassword, 128, d->password);
+  ldchar(r + kUrl, 256, d->url);
+  ldchar(r + kContainer, 256, d->container);
+  ldchar(r + kStdioRead, 128, d->stdioRead);
+  ldchar(r + kStdioWrite, 128, d->stdioWrite);
+  ldchar(r + kStdioDrop, 128, d->stdioDrop);
+  char type[6];
+  ldchar(r + kType, 5, type);
+  d->type = TypeCode(type);
+  d->priority = ldlong(row + kPriority);
+  d->cloudProvider = static_cast<uint32_t>(ldlong(row + kCloudProv));
+  d->poolId = ldlong(row + kPoolId);
+  d->sessionId = ldlong(row + kSessionId);
+  ldbigint(&d->blockSize, row + kBlockSize);
+  ldbigint(&d->partSize, row + kPartSize);
+  ldbigint(&d->timestamp, row + kTimestamp);
+  int64_t media = 0;
+  ldbigint(&media, row + kMediaSize);
+  d->mediaSizeHigh = static_cast<uint32_t>(static_cast<uint64_t>(media) >> 32);
+  d->mediaSizeLow = static_cast<uint32_t>(media);
+  struct tm tm {};
+  if (sm_localtime(&d->timestamp, &tm) != nullptr) {
+    sm_format_time(&tm, d->timestampText, sizeof d->timestampText);
+  }
+  d->busy = row[kStatus] == 'B' ? 1 : 0;
+  d->descriptor = -1;
+}
+
 }  // namespace
+
+int smcGetDeviceList(zarHandle* handle, int32_t status_filter, int32_t pool_id, int32_t session_id,
+                     TypedList** out) {
+  static const char kFn[] = "smcGetDeviceList";
+  SM_TRACE(136, "%s: enter", kFn);
+  int rc = 0;
+  int32_t status = 0;
+  TypedList* list = nullptr;
+  if (out == nullptr || handle == nullptr) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_PLAIN, SM_MSG(88186));
+    rc = 22;
+  } else if ((list = ll_create(nullptr, LL_TYPE_CUSTOM, sm_free, nullptr, 0, &status)) == nullptr) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_OS, SM_MSG(88002));
+    rc = 19;
+  } else {
+    const int fd = handle->tableFd[SMC_TAB_DEVICE];
+    if (smc::StartRecordOrder(fd) != 0) {
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "device");
+      rc = 19;
+    }
+    unsigned char row[SMC_DEVICE_RECLEN];
+    while (rc == 0) {
+      if (isread(fd, row, IS_NEXT) != 0) {
+        if (iserrno != EENDFILE) {
+          SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "device");
+          rc = 19;
+        }
+        break;
+      }
+      if ((status_filter == 2 && row[kStatus] != 'I') || (status_filter == 1 && row[kStatus] != 'B') ||
+          (pool_id > 0 && ldlong(row + kPoolId) != pool_id) ||
+          (session_id > 0 && ldlong(row + kSessionId) != session_id)) {
+        continue;
+      }
+      auto* device = static_cast<TevDevice*>(sm_zalloc(sizeof(TevDevice)));
+      if (device != nullptr) {
+        RowToRecord(row, device);
+        ll_insert(list, device, &status);
+      }
+      if (device == nullptr || status != LL_OK) {
+        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_OS, SM_MSG(88002));
+        void* p = device;
+        if (device != nullptr) sm_free(&p);
+        rc = 19;
+      }
+    }
+    if (rc == 0) {
+      *out = list;
+    } else {
+      ll_destroy(&list, 1, &status);
+    }
+  }
+  SM_TRACE(136, "%s: return %d (0x%02x)", kFn, rc, rc);
+  return rc;
+}
 
 int smcDevTabOpen() {
   if (deviceFd >= 0) return 0;

@@ -24,6 +24,7 @@
 #include "storage/catalog/smcatalog.h"
 
 struct zarHandle;
+struct TypedList;
 
 // The in-memory device record that the device option parser fills, the
 // device operations take and the row conversions fill.
@@ -82,4 +83,9 @@ int smcInsertDevice(zarHandle* handle, TevDevice* device);
 // session of 0 or less; dev_session_id stays. 0, 19, or -1 when the file
 // cannot be opened.
 int smcDevTabResetStatus(int32_t session_id);
+// The devices of the session's table as TevDevice records, kept by status
+// (1 busy only, 2 idle only, other all), pool (0 or less all) and session
+// (0 or less all): 0 (the list, maybe empty), 19, 22 (null out pointer).
+int smcGetDeviceList(zarHandle* handle, int32_t status_filter, int32_t pool_id, int32_t session_id,
+                     TypedList** out);
 int smcDumpDeviceTab(FILE* stream, char delimiter);

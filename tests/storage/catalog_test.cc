@@ -1159,6 +1159,59 @@ TEST_F(CatalogTest, DevicesInsertAndFindByNameAndPool) {
   EXPECT_EQ(PyRows("device", 1838, ">669x1s8xii1152x"), "I|1|9|\nI|2|9|\nB|1|0|\n");
   EXPECT_EQ(smcDevTabResetStatus(0), 0);
   EXPECT_EQ(PyRows("device", 1838, ">669x1s8xii1152x"), "I|1|9|\nI|2|9|\nI|1|0|\n");
+
+  // Listing through a session's table, first row busy again.
+  {
+    FILE* f = std::fopen((Table("device") + ".dat").c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fseek(f, 669, SEEK_SET), 0);
+    ASSERT_EQ(std::fputc('B', f), 'B');
+    ASSERT_EQ(std::fclose(f), 0);
+  }
+  h2_ = OpenSession(4);
+  struct ListCase {
+    int32_t status, pool, session;
+    std::string names;  // name:pool of each listed device
+  } const lists[] = {{0, 0, 0, "/dev/a:1 /dev/a:2 /dev/b:1 "}, {1, 0, 0, "/dev/a:1 "},
+                     {2, 0, 0, "/dev/a:2 /dev/b:1 "},            {0, 2, 0, "/dev/a:2 "},
+                     {0, 0, 9, "/dev/a:1 /dev/a:2 "},            {2, 1, 9, ""}};
+  for (const ListCase& c : lists) {
+    TypedList* list = nullptr;
+    ASSERT_EQ(smcGetDeviceList(h2_, c.status, c.pool, c.session, &list), 0);
+    std::string names;
+    int32_t st = 0;
+    for (void* e = ll_first(list, &st); e != nullptr && st == LL_OK; e = ll_next(list, &st)) {
+      const auto* d = static_cast<const TevDevice*>(e);
+      names += std::string(d->name) + ":" + std::to_string(d->poolId) + " ";
+      if (c.status == 1) {
+        // Every column of the first row back, the media size above 4 GiB.
+        EXPECT_EQ(std::string(d->readCmd), cmd);
+        EXPECT_STREQ(d->writeCmd, "w x");
+        EXPECT_STREQ(d->url, "https://127.0.0.1:1");
+        EXPECT_STREQ(d->container, "bucket");
+        EXPECT_STREQ(d->user, "key");
+        EXPECT_EQ(d->type, 4);
+        EXPECT_EQ(d->priority, 4);
+        EXPECT_EQ(d->cloudProvider, 1u);
+        EXPECT_EQ(d->blockSize, 65536);
+        EXPECT_EQ(d->mediaSizeHigh, 1u);
+        EXPECT_EQ(d->mediaSizeLow, 7u);
+        EXPECT_EQ(d->partSize, 5000000000LL);
+        EXPECT_EQ(d->sessionId, 9);
+        EXPECT_EQ(d->busy, 1);
+        EXPECT_EQ(d->descriptor, -1);
+        const time_t t = 1700000000;
+        struct tm tm {};
+        char text[21];
+        ASSERT_NE(localtime_r(&t, &tm), nullptr);
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+        EXPECT_STREQ(d->timestampText, text);
+      }
+    }
+    EXPECT_EQ(names, c.names) << c.status << " " << c.pool << " " << c.session;
+    ll_destroy(&list, 1, &st);
+  }
+  EXPECT_EQ(smcGetDeviceList(h2_, 0, 0, 0, nullptr), 22);
 }
 
 TEST_F(CatalogTest, ObjectListingAndDumpsOfTheObjectTables) {
