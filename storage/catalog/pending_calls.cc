@@ -39,7 +39,6 @@ int removeMountList(zarHandle* handle, TevMount* mount) {
   return 0;
 }
 
-int smcDevTabClose() { return 0; }
 
 int dropFileObjects(zarHandle*) { return 0; }
 

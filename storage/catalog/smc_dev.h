@@ -24,6 +24,39 @@
 #include "storage/catalog/smcatalog.h"
 
 struct zarHandle;
+struct TypedList;
+
+// The in-memory device record that the device option parser fills, the
+// device operations take and the row conversions fill.
+struct TevDevice {
+  char name[121];
+  char readCmd[121];
+  char writeCmd[121];
+  char user[129];
+  char password[129];
+  char url[257];
+  char container[257];
+  char stdioRead[129];
+  char stdioWrite[129];
+  char stdioDrop[129];
+  int32_t type;
+  uint32_t cloudProvider;
+  int32_t priority;
+  int64_t blockSize;
+  uint32_t mediaSizeHigh;
+  uint32_t mediaSizeLow;
+  int64_t partSize;
+  void* tapeBuffer;
+  uint64_t bufferFill;
+  int32_t poolId;
+  int64_t timestamp;
+  int32_t sessionId;
+  char timestampText[21];
+  int32_t busy;
+  int32_t volumeId;
+  int32_t volumeFull;
+  int32_t descriptor;
+};
 
 enum : int32_t { SMC_DEVICE_RECLEN = 1838, SMC_DEV_SESSION_ID = 682 };
 
@@ -31,6 +64,28 @@ extern const CatalogColumnDesc smcDeviceColumns[];
 
 // 0, or the negative ISAM result.
 int zarCreateDeviceTab(zarHandle* handle);
-// Closes the process-wide device file of the row operations: 0.
+// The process-wide device file of the row operations: opened on demand by
+// smcDevTabOpen (0, or 19 when it cannot be opened), closed by
+// smcDevTabClose (0). A successful dsmFindDevice leaves it open on the
+// found row; every other way out of the row operations closes it.
+int smcDevTabOpen();
 int smcDevTabClose();
+// Finds the row of device->name in pool_id: 0 found (the row in row, the
+// status letter and a NUL in status when given), 17 not found, 19 read
+// error, -1 the file cannot be opened. Messages only when verbose.
+int dsmFindDevice(const TevDevice* device, int32_t pool_id, char* status, unsigned char* row,
+                  int verbose);
+// Adds the row of the record with status "I": 0; 3 when the device is
+// already in the pool (17 when the search itself failed); -1 or 19 when
+// the row cannot be written.
+int smcInsertDevice(zarHandle* handle, TevDevice* device);
+// Marks idle ("I") the rows held by the session, or every row for a
+// session of 0 or less; dev_session_id stays. 0, 19, or -1 when the file
+// cannot be opened.
+int smcDevTabResetStatus(int32_t session_id);
+// The devices of the session's table as TevDevice records, kept by status
+// (1 busy only, 2 idle only, other all), pool (0 or less all) and session
+// (0 or less all): 0 (the list, maybe empty), 19, 22 (null out pointer).
+int smcGetDeviceList(zarHandle* handle, int32_t status_filter, int32_t pool_id, int32_t session_id,
+                     TypedList** out);
 int smcDumpDeviceTab(FILE* stream, char delimiter);

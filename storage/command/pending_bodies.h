@@ -10,41 +10,11 @@
 
 #include <cstdint>
 
+#include "storage/catalog/smc_dev.h"
+
 struct zarHandle;
 struct TypedList;
 struct ZutevPoolRecord;
-
-// The in-memory device record that the device option parser fills and the
-// device operations take.
-struct TevDevice {
-  char name[121];
-  char readCmd[121];
-  char writeCmd[121];
-  char user[129];
-  char password[129];
-  char url[257];
-  char container[257];
-  char stdioRead[129];
-  char stdioWrite[129];
-  char stdioDrop[129];
-  int32_t type;
-  uint32_t cloudProvider;
-  int32_t priority;
-  int64_t blockSize;
-  uint32_t mediaSizeHigh;
-  uint32_t mediaSizeLow;
-  int64_t partSize;
-  void* tapeBuffer;
-  uint64_t bufferFill;
-  int32_t poolId;
-  int64_t timestamp;
-  int32_t sessionId;
-  char timestampText[21];
-  int32_t busy;
-  int32_t volumeId;
-  int32_t volumeFull;
-  int32_t descriptor;
-};
 
 // Catalog export, import, unlock and state report.
 int zarCatalogExport(zarHandle* handle);

@@ -19,6 +19,7 @@
 #include "base/fields.h"
 #include "isam/isam.h"
 #include "sqltypes/bigint.h"
+#include "storage/catalog/smc_dev.h"
 #include "storage/catalog/smc_lock.h"
 #include "storage/catalog/smc_obj.h"
 #include "storage/catalog/smc_odt.h"
@@ -1069,6 +1070,148 @@ TEST_F(CatalogTest, DetailPartsAndVolumes) {
   EXPECT_EQ(smcVolumeClearTxn(nullptr, 1, 4), 22);
   EXPECT_EQ(smcVolumeTabUnlockAll(2), 0);
   EXPECT_EQ(PyRows("volume", 472, ">ii418xs45x"), "4|0|B|\n4|0|I|\n5|1|B|\n");
+}
+
+TEST_F(CatalogTest, DevicesInsertAndFindByNameAndPool) {
+  MakeCatalog();
+  // A CLOUD device with a media size above 4 GiB and a read command of the
+  // full 120 characters.
+  TevDevice dev{};
+  std::snprintf(dev.name, sizeof dev.name, "%s", "/dev/a");
+  const std::string cmd(120, 'r');
+  std::snprintf(dev.readCmd, sizeof dev.readCmd, "%s", cmd.c_str());
+  std::snprintf(dev.writeCmd, sizeof dev.writeCmd, "%s", "w x");
+  std::snprintf(dev.user, sizeof dev.user, "%s", "key");
+  std::snprintf(dev.url, sizeof dev.url, "%s", "https://127.0.0.1:1");
+  std::snprintf(dev.container, sizeof dev.container, "%s", "bucket");
+  dev.type = 4;
+  dev.cloudProvider = 1;
+  dev.priority = 4;
+  dev.blockSize = 65536;
+  dev.mediaSizeHigh = 1;  // 4 GiB + 7
+  dev.mediaSizeLow = 7;
+  dev.partSize = 5000000000LL;
+  dev.poolId = 1;
+  dev.timestamp = 1700000000;
+  dev.sessionId = 9;
+  EXPECT_EQ(smcInsertDevice(h_, &dev), 0);
+  // The same name in the same pool: 3 and nothing changes; in another
+  // pool a second row; another name in the first pool.
+  dev.priority = 2;
+  EXPECT_EQ(smcInsertDevice(h_, &dev), 3);
+  dev.poolId = 2;
+  dev.type = 2;
+  EXPECT_EQ(smcInsertDevice(h_, &dev), 0);
+  TevDevice other{};
+  std::snprintf(other.name, sizeof other.name, "%s", "/dev/b");
+  other.type = 1;
+  other.priority = 3;
+  other.poolId = 1;
+  EXPECT_EQ(smcInsertDevice(h_, &other), 0);
+  EXPECT_EQ(smcInsertDevice(h_, &other), 3);
+
+  // Columns with each command slot split after its first 120 bytes, so
+  // anything but blanks behind the command shows.
+  const std::string fmt = ">120s120s136s120s136si5siqQq1sqii128s128s128s128s128s256s256s";
+  EXPECT_EQ(PyRows("device", 1838, fmt),
+            "/dev/a|" + cmd + "||w x||4|CLOUD|1|65536|4294967303|5000000000|I|1700000000|1|9|key|||||"
+            "https://127.0.0.1:1|bucket|\n"
+            "/dev/a|" + cmd + "||w x||2|TAPE|1|65536|4294967303|5000000000|I|1700000000|2|9|key|||||"
+            "https://127.0.0.1:1|bucket|\n"
+            "/dev/b|||||3|FILE|0|0|0|0|I|0|1|0||||||||\n");
+
+  // Find: the row of the name in the pool, left open for a rewrite; another
+  // pool, a prefix of the name and an unknown name are not found.
+  struct Case {
+    const char* name;
+    int32_t pool;
+    int rc;
+  } const cases[] = {{"/dev/a", 2, 0}, {"/dev/a", 1, 0}, {"/dev/b", 1, 0}, {"/dev/a", 3, 17},
+                     {"/dev/b", 2, 17}, {"/dev/", 1, 17},  {"/dev/c", 1, 17}, {"/dev/ab", 1, 17}};
+  for (const Case& c : cases) {
+    TevDevice key{};
+    std::snprintf(key.name, sizeof key.name, "%s", c.name);
+    char status[2] = {'x', 'x'};
+    unsigned char row[SMC_DEVICE_RECLEN] = {};
+    EXPECT_EQ(dsmFindDevice(&key, c.pool, status, row, 1), c.rc) << c.name << " " << c.pool;
+    if (c.rc == 0) {
+      EXPECT_EQ(std::string(status), "I");
+      EXPECT_EQ(ldlong(row + 678), c.pool);
+      char name[121];
+      ldchar(reinterpret_cast<const char*>(row), 120, name);
+      EXPECT_STREQ(name, c.name);
+    }
+    EXPECT_EQ(smcDevTabClose(), 0);
+  }
+
+  // Busy marks as a mount leaves them (straight into the row slots), then
+  // reset for session 9 and for every session.
+  {
+    FILE* f = std::fopen((Table("device") + ".dat").c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    for (long slot = 0; slot < 3; ++slot) {
+      ASSERT_EQ(std::fseek(f, slot * 1839 + 669, SEEK_SET), 0);
+      ASSERT_EQ(std::fputc('B', f), 'B');
+    }
+    ASSERT_EQ(std::fclose(f), 0);
+  }
+  EXPECT_EQ(smcDevTabResetStatus(9), 0);
+  EXPECT_EQ(PyRows("device", 1838, ">669x1s8xii1152x"), "I|1|9|\nI|2|9|\nB|1|0|\n");
+  EXPECT_EQ(smcDevTabResetStatus(0), 0);
+  EXPECT_EQ(PyRows("device", 1838, ">669x1s8xii1152x"), "I|1|9|\nI|2|9|\nI|1|0|\n");
+
+  // Listing through a session's table, first row busy again.
+  {
+    FILE* f = std::fopen((Table("device") + ".dat").c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fseek(f, 669, SEEK_SET), 0);
+    ASSERT_EQ(std::fputc('B', f), 'B');
+    ASSERT_EQ(std::fclose(f), 0);
+  }
+  h2_ = OpenSession(4);
+  struct ListCase {
+    int32_t status, pool, session;
+    std::string names;  // name:pool of each listed device
+  } const lists[] = {{0, 0, 0, "/dev/a:1 /dev/a:2 /dev/b:1 "}, {1, 0, 0, "/dev/a:1 "},
+                     {2, 0, 0, "/dev/a:2 /dev/b:1 "},            {0, 2, 0, "/dev/a:2 "},
+                     {0, 0, 9, "/dev/a:1 /dev/a:2 "},            {2, 1, 9, ""}};
+  for (const ListCase& c : lists) {
+    TypedList* list = nullptr;
+    ASSERT_EQ(smcGetDeviceList(h2_, c.status, c.pool, c.session, &list), 0);
+    std::string names;
+    int32_t st = 0;
+    for (void* e = ll_first(list, &st); e != nullptr && st == LL_OK; e = ll_next(list, &st)) {
+      const auto* d = static_cast<const TevDevice*>(e);
+      names += std::string(d->name) + ":" + std::to_string(d->poolId) + " ";
+      if (c.status == 1) {
+        // Every column of the first row back, the media size above 4 GiB.
+        EXPECT_EQ(std::string(d->readCmd), cmd);
+        EXPECT_STREQ(d->writeCmd, "w x");
+        EXPECT_STREQ(d->url, "https://127.0.0.1:1");
+        EXPECT_STREQ(d->container, "bucket");
+        EXPECT_STREQ(d->user, "key");
+        EXPECT_EQ(d->type, 4);
+        EXPECT_EQ(d->priority, 4);
+        EXPECT_EQ(d->cloudProvider, 1u);
+        EXPECT_EQ(d->blockSize, 65536);
+        EXPECT_EQ(d->mediaSizeHigh, 1u);
+        EXPECT_EQ(d->mediaSizeLow, 7u);
+        EXPECT_EQ(d->partSize, 5000000000LL);
+        EXPECT_EQ(d->sessionId, 9);
+        EXPECT_EQ(d->busy, 1);
+        EXPECT_EQ(d->descriptor, -1);
+        const time_t t = 1700000000;
+        struct tm tm {};
+        char text[21];
+        ASSERT_NE(localtime_r(&t, &tm), nullptr);
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+        EXPECT_STREQ(d->timestampText, text);
+      }
+    }
+    EXPECT_EQ(names, c.names) << c.status << " " << c.pool << " " << c.session;
+    ll_destroy(&list, 1, &st);
+  }
+  EXPECT_EQ(smcGetDeviceList(h2_, 0, 0, 0, nullptr), 22);
 }
 
 TEST_F(CatalogTest, ObjectListingAndDumpsOfTheObjectTables) {
