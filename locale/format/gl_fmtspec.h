@@ -32,7 +32,7 @@ enum {
 };
 
 // One parsed conversion specification. The caller presets every field;
-// the parser changes only what the specification sets.
+// the parser changes only the fields the conversion's text gives.
 typedef struct GlFormatSpec {
   uint32_t flags;
   int32_t width;      // display columns, 0 for none

@@ -57,7 +57,7 @@ bool Sub(Engine *e, const GlWchar **t, const GlWchar *format) {
   return ok;
 }
 
-// A decimal field: the default width w applies when the specification gave
+// A decimal field: the default width w applies when the conversion gave
 // neither width nor precision. Stores value in [lo, hi] or fails with the
 // parse or range error.
 bool Decimal(Engine *e, const GlWchar **t, const GlFormatSpec &spec, int32_t w, int64_t lo,
