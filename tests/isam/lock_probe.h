@@ -3,9 +3,11 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -17,9 +19,16 @@ namespace isamtest {
 // The locks on a file as "READ start-end" / "WRITE start-end" (end "EOF"
 // for a lock to the end of the file), from every process.
 inline std::multiset<std::string> LocksOn(const std::string& path) {
-  std::multiset<std::string> out;
+  std::multiset<std::string> same_dev, same_ino;
   struct stat sb;
-  if (stat(path.c_str(), &sb) != 0) return out;
+  if (stat(path.c_str(), &sb) != 0) return same_dev;
+  // The kernel names a file "major:minor:inode" with the numbers of the
+  // device in hex. Files on other devices can share the inode number, so
+  // the full name is matched; the inode alone is the fallback for file
+  // systems (overlays) whose lock device is not the one stat reports.
+  char full[64];
+  snprintf(full, sizeof full, "%02x:%02x:%llu", major(sb.st_dev), minor(sb.st_dev),
+           static_cast<unsigned long long>(sb.st_ino));
   std::ifstream in("/proc/locks");
   std::string line;
   std::string ino = ":" + std::to_string(sb.st_ino);
@@ -29,9 +38,11 @@ inline std::multiset<std::string> LocksOn(const std::string& path) {
     std::string num, kind, advisory, type, pid, dev, start, end;
     fields >> num >> kind >> advisory >> type >> pid >> dev >> start >> end;
     if (dev.size() < ino.size() || dev.compare(dev.size() - ino.size(), ino.size(), ino) != 0) continue;
-    out.insert(type + " " + start + "-" + end);
+    std::string lock = type + " " + start + "-" + end;
+    same_ino.insert(lock);
+    if (dev == full) same_dev.insert(lock);
   }
-  return out;
+  return same_dev.empty() ? same_ino : same_dev;
 }
 
 inline bool HasLock(const std::string& path, const std::string& lock) {
