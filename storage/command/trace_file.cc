@@ -170,6 +170,16 @@ int open_trace_file(const char* name, int32_t level, int64_t* handle, const char
   return 0;
 }
 
+void close_trace_file(int64_t handle) {
+  TraceFile* file = find_trace_file(handle);
+  if (file == nullptr) return;
+  int32_t status;
+  ll_remove(t_files, file, &status);
+  close(static_cast<int>(file->handle));
+  sm_free(reinterpret_cast<void**>(&file));
+  if (t_files->head == nullptr) ll_destroy(&t_files, 0, &status);
+}
+
 TraceFile* find_trace_file(int64_t handle) {
   if (t_files == nullptr) return nullptr;
   for (ListNode* n = t_files->head; n != nullptr; n = n->next) {

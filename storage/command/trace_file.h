@@ -4,8 +4,8 @@
 // writers never interleave.
 //
 // The open trace files are kept per thread: a handle opened on one thread
-// writes nothing on another. Records are never removed and files never
-// closed before the process ends.
+// writes nothing on another. Records stay, and files stay open, until the
+// process ends or the thread closes them (close_trace_file).
 #pragma once
 
 #include <cstddef>
@@ -27,6 +27,9 @@ struct TraceFile {
 // file cannot be opened the handle is -1 and the result the errno (>= 0).
 int open_trace_file(const char* name, int32_t level, int64_t* handle, const char* tag,
                     int timestamp);
+// Closes a file the calling thread opened and forgets its record, so that a
+// thread that ends leaves neither behind. Unknown handles are ignored.
+void close_trace_file(int64_t handle);
 // The calling thread's record of a handle, or null.
 TraceFile* find_trace_file(int64_t handle);
 // Sets the level of a file; unknown handles are ignored.
