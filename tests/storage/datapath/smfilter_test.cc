@@ -392,6 +392,32 @@ TEST_F(Filters, DebugLevelDecidesStderrStatisticsAndStatusFile) {
   ASSERT_EQ(start_filter_trace(dir_.Path("filter.log").c_str(), 0), 0);
 }
 
+size_t CountOwnDescriptors() {
+  std::string unused;
+  return OpenDescriptors(getpid(), &unused).size();
+}
+
+// Every mount starts the filter trace again, and every cloud transfer runs
+// on a thread of its own: neither may leave a descriptor behind.
+TEST_F(Filters, RepeatedUseLeavesNoDescriptors) {
+  const std::string log = dir_.Path("again.log");
+  ASSERT_EQ(start_filter_trace(log.c_str(), 3), 0);
+  const size_t before = CountOwnDescriptors();
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_EQ(start_filter_trace(log.c_str(), 3), 0);
+    std::string got;
+    int32_t id = -1;
+    ASSERT_EQ(create_filter(FILTER_THREAD_WRITE, 4096, nullptr, CopyFromParent, &got, &id), 0);
+    ASSERT_EQ(write_to_filter(id, "ab", 2), 0);
+    EXPECT_EQ(destroy_filter(id), 0);
+    ASSERT_EQ(create_filter(FILTER_PROCESS_READ, 4096, "true", nullptr, nullptr, &id), 0);
+    EXPECT_EQ(destroy_filter(id), 0);
+  }
+  EXPECT_EQ(CountOwnDescriptors(), before);
+  EXPECT_NE(tevtest::ReadFile(log).find("filter TAPEIO"), std::string::npos);
+  ASSERT_EQ(start_filter_trace(dir_.Path("filter.log").c_str(), 0), 0);
+}
+
 TEST_F(Filters, GivenBackBytesComeFirst) {
   tevtest::WriteFile(dir_.Path("in.bin"), "world");
   int32_t id = -1;
