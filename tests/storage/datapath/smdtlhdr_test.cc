@@ -20,43 +20,49 @@ namespace {
 
 // Checks a stored version-3 header against the inputs it was made from,
 // with the struct module and time.mktime as the independent reader.
-// argv: file, then a JSON object of the inputs. Prints OK or the fields
-// that differ.
+// argv: pairs of a file and a JSON object of its inputs. Prints a line a
+// file: OK, or the fields that differ.
 const char kCheckScript[] = R"PY(
 import json, struct, sys, time
-data = open(sys.argv[1], 'rb').read()
-want = json.loads(sys.argv[2])
-f = struct.unpack('<IIQ4sIIIQI28sIIq96sII', data[:192])
-n1, n2 = f[14], f[15]
-s32 = lambda v: v - (1 << 32) if v >= (1 << 31) else v
-ct = want['ctime']
-exp = [0x4F474143, 3, (want['high'] << 32) | want['low'],
-       want['kind'].encode()[:1].ljust(4, b'\0'), want['objver'], want['part'], 0xFFFFFFFF,
-       want['size'], want['pool'] & 0xFFFFFFFF, want['poolname'].encode()[:27].ljust(28, b'\0'), want['vol'], 0,
-       int(time.mktime((ct[5] + 1900, ct[4] + 1, ct[3], ct[2], ct[1], ct[0], 0, 1, ct[8]))),
-       ('%d %d %d %d:' % (s32(want['vol']), s32(want['high']), s32(want['low']),
-                          want['part'])).encode().ljust(96, b'\0'),
-       len(want['space']) + 1, len(want['path']) + 1]
-bad = [str((i, e, g)) for i, (e, g) in enumerate(zip(exp, f)) if e != g]
-names = data[192:192 + n1 + n2]
-if names != want['space'].encode() + b'\0' + want['path'].encode() + b'\0':
+def check(file, want):
+  data = open(file, 'rb').read()
+  f = struct.unpack('<IIQ4sIIIQI28sIIq96sII', data[:192])
+  n1, n2 = f[14], f[15]
+  s32 = lambda v: v - (1 << 32) if v >= (1 << 31) else v
+  ct = want['ctime']
+  exp = [0x4F474143, 3, (want['high'] << 32) | want['low'],
+         want['kind'].encode()[:1].ljust(4, b'\0'), want['objver'], want['part'], 0xFFFFFFFF,
+         want['size'], want['pool'] & 0xFFFFFFFF,
+         want['poolname'].encode()[:27].ljust(28, b'\0'), want['vol'], 0,
+         int(time.mktime((ct[5] + 1900, ct[4] + 1, ct[3], ct[2], ct[1], ct[0], 0, 1, ct[8]))),
+         ('%d %d %d %d:' % (s32(want['vol']), s32(want['high']), s32(want['low']),
+                            want['part'])).encode().ljust(96, b'\0'),
+         len(want['space']) + 1, len(want['path']) + 1]
+  bad = [str((i, e, g)) for i, (e, g) in enumerate(zip(exp, f)) if e != g]
+  names = data[192:192 + n1 + n2]
+  if names != want['space'].encode() + b'\0' + want['path'].encode() + b'\0':
     bad.append('names')
-if data[192 + n1 + n2:] != want['rest'].encode():
+  if data[192 + n1 + n2:] != want['rest'].encode():
     bad.append('rest')
-print(' '.join(bad) if bad else 'OK')
+  return ' '.join(bad) if bad else 'OK'
+args = sys.argv[1:]
+for file, want in zip(args[::2], args[1::2]):
+  print(check(file, json.loads(want)))
 )PY";
 
-// Writes a version-2 header (184 bytes), its names and data.
-// argv: file, vol, high, low, part, text, space, path, data.
+// Writes version-2 headers (184 bytes), their names and data.
+// argv: vol, high, low, part, text, then groups of file, space, path, data.
 const char kVersion2Script[] = R"PY(
 import struct, sys
 a = sys.argv
-space, path = a[7].encode() + b'\0', a[8].encode() + b'\0'
-head = struct.pack('<IIQ4sIIIQI28sIi96sII', 0x4F474143, 2, (int(a[3]) << 32) | int(a[4]), b'R',
-                   1, int(a[5]), 0xFFFFFFFF, 0, 2, b'POOL', int(a[2]), 1234567, a[6].encode(),
-                   len(space), len(path))
-assert len(head) == 184
-open(a[1], 'wb').write(head + space + path + a[9].encode())
+g = a[6:]
+for file, space, path, data in zip(g[::4], g[1::4], g[2::4], g[3::4]):
+  space, path = space.encode() + b'\0', path.encode() + b'\0'
+  head = struct.pack('<IIQ4sIIIQI28sIi96sII', 0x4F474143, 2, (int(a[2]) << 32) | int(a[3]),
+                     b'R', 1, int(a[4]), 0xFFFFFFFF, 0, 2, b'POOL', int(a[1]), 1234567,
+                     a[5].encode(), len(space), len(path))
+  assert len(head) == 184
+  open(file, 'wb').write(head + space + path + data.encode())
 )PY";
 
 struct Inputs {
@@ -115,7 +121,8 @@ class DetailHeader : public ::testing::Test {
     close(fd);
     std::free(bytes);
   }
-  static std::string Check(const std::string& file, const Inputs& in, const std::string& rest) {
+  // The JSON object of a part's inputs for the check script.
+  static std::string Json(const Inputs& in, const std::string& rest) {
     auto q = [](const std::string& s) {
       std::string out = "\"";
       for (char c : s) out += (c == '\\' || c == '"') ? std::string("\\") + c : std::string(1, c);
@@ -129,10 +136,15 @@ class DetailHeader : public ::testing::Test {
                        ",\"objver\":" + std::to_string(in.objVersion) + ",\"space\":" +
                        q(in.space) + ",\"path\":" + q(in.path) + ",\"rest\":" + q(rest) +
                        ",\"ctime\":[30,45,13,4,6,126,0,0,-1]}";
+    return json;
+  }
+  // Runs the check script on pairs of file and JSON; its output.
+  static std::string Check(const std::vector<std::string>& pairs) {
     tevtest::RunOptions opt;
     opt.env["TZ"] = "EST5EDT,M3.2.0,M11.1.0";
-    tevtest::RunResult r = tevtest::RunProgram(tevtest::Python(), {"-c", kCheckScript, file, json},
-                                               opt);
+    std::vector<std::string> args = {"-c", kCheckScript};
+    args.insert(args.end(), pairs.begin(), pairs.end());
+    tevtest::RunResult r = tevtest::RunProgram(tevtest::Python(), args, opt);
     EXPECT_EQ(r.err, "");
     return r.out;
   }
@@ -188,11 +200,16 @@ const Inputs kCases[] = {
 // through a FILE medium and a filter, the data starting right after the
 // names.
 TEST_F(DetailHeader, WrittenBytesAndReadBack) {
+  std::vector<std::string> pairs;
+  std::string expected;
+  int n = 0;
   for (const Inputs& in : kCases) {
     for (const std::string& data : {std::string(""), std::string("D"), std::string(5000, 'd')}) {
-      std::string file = Path("part.1");
+      std::string file = Path("part." + std::to_string(++n));
       WritePart(file, in, data);
-      EXPECT_EQ(Check(file, in, data), "OK\n") << in.path.size();
+      pairs.push_back(file);
+      pairs.push_back(Json(in, data));
+      expected += "OK\n";
       for (int32_t type : {TEV_MEDIUM_FILE, TEV_MEDIUM_STDIO}) {
         std::string rest;
         EXPECT_TRUE(ReadPart(file, type, Detail(in), &rest)) << type;
@@ -200,6 +217,7 @@ TEST_F(DetailHeader, WrittenBytesAndReadBack) {
       }
     }
   }
+  EXPECT_EQ(Check(pairs), expected);
 }
 
 // The size of an ended FILE part goes into bytes 32-39; nothing else
@@ -216,7 +234,7 @@ TEST_F(DetailHeader, PartSizeRewrite) {
   EXPECT_EQ(lseek(fd, 0, SEEK_CUR), static_cast<off_t>(before.size()));
   close(fd);
   in.size = 0x0102030405060708LL;
-  EXPECT_EQ(Check(file, in, "0123456789"), "OK\n");
+  EXPECT_EQ(Check({file, Json(in, "0123456789")}), "OK\n");
   std::string after = tevtest::ReadFile(file);
   ASSERT_EQ(after.size(), before.size());
   EXPECT_EQ(after.substr(0, 32), before.substr(0, 32));
@@ -265,13 +283,17 @@ TEST_F(DetailHeader, VersionTwoStillReads) {
   } cases[] = {{"", "", ""},           {"", "", "abc"},        {"a", "b", "0123456789"},
                {"abc", "defg", "xy"},  {"abcd", "efg", "xy"},  {"/os", "\\long\\path", "DATA"},
                {std::string(1023, 'n'), std::string(1023, 'm'), std::string(70000, 'z')}};
-  for (const auto& c : cases) {
-    std::string file = Path("v2.1");
-    tevtest::RunResult r = tevtest::RunProgram(
-        tevtest::Python(),
-        {"-c", kVersion2Script, file, "2147483648", "4294967295", "5", "9",
-         "-2147483648 -1 5 9:", c.space, c.path, c.data});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::vector<std::string> args = {"-c", kVersion2Script, "2147483648", "4294967295", "5", "9",
+                                   "-2147483648 -1 5 9:"};
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    args.insert(args.end(), {Path("v2." + std::to_string(i)), cases[i].space, cases[i].path,
+                             cases[i].data});
+  }
+  tevtest::RunResult r = tevtest::RunProgram(tevtest::Python(), args);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    std::string file = Path("v2." + std::to_string(i));
     TevObjectDetail d{};
     d.volumeId = 0x80000000u;
     d.copyId = {0xFFFFFFFFu, 5};
