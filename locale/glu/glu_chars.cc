@@ -17,8 +17,8 @@ namespace glu {
 int16_t Decode(Locale *h, const char *s, int32_t n, UChar32 *cp, int32_t *len) {
   if (n == -1) n = h->max_len;
   if (n <= 0) return kShort;
-  if (s[0] == 0) {
-    *cp = 0;
+  if (s[0] == 0 || (h->ascii && static_cast<unsigned char>(s[0]) < 0x80)) {
+    *cp = static_cast<unsigned char>(s[0]);
     *len = 1;
     return kOk;
   }
@@ -38,8 +38,8 @@ int16_t Decode(Locale *h, const char *s, int32_t n, UChar32 *cp, int32_t *len) {
 }
 
 int16_t Encode(Locale *h, UChar32 cp, char *out, int32_t *len) {
-  if (cp == 0) {
-    out[0] = 0;
+  if (cp == 0 || (h->ascii && cp > 0 && cp < 0x80)) {
+    out[0] = static_cast<char>(cp);
     *len = 1;
     return kOk;
   }

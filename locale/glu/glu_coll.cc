@@ -13,6 +13,7 @@
 #include <new>
 #include <vector>
 
+#include <unicode/uiter.h>
 #include <unicode/utf16.h>
 
 #include "locale/glu/glu_internal.h"
@@ -32,15 +33,23 @@ bool ToUtf16(Locale *h, const char *s, int32_t len, std::vector<UChar> *u, int16
     return false;
   }
   if (len < 0) len = static_cast<int32_t>(strlen(s));
-  u->resize(static_cast<size_t>(len) * 2 + 2);
-  UErrorCode e = U_ZERO_ERROR;
-  ucnv_reset(h->cnv);
-  int32_t n = ucnv_toUChars(h->cnv, u->data(), static_cast<int32_t>(u->size()), s, len, &e);
-  if (U_FAILURE(e)) {
-    Raise(st, glu::FromIcu(e));
-    return false;
+  u->clear();
+  for (int32_t off = 0; off < len;) {
+    UChar32 cp;
+    int32_t n;
+    int16_t r = glu::Decode(h, s + off, len - off, &cp, &n);
+    if (r != glu::kOk) {
+      Raise(st, r);
+      return false;
+    }
+    if (U_IS_BMP(cp)) {
+      u->push_back(static_cast<UChar>(cp));
+    } else {
+      u->push_back(U16_LEAD(cp));
+      u->push_back(U16_TRAIL(cp));
+    }
+    off += n;
   }
-  u->resize(static_cast<size_t>(n));
   return true;
 }
 
@@ -73,12 +82,31 @@ int32_t Compare(Locale *h, const std::vector<UChar> &a, const std::vector<UChar>
 }
 
 // The sort key into out (size bytes): its length without the closing zero
-// byte; the whole key is written only when it fits with that byte.
-int32_t Key(Locale *h, const std::vector<UChar> &u, uint8_t *out, int64_t size) {
-  int32_t room = size > 0x7fffffff ? 0x7fffffff : static_cast<int32_t>(size < 0 ? 0 : size);
-  int32_t need = ucol_getSortKey(h->coll, u.data(), static_cast<int32_t>(u.size()),
-                                 room > 0 ? out : nullptr, room);
-  return need - 1;
+// byte; the whole key is written only when it fits with that byte. The key
+// is built in parts, which ICU leaves without primary compression, so that
+// the key of a prefix is a prefix of the key of a longer string at the
+// primary level and ICU's bounds of it hold.
+int32_t Key(Locale *h, const std::vector<UChar> &u, uint8_t *out, int64_t size, int16_t *st) {
+  UCharIterator it;
+  uiter_setString(&it, u.data(), static_cast<int32_t>(u.size()));
+  uint32_t state[2] = {0, 0};
+  std::vector<uint8_t> key;
+  uint8_t chunk[256];
+  for (;;) {
+    UErrorCode e = U_ZERO_ERROR;
+    int32_t n = ucol_nextSortKeyPart(h->coll, &it, state, chunk, sizeof chunk, &e);
+    if (U_FAILURE(e)) {
+      Raise(st, glu::FromIcu(e));
+      return -1;
+    }
+    key.insert(key.end(), chunk, chunk + n);
+    if (n < static_cast<int32_t>(sizeof chunk)) break;
+  }
+  if (out != nullptr && static_cast<int64_t>(key.size()) + 1 <= size) {
+    memcpy(out, key.data(), key.size());
+    out[key.size()] = 0;
+  }
+  return static_cast<int32_t>(key.size());
 }
 
 // The code point of the handle's code set that sorts highest.
@@ -93,7 +121,13 @@ UChar32 Highest(Locale *h) {
     UChar bu[2], cu[2];
     int32_t bl = 0;
     for (UChar32 c = 0x20; c <= 0xFFFD; ++c) {
-      if (U_IS_SURROGATE(c) || glu::Encode(h, c, buf, &n) != glu::kOk) continue;
+      // Only a character that reads back as itself.
+      UChar32 back;
+      int32_t blen;
+      if (U_IS_SURROGATE(c) || glu::Encode(h, c, buf, &n) != glu::kOk ||
+          glu::Decode(h, buf, n, &back, &blen) != glu::kOk || back != c) {
+        continue;
+      }
       int32_t cl = 0;
       U16_APPEND_UNSAFE(cu, cl, c);
       if (best < 0 || ucol_strcoll(h->coll, cu, cl, bu, bl) == UCOL_GREATER) {
@@ -137,7 +171,7 @@ GLU_API int32_t glu_mbsxfrm(void *hc, char *out, int64_t size, const char *s, in
   try {
     std::vector<UChar> u;
     if (!ToUtf16(L(hc), s, -1, &u, st)) return -1;
-    return Key(L(hc), u, reinterpret_cast<uint8_t *>(out), out != nullptr ? size : 0);
+    return Key(L(hc), u, reinterpret_cast<uint8_t *>(out), out != nullptr ? size : 0, st);
   } catch (const std::bad_alloc &) {
     Raise(st, glu::kNoMemory);
     return -1;
@@ -150,7 +184,7 @@ GLU_API int32_t glu_ucs32xfrm(void *hc, uint32_t *out, int32_t size, const uint3
   try {
     std::vector<UChar> u;
     if (!WideToUtf16(ws, -1, &u, st)) return -1;
-    return Key(L(hc), u, reinterpret_cast<uint8_t *>(out), out != nullptr ? size : 0);
+    return Key(L(hc), u, reinterpret_cast<uint8_t *>(out), out != nullptr ? size : 0, st);
   } catch (const std::bad_alloc &) {
     Raise(st, glu::kNoMemory);
     return -1;
@@ -187,12 +221,25 @@ GLU_API int32_t glu_mbsSortKeyCollBound(void *hc, const char *prefix, int32_t up
     Raise(st, glu::kNullArg);
     return -1;
   }
+  if (prefix[0] == 0) {
+    // Every key: from the empty key (that of the empty string) to two
+    // bytes above any primary weight.
+    int32_t n = upper ? 2 : 0;
+    if (size < n + 1) {
+      Raise(st, glu::kNoRoom);
+      return -1;
+    }
+    memset(key, 0xff, static_cast<size_t>(n));
+    key[n] = 0;
+    return n;
+  }
   try {
     std::vector<UChar> u;
     if (!ToUtf16(L(hc), prefix, -1, &u, st)) return -1;
-    int32_t klen = Key(L(hc), u, nullptr, 0) + 1;
+    int32_t klen = Key(L(hc), u, nullptr, 0, st) + 1;
+    if (klen <= 0) return -1;
     std::vector<uint8_t> k(static_cast<size_t>(klen));
-    Key(L(hc), u, k.data(), klen);
+    Key(L(hc), u, k.data(), klen, st);
     UErrorCode e = U_ZERO_ERROR;
     int32_t need = ucol_getBound(k.data(), klen, upper ? UCOL_BOUND_UPPER_LONG : UCOL_BOUND_LOWER,
                                  1, reinterpret_cast<uint8_t *>(key), size, &e);

@@ -74,7 +74,14 @@ struct Locale {
   int32_t min_len;
   int32_t max_len;
   int32_t highest;  // the code point that sorts highest, -1 until known
+  // 1 when the code set is ASCII-based: bytes below 0x80 are the ASCII
+  // characters themselves (IBM's Shift-JIS tables exchange three control
+  // bytes, which would turn 0x1A into U+001C).
+  int32_t ascii;
 };
+
+// Opens h's converter (and nothing else): 0, or a status.
+int16_t OpenCodeset(Locale *h, const char *converter);
 
 // Opens a converter whose invalid and unmappable input stops it.
 UConverter *OpenConverter(const char *name, int16_t *st);

@@ -145,13 +145,11 @@ const char *FindCodeset(const glu::Map *map, int32_t number) {
   return nullptr;
 }
 
-// A converter between two code sets, through UTF-16 held between calls.
+// A converter between two code sets: each character is read in the source
+// code set and written in the target one.
 struct Converter {
-  UConverter *source;
-  UConverter *target;
-  UChar pivot[256];
-  UChar *pivot_source;
-  UChar *pivot_target;
+  glu::Locale source;
+  glu::Locale target;
 };
 
 }  // namespace
@@ -216,6 +214,23 @@ UConverter *OpenConverter(const char *name, int16_t *st) {
     return nullptr;
   }
   return cnv;
+}
+
+int16_t OpenCodeset(Locale *h, const char *converter) {
+  int16_t st = 0;
+  h->cnv = OpenConverter(converter, &st);
+  if (h->cnv == nullptr) return st > 0 ? st : int16_t{kUnknown};
+  h->min_len = ucnv_getMinCharSize(h->cnv);
+  // ICU counts the bytes of one UTF-16 unit; a supplementary character of
+  // UTF-8 takes four.
+  h->max_len = ucnv_getType(h->cnv) == UCNV_UTF8 ? 4 : ucnv_getMaxCharSize(h->cnv);
+  h->highest = -1;
+  h->ascii = 0;
+  UChar32 cp;
+  int32_t len;
+  h->ascii = Decode(h, "A", 1, &cp, &len) == kOk && cp == 'A' && Decode(h, "z", 1, &cp, &len) == kOk &&
+             cp == 'z';
+  return kOk;
 }
 
 }  // namespace glu
@@ -326,20 +341,15 @@ GLU_API void *glu_lc_open(void *map, const char *name, int16_t *st) {
   memset(h, 0, sizeof *h);
   CopyField(h->spec, sizeof h->spec, e->spec);
   CopyField(h->icu, sizeof h->icu, e->icu);
-  h->highest = -1;
-  h->cnv = glu::OpenConverter(e->converter, st);
+  int16_t rc = glu::OpenCodeset(h, e->converter);
   UErrorCode err = U_ZERO_ERROR;
-  if (h->cnv != nullptr) h->coll = ucol_open(h->icu, &err);
-  if (h->cnv == nullptr || U_FAILURE(err)) {
+  if (rc == glu::kOk) h->coll = ucol_open(h->icu, &err);
+  if (rc != glu::kOk || U_FAILURE(err)) {
     if (h->cnv != nullptr) ucnv_close(h->cnv);
     glu::Free(h);
     glu::Raise(st, glu::kUnknown);
     return nullptr;
   }
-  h->min_len = ucnv_getMinCharSize(h->cnv);
-  // ICU counts the bytes of one UTF-16 unit; a supplementary character of
-  // UTF-8 takes four.
-  h->max_len = ucnv_getType(h->cnv) == UCNV_UTF8 ? 4 : ucnv_getMaxCharSize(h->cnv);
   ++g_state.open_handles;
   return h;
 }
@@ -406,71 +416,66 @@ GLU_API void *glu_cv_open(void *map, uint16_t target, uint16_t source, int16_t *
     glu::Raise(st, glu::kNoMemory);
     return nullptr;
   }
-  cv->source = glu::OpenConverter(from, st);
-  cv->target = cv->source != nullptr ? glu::OpenConverter(to, st) : nullptr;
-  if (cv->target == nullptr) {
-    if (cv->source != nullptr) ucnv_close(cv->source);
+  memset(cv, 0, sizeof *cv);
+  int16_t rc = glu::OpenCodeset(&cv->source, from);
+  if (rc == glu::kOk) rc = glu::OpenCodeset(&cv->target, to);
+  if (rc != glu::kOk) {
+    if (cv->source.cnv != nullptr) ucnv_close(cv->source.cnv);
     glu::Free(cv);
+    glu::Raise(st, rc);
     return nullptr;
   }
-  cv->pivot_source = cv->pivot_target = cv->pivot;
   ++g_state.open_handles;
   return cv;
 }
 
-// Converts *in_len bytes at *in into *room bytes at *out (out NULL: only
-// counts, taking the counted bytes off *room). flush 0 keeps a character
-// cut at the end of the input for the next call. 0, or -1 with the status.
-GLU_API int32_t glu_cv_conv(void *handle, int32_t flush, const char **in, int32_t *in_len,
-                            char **out, int32_t *room, int32_t *subst, int16_t *st) {
+// Converts *in_len bytes at *in (in_len NULL: up to the first NUL byte)
+// into *room bytes at *out (out NULL: only counts, taking the counted bytes
+// off *room). A character cut by the end of the input stops the call with
+// status 7 before it, so that the caller can carry it to the next call. 0,
+// or -1 with the status; the cursors stand after the last character done.
+GLU_API int32_t glu_cv_conv(void *handle, int32_t, const char **in, int32_t *in_len, char **out,
+                            int32_t *room, int32_t *subst, int16_t *st) {
   auto *cv = static_cast<Converter *>(handle);
   if (cv == nullptr || in == nullptr || *in == nullptr || room == nullptr) {
     glu::Raise(st, glu::kNullArg);
     return -1;
   }
   if (subst != nullptr) *subst = 0;
-  int32_t len = in_len != nullptr ? *in_len : static_cast<int32_t>(strlen(*in));
-  const char *src = *in;
-  const char *const src_end = src + len;
-  UErrorCode e = U_ZERO_ERROR;
-  if (out != nullptr && *out != nullptr) {
-    char *t = *out;
-    ucnv_convertEx(cv->target, cv->source, &t, t + *room, &src, src_end, cv->pivot,
-                   &cv->pivot_source, &cv->pivot_target, cv->pivot + 256, false, flush != 0, &e);
-    *room -= static_cast<int32_t>(t - *out);
-    *out = t;
-  } else {
-    char scratch[512];
-    do {
-      e = U_ZERO_ERROR;
-      char *t = scratch;
-      ucnv_convertEx(cv->target, cv->source, &t, scratch + sizeof scratch, &src, src_end,
-                     cv->pivot, &cv->pivot_source, &cv->pivot_target, cv->pivot + 256, false,
-                     flush != 0, &e);
-      *room -= static_cast<int32_t>(t - scratch);
-    } while (e == U_BUFFER_OVERFLOW_ERROR);
-  }
-  *in = src;
-  if (in_len != nullptr) *in_len = static_cast<int32_t>(src_end - src);
-  if (U_FAILURE(e)) {
-    glu::Raise(st, glu::FromIcu(e));
-    // After invalid input the next call starts afresh; output that did not
-    // fit stays held for the next call.
-    if (e != U_BUFFER_OVERFLOW_ERROR) {
-      ucnv_reset(cv->source);
-      ucnv_reset(cv->target);
-      cv->pivot_source = cv->pivot_target = cv->pivot;
+  const char *p = *in;
+  const char *const end = p + (in_len != nullptr ? *in_len : static_cast<int32_t>(strlen(p)));
+  const bool writing = out != nullptr && *out != nullptr;
+  int32_t rc = 0;
+  while (p < end) {
+    UChar32 cp;
+    int32_t n = 0;
+    int16_t r = glu::Decode(&cv->source, p, static_cast<int32_t>(end - p), &cp, &n);
+    char buf[8];
+    int32_t k = 0;
+    if (r == glu::kOk && glu::Encode(&cv->target, cp, buf, &k) != glu::kOk) r = glu::kInvalid;
+    if (r == glu::kOk && writing && k > *room) r = glu::kNoRoom;
+    if (r != glu::kOk) {
+      glu::Raise(st, r);
+      rc = -1;
+      break;
     }
-    return -1;
+    if (writing) {
+      memcpy(*out, buf, static_cast<size_t>(k));
+      *out += k;
+    }
+    *room -= k;
+    p += n;
   }
-  return 0;
+  *in = p;
+  if (in_len != nullptr) *in_len = static_cast<int32_t>(end - p);
+  return rc;
 }
 
 GLU_API void glu_cv_close(void *handle) {
   auto *cv = static_cast<Converter *>(handle);
   if (cv == nullptr) return;
-  ucnv_close(cv->source);
-  ucnv_close(cv->target);
+  ucnv_close(cv->source.cnv);
+  ucnv_close(cv->target.cnv);
   glu::Free(cv);
   --g_state.open_handles;
 }
@@ -479,7 +484,7 @@ GLU_API void glu_cv_close(void *handle) {
 GLU_API double glu_iconv_expansion(void *handle) {
   auto *cv = static_cast<Converter *>(handle);
   if (cv == nullptr) return 1.0;
-  int max_out = ucnv_getType(cv->target) == UCNV_UTF8 ? 4 : ucnv_getMaxCharSize(cv->target);
-  int min_in = ucnv_getMinCharSize(cv->source);
+  int max_out = cv->target.max_len;
+  int min_in = cv->source.min_len;
   return static_cast<double>(max_out) / (min_in > 0 ? min_in : 1);
 }
