@@ -300,9 +300,11 @@ char *gl_full_mbschr(GlLocale *loc, const char *s, const char *c) {
     return nullptr;
   }
   if (const GlGluApi *icu = IcuCtype(loc)) {
-    // Chosen by LC_CTYPE, served by the LC_COLLATE handle.
+    // Chosen by LC_CTYPE, served by the LC_COLLATE handle; a locale whose
+    // LC_COLLATE ICU does not serve has none, and LC_CTYPE's serves.
+    void *hc = loc->icu_locale[GL_COLLATE - 2];
     GluStatus st = 0;
-    char *r = icu->mbschr(loc->icu_locale[GL_COLLATE - 2], s, -1, c, 4, &st);
+    char *r = icu->mbschr(hc != nullptr ? hc : IcuHandle(loc), s, -1, c, 4, &st);
     if (st > 0) {
       SetError(loc, st);
     } else if (r == nullptr) {

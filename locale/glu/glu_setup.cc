@@ -69,6 +69,19 @@ char *JoinPath(const char *dir, const char *name) {
   return p;
 }
 
+// Opens dir/name for reading; NULL with status 3 or 8.
+FILE *OpenIn(const char *dir, const char *name, int16_t *st) {
+  char *path = JoinPath(dir, name);
+  if (path == nullptr) {
+    glu::Raise(st, glu::kNoMemory);
+    return nullptr;
+  }
+  FILE *f = fopen(path, "re");
+  glu::Free(path);
+  if (f == nullptr) glu::Raise(st, glu::kUnknown);
+  return f;
+}
+
 void CopyField(char *dst, size_t size, const char *src) {
   size_t n = strnlen(src, size - 1);
   memcpy(dst, src, n);
@@ -248,17 +261,8 @@ GLU_API void *glu_loadIcuData(const char *dir, const char *name, int16_t *st) {
     glu::Raise(st, glu::kNullArg);
     return nullptr;
   }
-  char *path = JoinPath(dir, name);
-  if (path == nullptr) {
-    glu::Raise(st, glu::kNoMemory);
-    return nullptr;
-  }
-  FILE *f = fopen(path, "re");
-  glu::Free(path);
-  if (f == nullptr) {
-    glu::Raise(st, glu::kUnknown);
-    return nullptr;
-  }
+  FILE *f = OpenIn(dir, name, st);
+  if (f == nullptr) return nullptr;
   fclose(f);
   UErrorCode e = U_ZERO_ERROR;
   u_init(&e);
@@ -283,17 +287,8 @@ GLU_API void *glu_loadMapData(const char *dir, int16_t *st) {
     glu::Raise(st, glu::kNullArg);
     return nullptr;
   }
-  char *path = JoinPath(dir, "locmap");
-  if (path == nullptr) {
-    glu::Raise(st, glu::kNoMemory);
-    return nullptr;
-  }
-  FILE *f = fopen(path, "re");
-  glu::Free(path);
-  if (f == nullptr) {
-    glu::Raise(st, glu::kUnknown);
-    return nullptr;
-  }
+  FILE *f = OpenIn(dir, "locmap", st);
+  if (f == nullptr) return nullptr;
   glu::Map *map = ReadMap(f, st);
   fclose(f);
   return map;

@@ -425,6 +425,16 @@ TEST_F(IcuGlu, SearchAndStreamsTakeTheIcuRoad) {
   EXPECT_EQ(GL_EEOF, u->error);
   fclose(f);
 
+  // A locale whose LC_CTYPE alone ICU serves: the search still runs.
+  GlLocale *ctype_only = nullptr;
+  ASSERT_EQ(0, gl_createlocale_4(&ctype_only));
+  char *names = gl_setlocale_4(ctype_only, GL_CTYPE, kLocales[2].spec);
+  ASSERT_NE(nullptr, names);
+  gl_destroystring(names);
+  ASSERT_EQ(1, ctype_only->icu_in_use[0]);
+  EXPECT_EQ(so + 4, gl_full_mbschr(ctype_only, so, "\\"));
+  gl_lc_unload(ctype_only);
+
   // Suspending ICU for a locale moves it to the tables (bytes as one
   // number) and back.
   GlWchar wc = 0;
