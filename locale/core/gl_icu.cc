@@ -5,6 +5,8 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <initializer_list>
+
 #include "locale/core/gl_datafile.h"
 #include "locale/core/gl_dll.h"
 #include "locale/core/gl_errors.h"
@@ -69,6 +71,11 @@ bool BindEntryPoints(GlDllRecord *rec) {
       return false;
     }
     memcpy(area + static_cast<size_t>(i) * sizeof fn, &fn, sizeof fn);
+  }
+  // Two names are asked for once more, as the wrappers expect.
+  for (const char *again : {"glu_lc_clone", "glu_ucstombs"}) {
+    void *fn = nullptr;
+    if (_gl_dll_sym(rec, again, &fn) != 0) return false;
   }
   return true;
 }

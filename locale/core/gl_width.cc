@@ -1,10 +1,15 @@
 // Display widths of characters and strings.
 #include "locale/core/gl_width.h"
 
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
 #include "locale/core/gl_chars_internal.h"
 #include "locale/core/gl_ctype.h"
 #include "locale/core/gl_errors.h"
 #include "locale/core/gl_mbchar.h"
+#include "locale/core/gl_mbstream.h"
 #include "locale/core/gl_mbstring.h"
 
 using namespace glchars;
@@ -198,6 +203,49 @@ int32_t gl_mbspwidth(GlLocale *loc, const char *s, const char *end) {
   return SumMulti(loc, s, end, -1, true);
 }
 
-// The map file is read with the character stream reader, which is not in
-// the library yet: until then no private-use character has a mapped width.
-int32_t gl_mbwidth_PUA(GlLocale *, const char *) { return -1; }
+// The width map {TARVELONDIR}/lxr/etc/pua.map, read as text of the locale's
+// code set on every call. Printable characters anywhere are passed over; an
+// entry is a non-printable character, any characters of class space, and
+// one digit, the width. A listed character followed by anything else (or by
+// the end of the file) is 1 column wide; an unlisted one gives -1.
+int32_t gl_mbwidth_PUA(GlLocale *loc, const char *s) {
+  static constexpr char kMap[] = "pua.map";
+  const char *dir = _gl_ext_getenv("TARVELONDIR");
+  if (dir == nullptr) return -1;
+  size_t size = strlen(dir) + 3 + strlen(kMap) + 12;
+  auto *path = static_cast<char *>(_gl_ext_malloc(size));
+  if (path == nullptr) return -1;
+  snprintf(path, size, "%s%slxr%setc%s%s", dir, "/", "/", "/", kMap);
+  FILE *f = fopen(path, "re");
+  if (f == nullptr) {
+    _gl_ext_free(path);
+    return -1;
+  }
+  int32_t result = -1;
+  const int32_t want = CharLength(loc, s);
+  if (want > 0) {
+    // The character read and a terminator, for the class tests and the
+    // decimal conversion of a digit.
+    char c[8] = {};
+    int32_t len;
+    while ((len = gl_full_fgetmb(loc, c, f)) > 0) {
+      memset(c + len, 0, sizeof c - static_cast<size_t>(len));
+      if (_gl_mb_class(loc, c, GL_CLASS_PRINT) != 0) continue;
+      if (CharLength(loc, c) != want || memcmp(c, s, static_cast<size_t>(want)) != 0) continue;
+      result = 1;
+      for (;;) {
+        len = gl_full_fgetmb(loc, c, f);
+        if (len <= 0) break;
+        memset(c + len, 0, sizeof c - static_cast<size_t>(len));
+        if (c[0] == 0 || _gl_mb_class(loc, c, GL_CLASS_SPACE) == 0) {
+          if (_gl_mb_class(loc, c, GL_CLASS_DIGIT) != 0) result = atoi(c);
+          break;
+        }
+      }
+      break;
+    }
+  }
+  fclose(f);
+  _gl_ext_free(path);
+  return result;
+}

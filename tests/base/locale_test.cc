@@ -99,13 +99,20 @@ TEST(LocaleStartUp, FailuresAndTheirMessages) {
     const char* text;
   };
   const std::string long_spec = "en_us.8859-1" + std::string(286 - 12, 'x');
+  // A tree with the locale files but no ICU wrapper registered.
+  tevtest::TempInstall no_wrapper;
+  for (const char* rel : {"lxr/cm3/registry", "lxr/lc11/default.lco", "lxr/lc11/en_us/0333.lco"}) {
+    no_wrapper.WriteFile(rel, tevtest::ReadFile(tevtest::BuildTree() + "/" + rel));
+  }
   const Case cases[] = {
       {{{"CLIENT_LOCALE", long_spec}}, -23101, "Unable to load locale categories."},
       {{{"CLIENT_LOCALE", long_spec.substr(0, 285)}}, -23101, "Unable to load locale categories."},
       {{{"CLIENT_LOCALE", "fr_fr.8859-1"}}, -23101, "Unable to load locale categories."},
       // No ICU wrapper registered: the locale library cannot start its back
       // end (its error 8).
-      {{{"GL_USEGLU", "1"}}, -23101, "Unable to load locale categories."},
+      {{{"GL_USEGLU", "1"}, {"TARVELONDIR", no_wrapper.path()}},
+       -23101,
+       "Unable to load locale categories."},
       {{{"DBNLS", "1"}, {"LC_CTYPE", "0abc"}}, -23109, "Unable to load locale categories."},
       {{{"DB_LOCALE", "ja_jp.sjis"}},
        -23104,

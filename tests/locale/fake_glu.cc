@@ -114,11 +114,70 @@ FAKE_API void glu_lc_close(void *h) {
 FAKE_API const char *glu_getICULocName(void *h) { return static_cast<char *>(h); }
 FAKE_API const char *glu_getICUCvtName(void *) { return "fake-converter"; }
 FAKE_API const char *glu_icuErrorName(int16_t) { return "FAKE_ERROR"; }
+// Characters are UTF-8, enough for the display-width map: digits, blanks
+// and other ASCII characters are printable, as is every longer character
+// outside the private-use area U+E000-U+F8FF.
+namespace {
+
+int32_t Utf8Length(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return -1;
+}
+
+uint32_t Utf8Classes(const unsigned char *s) {
+  uint32_t bits = 0;
+  if (s[0] < 0x80) {
+    if (s[0] >= '0' && s[0] <= '9') bits |= 0x08;
+    if (s[0] == ' ' || (s[0] >= '\t' && s[0] <= '\r')) bits |= 0x10;
+    if (s[0] >= 0x20 && s[0] < 0x7F) bits |= 0x100;
+    return bits;
+  }
+  bool pua = s[0] == 0xEE || s[0] == 0xEF ? (s[0] == 0xEE || s[1] < 0xA4) : false;
+  return pua ? 0 : 0x100;
+}
+
+}  // namespace
+
 FAKE_API int32_t glu_ismctype(void *, const char *s, int32_t, uint32_t mask, int16_t *) {
   char m[16];
   snprintf(m, sizeof m, "%u", mask);
-  Say("ismctype %s %s", s, m);
-  return 1;
+  if (static_cast<unsigned char>(s[0]) < 0x80) Say("ismctype %s %s", s, m);
+  return static_cast<int32_t>(Utf8Classes(reinterpret_cast<const unsigned char *>(s)) & mask);
+}
+FAKE_API int32_t glu_mblen(void *, const char *s, int32_t n, int16_t *st) {
+  if (s == nullptr || s[0] == 0) return 0;
+  int32_t len = Utf8Length(static_cast<unsigned char>(s[0]));
+  if (len < 0 || n < len) {
+    *st = len < 0 ? 1 : 7;
+    return -1;
+  }
+  return len;
+}
+FAKE_API int32_t glu_getmb(void *, char *buf, int (*reader)(void *), void *arg, int32_t *n,
+                           int16_t *st) {
+  *n = 0;
+  int b = reader(arg);
+  if (b == -1) {
+    *st = 16;
+    return -1;
+  }
+  buf[(*n)++] = static_cast<char>(b);
+  int32_t len = Utf8Length(static_cast<unsigned char>(b));
+  if (len < 0) {
+    *st = 1;
+    return -1;
+  }
+  while (*n < len) {
+    if ((b = reader(arg)) == -1) {
+      *st = 7;
+      return -1;
+    }
+    buf[(*n)++] = static_cast<char>(b);
+  }
+  return 0;
 }
 
 // Collation: each call is reported; the results are fixed.
@@ -157,7 +216,6 @@ FAKE_STUB(glu_cv_open)
 FAKE_STUB(glu_cv_conv)
 FAKE_STUB(glu_cv_close)
 FAKE_STUB(glu_iconv_expansion)
-FAKE_STUB(glu_mblen)
 FAKE_STUB(glu_mbtouc32)
 FAKE_STUB(glu_uc32tomb)
 FAKE_STUB(glu_mbstoucs32)
@@ -169,7 +227,6 @@ FAKE_STUB(glu_mbsntsbytes)
 FAKE_STUB(glu_charoffset)
 FAKE_STUB(glu_mbschr)
 FAKE_STUB(glu_putmbsi)
-FAKE_STUB(glu_getmb)
 FAKE_STUB(glu_fgetuc32)
 FAKE_STUB(glu_isuc32type)
 FAKE_STUB(glu_mbtoupper)

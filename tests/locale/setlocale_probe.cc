@@ -11,6 +11,8 @@
 //     dump                _gl_lc_dump
 //     coll                the collation calls that go to the ICU wrapper;
 //                         prints "<call> r=<result> error=<e>" for each
+//     width:HEX           gl_mbwidth of the character in hex; prints
+//                         "width <hex> w=<width> error=<e>"
 // At the end every load and the probe's locale are unloaded, then "end".
 // With LXRDEBUG=on the library's debug log appears on standard output too.
 #include <stdio.h>
@@ -27,6 +29,7 @@
 #include "locale/core/gl_sortkey.h"
 #include "locale/core/gl_strcoll.h"
 #include "locale/core/gl_support.h"
+#include "locale/core/gl_width.h"
 
 namespace {
 
@@ -85,6 +88,14 @@ int main(int argc, char **argv) {
       loc->error = 0;
       r = gl_mbsSortKeyCollBound(loc, "ab", 0, out, sizeof out);
       printf("keybound r=%d error=%d\n", r, loc->error);
+    } else if (step.rfind("width:", 0) == 0) {
+      std::string hex = step.substr(6), ch;
+      for (size_t k = 0; k + 1 < hex.size(); k += 2) {
+        ch += static_cast<char>(std::stoi(hex.substr(k, 2), nullptr, 16));
+      }
+      loc->error = 0;
+      int32_t w = gl_mbwidth(loc, ch.c_str());
+      printf("width %s w=%d error=%d\n", hex.c_str(), w, loc->error);
     } else {
       fprintf(stderr, "unknown step %s\n", step.c_str());
       return 2;

@@ -523,3 +523,22 @@ TEST_F(SetLocaleGluTest, CacheDump) {
 }
 
 }  // namespace
+
+// The display-width map with the stand-in wrapper serving a UTF-8 locale:
+// U+E000 listed with 2, U+E001 with 0, U+E002 with no digit; U+E003 not
+// listed; then without the map file.
+TEST_F(SetLocaleGluTest, PrivateUseWidthMap) {
+  dir_.WriteFile("lxr/etc/pua.map", "PUA widths:\n\xee\x80\x80\t2\n\xee\x80\x81 0\n\xee\x80\x82 -\n");
+  const std::vector<std::string> steps = {"set:2:en_us/e01c.lco", "width:ee8080", "width:ee8081",
+                                          "width:ee8082", "width:ee8083"};
+  auto r = Probe(steps, "1", {{"ZEL_PUA_DISPLAY_MAPPING", "1"}});
+  EXPECT_NE(std::string::npos, r.out.find("width ee8080 w=2 error=0")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("width ee8081 w=-1 error=7")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("width ee8082 w=1 error=0")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("width ee8083 w=-1 error=7")) << r.out;
+  auto unset = Probe(steps, "1");
+  EXPECT_NE(std::string::npos, unset.out.find("width ee8080 w=-1 error=7")) << unset.out;
+  remove(dir_.Path("lxr/etc/pua.map").c_str());
+  auto missing = Probe(steps, "1", {{"ZEL_PUA_DISPLAY_MAPPING", "1"}});
+  EXPECT_NE(std::string::npos, missing.out.find("width ee8080 w=-1 error=7")) << missing.out;
+}
