@@ -460,7 +460,12 @@ int catalogConvert(zarHandle* handle, int32_t major, int32_t minor) {
   }
   for (int32_t id = 2; rc == 0 && id <= 9; ++id) {
     rc = zarCatalogTableOpen(handle, id, SMC_OPEN_EXCLUSIVE);
-    if (rc != 0) catalogConvertRollback(handle, major, at);
+    if (rc != 0) {
+      // The tables opened before are not held exclusively by a handle
+      // whose catalog did not open.
+      for (int32_t opened = 2; opened < id; ++opened) smcCatalogTableClose(handle, opened);
+      catalogConvertRollback(handle, major, at);
+    }
   }
   SM_TRACE(136, "%s: return %d (0x%02x)", kName, rc, rc);
   return rc;
