@@ -95,6 +95,8 @@ int ExportTable(const CatalogTableDesc& desc) {
               static_cast<long long>(hazard.row), desc.name, desc.columns[hazard.column].name);
     rc = -1;
   } else if (dumped != 0) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_PLAIN, "Table %s could not be read; it is not exported.",
+              desc.name);
     rc = -1;
   }
   if (rc != 0) unlink(name.c_str());
