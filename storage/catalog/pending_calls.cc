@@ -1,7 +1,8 @@
 // The least that the catalog needs of services whose owners are not in the
 // tree yet: no default device, no devices in any pool, no mounts, no object
-// tables of their own. Each function goes when its owner's module defines
-// it.
+// tables of their own, and no conversion of an older catalog (refused, so
+// that an older catalog is never opened as if it were current). Each
+// function goes when its owner's module defines it.
 #include "storage/catalog/pending_calls.h"
 
 #include "storage/catalog/smc_dev.h"
