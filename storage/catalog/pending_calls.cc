@@ -41,5 +41,3 @@ int removeMountList(zarHandle* handle, TevMount* mount) {
 
 
 int dropFileObjects(zarHandle*) { return 0; }
-
-int catalogConvert(zarHandle*, int32_t, int32_t) { return 3; }

@@ -59,8 +59,21 @@ struct DumpTexts {
 // the delimiter, then a line feed. Character columns lose their trailing
 // blanks; integers are signed decimal, except the 4-byte columns whose
 // bit (1 << column index) is set in unsigned_mask, which are unsigned.
-void WriteUnloadLine(FILE* stream, int32_t id, const unsigned char* row, char delimiter,
-                     uint32_t unsigned_mask = 0);
+// Returns the index of the first character column whose text holds the
+// delimiter or a line feed (such a line does not load back as the same
+// row), or -1.
+int WriteUnloadLine(FILE* stream, int32_t id, const unsigned char* row, char delimiter,
+                    uint32_t unsigned_mask = 0);
+
+// The first row that a table dump of this thread wrote with a column that
+// WriteUnloadLine reported: table id (0 when none), column index and row
+// number from 1. Reading it clears it.
+struct UnloadHazard {
+  int32_t table;
+  int32_t column;
+  int64_t row;
+};
+UnloadHazard TakeUnloadHazard();
 
 // Opens the table by its path apart from any handle (manual locking), reads
 // it in record order and writes one unload line per row. 0, or the texts'

@@ -17,9 +17,22 @@
 
 namespace smc {
 
-void WriteUnloadLine(FILE* stream, int32_t id, const unsigned char* row, char delimiter,
-                     uint32_t unsigned_mask) {
+namespace {
+
+thread_local UnloadHazard hazard{0, 0, 0};
+
+}  // namespace
+
+UnloadHazard TakeUnloadHazard() {
+  const UnloadHazard taken = hazard;
+  hazard = UnloadHazard{0, 0, 0};
+  return taken;
+}
+
+int WriteUnloadLine(FILE* stream, int32_t id, const unsigned char* row, char delimiter,
+                    uint32_t unsigned_mask) {
   const CatalogTableDesc& desc = catalogTables[id];
+  int unsafe = -1;
   for (int i = 0; desc.columns[i].name[0] != '\0'; ++i) {
     const CatalogColumnDesc& col = desc.columns[i];
     const unsigned char* field = row + col.offset;
@@ -29,6 +42,10 @@ void WriteUnloadLine(FILE* stream, int32_t id, const unsigned char* row, char de
       // A NUL ends the text as it ends every C reader's view of the column.
       const void* nul = std::memchr(text, '\0', static_cast<size_t>(n));
       if (nul != nullptr) n = static_cast<int32_t>(static_cast<const char*>(nul) - text);
+      if (unsafe < 0 && (std::memchr(text, delimiter, static_cast<size_t>(n)) != nullptr ||
+                         std::memchr(text, '\n', static_cast<size_t>(n)) != nullptr)) {
+        unsafe = i;
+      }
       std::fwrite(text, 1, static_cast<size_t>(n), stream);
     } else if (col.type == SMC_COL_INT8) {
       int64_t v = 0;
@@ -42,6 +59,7 @@ void WriteUnloadLine(FILE* stream, int32_t id, const unsigned char* row, char de
     std::fputc(delimiter, stream);
   }
   std::fputc('\n', stream);
+  return unsafe;
 }
 
 int DumpTable(int32_t id, FILE* stream, char delimiter, const DumpTexts& texts,
@@ -80,8 +98,9 @@ int DumpTable(int32_t id, FILE* stream, char delimiter, const DumpTexts& texts,
           }
           break;
         }
-        WriteUnloadLine(stream, id, row, delimiter, unsigned_mask);
         ++written;
+        const int unsafe = WriteUnloadLine(stream, id, row, delimiter, unsigned_mask);
+        if (unsafe >= 0 && hazard.table == 0) hazard = UnloadHazard{id, unsafe, written};
       }
     }
   }

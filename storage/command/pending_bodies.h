@@ -1,5 +1,5 @@
 // Operations the command dispatches to whose modules are still to come:
-// catalog export, import, state report and unlock; the catalog check; the
+// the catalog check; the
 // device option parser, device rows, lists, definition files, scan and
 // purge; object delete, dump, list and detail report; the pool commands.
 // Each is declared with its final signature; pending_bodies.cc defines it
@@ -15,12 +15,6 @@
 struct zarHandle;
 struct TypedList;
 struct ZutevPoolRecord;
-
-// Catalog export, import, unlock and state report.
-int zarCatalogExport(zarHandle* handle);
-int zarCatalogImport(zarHandle* handle);
-int zarCatalogUnlock();
-int zarCatalogShowDetails();
 
 // The catalog check of every table: 0, -1, or 3 without configuration.
 int zutevCheckCatalogTables(int listing, int answer_yes);

@@ -6,6 +6,7 @@
 //   open | gettevid
 //   setsession N            use session id N
 //   lock | unlock           take or release the catalog lock
+//   insertsession           the session row of the session id
 //   serial KIND COUNT       COUNT ids of a kind, one line each
 //   tableopen ID MODE | tablelock ID
 //   dump ID DELIM           DELIM "tab" or a character; rows to stdout
@@ -20,6 +21,7 @@
 #include <string>
 
 #include "storage/catalog/smc_lock.h"
+#include "storage/catalog/smc_ses.h"
 #include "storage/catalog/smcatalog.h"
 #include "storage/command/config.h"
 #include "storage/datapath/smhandle.h"
@@ -55,6 +57,8 @@ int main(int argc, char** argv) {
       Out("lock", smcLockMgr(h, SMC_LOCK));
     } else if (c == "unlock") {
       Out("unlock", smcLockMgr(h, SMC_UNLOCK));
+    } else if (c == "insertsession") {
+      Out("insertsession", smcInsertSession(h, h->sessionId));
     } else if (c == "serial") {
       int kind = std::atoi(arg());
       int count = std::atoi(arg());

@@ -744,7 +744,9 @@ TEST_F(CatalogTest, VersionMarkersDecideTheOpen) {
        "The catalog version 'TEV VERSION 1.9' is newer than 'TEV VERSION 1.8' or cannot be read."},
       {"TEV VERSION 2.0", 3, "The catalog version 'TEV VERSION 2.0' is newer"},
       {"TEV VERSION 18", 3, "The catalog is incomplete or its version marker cannot be read."},
-      {"TEV VERSION 1.3", 3, "Converting the catalog from version 1.3 to version 1.8."},
+      // Tables of the current layout under a 1.3 marker: the 1.3 step cannot
+      // build the object_path table that is there already.
+      {"TEV VERSION 1.3", -1, "Converting the catalog from version 1.3 to version 1.8."},
   };
   for (const Open& o : opens) {
     SCOPED_TRACE(o.marker);
