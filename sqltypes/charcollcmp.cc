@@ -4,7 +4,6 @@
 #include "locale/core/gl_ctype.h"
 #include "locale/core/gl_ext.h"
 #include "locale/core/gl_mbchar.h"
-#include "locale/core/gl_strcoll.h"
 
 namespace {
 
@@ -50,9 +49,22 @@ int rcollcmpn(GlLocale* loc, const char* a, int32_t alen, const char* b, int32_t
 
 int rcollinrange(GlLocale* loc, uint32_t c, uint32_t low, uint32_t high) {
   if (CodeOrder(loc)) return low <= c && c <= high;
-  const GlWchar wc = c, wl = low, wh = high;
-  return _zel_gl_full_wcscoll(loc, &wl, 1, &wc, 1) <= 0 &&
-         _zel_gl_full_wcscoll(loc, &wc, 1, &wh, 1) <= 0;
+  // The characters' multibyte forms, ordered by the locale's own
+  // counted-string collation.
+  char cb[8], lb[8], hb[8];
+  int32_t cn, ln, hn;
+  if (loc->single_byte) {
+    cb[0] = static_cast<char>(c), lb[0] = static_cast<char>(low), hb[0] = static_cast<char>(high);
+    cn = ln = hn = 1;
+  } else {
+    cn = gl_full_wctomb(loc, cb, c);
+    ln = gl_full_wctomb(loc, lb, low);
+    hn = gl_full_wctomb(loc, hb, high);
+    if (cn <= 0 || ln <= 0 || hn <= 0) return 0;
+  }
+  int32_t status = 0;
+  if (rcollcmpn(loc, lb, ln, cb, cn, &status) > 0 || status != 0) return 0;
+  return rcollcmpn(loc, cb, cn, hb, hn, &status) <= 0 && status == 0;
 }
 
 int rcharcollcmp(GlLocale* loc, const char* a, int32_t alen, const char* b, int32_t blen,
@@ -66,13 +78,16 @@ int rcharcollcmp(GlLocale* loc, const char* a, int32_t alen, const char* b, int3
   if (CodeOrder(loc)) return Sign(bycmprpad(a, alen, b, blen));
   int r = rcollcmpn(loc, a, alen, b, blen, status);
   if (*status != 0) return 0;
-  if (r != 0 && (at != alen || bt != blen)) {
+  // Trailing blanks can carry collation weight: when a side had them, the
+  // comparison without them decides, so that the order is the order of the
+  // trimmed texts (an index ordered by it stays consistent).
+  if (at != alen || bt != blen) {
     int32_t second = 0;
-    int r2 = rcollcmpn(loc, a, at, b, bt, &second);
+    const int r2 = rcollcmpn(loc, a, at, b, bt, &second);
     if (second != 0) {
       *status = second;
-    } else if (r2 == 0) {
-      r = 0;
+    } else {
+      r = r2;
     }
   }
   return Sign(r);

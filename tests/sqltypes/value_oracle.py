@@ -196,8 +196,8 @@ def check_conv(line, x, kind, got):
         # The double itself below 2^31, else its 17-digit decimal.
         j = int(x) if abs(x) < I31 else trunc(d17(x))
         want8 = (0, j) if abs(j) <= I63 - 1 else (-1284, None)
-    elif kind == "char" and len(x) > 25:
-        want8 = (-1284, None)  # the INT8 text reader takes at most 25 characters
+    elif kind == "char" and len(x.lstrip("-")) > 25:
+        want8 = (-1284, None)  # the INT8 text reader takes at most 25 characters after the sign
     else:
         want8 = (0, i) if abs(i) <= I63 - 1 else (-1284, None)
     if int(rc8) != want8[0] or (want8[0] == 0 and int(v8) != want8[1]):
