@@ -617,6 +617,29 @@ def main():
             failed.append(("de_de: " + line, want, g))
     total += len(de)
 
+    # MONEY 1234.5 and -1234.5 (scale 2 and floating) under the locale and
+    # under DBMONEY; DATE widths under the date format in force.
+    pos, neg = "1:2:0C2232", "0:2:0C2232"
+    fixed = [
+        ({}, [("text\t8/0702:%s\t0\t1" % pos, "0\t[$1234.50]"),
+              ("text\t8/0702:%s\t12\t0" % neg, "0\t[   -$1234.50]"),
+              ("text\t8/07FF:%s\t0\t1" % pos, "0\t[$1234.50]"),
+              ("text\t8/0702:%s\t5\t1" % pos, "-1207\t[*****]"),
+              ("width\t7\t0", "10"), ("width\t8\t0702", "9")]),
+        ({"DBMONEY": "DM,"}, [("text\t8/0702:%s\t0\t1" % pos, "0\t[DM1234,50]"),
+                              ("text\t8/0702:%s\t10\t1" % neg, "0\t[DM-1234,50]"),
+                              ("width\t8\t0702", "10")]),
+        ({"DBMONEY": ".EUR"}, [("text\t8/0702:%s\t12\t0" % neg, "0\t[ -1234.50EUR]")]),
+        ({"DBDATE": "DMY2/"}, [("width\t7\t0", "8"), ("text\t7:36584\t0\t1", "0\t[29/02/00]")]),
+        ({"DBDATE": "Y4MD-"}, [("width\t7\t0", "10"), ("text\t7:36584\t12\t0", "0\t[  2000-02-29]")]),
+    ]
+    for extra, cases in fixed:
+        got = Probe(args.probe, dict(base, **extra)).run([l for l, _ in cases])
+        for (line, want), g in zip(cases, got):
+            if g != want:
+                failed.append(("%s: %s" % (extra, line), want, g))
+        total += len(cases)
+
     for loc in ("en_us.8859-1", "en_us.utf8"):
         f, t = pattern_cases(Probe(args.probe, dict(base, CLIENT_LOCALE=loc)), loc,
                              max(1, int(7 / args.scale)))

@@ -17,6 +17,7 @@
 //   vals v1 v2 ... (the values of later m lines)   ansi 0|1
 //   m op pattern -> one of 1 0 E(-1278) X(other) per value, escape flag
 //   rng chars -> rcollinrange(c, lo, hi) for every lo, hi, c as 0/1
+//   width type lengthword -> rtypwidth
 #include <inttypes.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -214,6 +215,8 @@ std::string Do(const std::vector<std::string>& f) {
   }
   if (op == "m") return MatchAll(atoi(f[1].c_str()), f.size() > 2 ? f[2] : "");
   if (op == "rng") return Ranges(f[1]);
+  if (op == "width")
+    return std::to_string(rtypwidth(atoi(f[1].c_str()), static_cast<int>(strtol(f[2].c_str(), nullptr, 16))));
   return "?";
 }
 
