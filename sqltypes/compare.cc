@@ -54,6 +54,12 @@ int AsDatetime(const SqlValue* l, const SqlValue* r, int* c) {
   const int lt = SQLTYPE(l->v_type), rt = SQLTYPE(r->v_type);
   const int q = rtypresult(l->v_len, r->v_len, 46, lt, rt);
   if (q < 0) return rseterror(q);
+  // Two DATETIMEs of the common qualifier compare as they stand.
+  if (lt == SQLDTIME && rt == SQLDTIME && l->v_len == q && r->v_len == q &&
+      dtchkval(&l->v.dec, q) == 0 && dtchkval(&r->v.dec, q) == 0) {
+    *c = deccmp(&l->v.dec, &r->v.dec);
+    return 0;
+  }
   DateTimeValue a, b;
   if (int rc = rvaltodt(l, &a, q); rc != 0) return rc;
   if (int rc = rvaltodt(r, &b, q); rc != 0) return rc;
