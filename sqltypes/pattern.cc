@@ -1,10 +1,10 @@
 // LIKE and MATCHES (rvalmatch, rvalmatchesc).
 //
 // Both engines turn the pattern into tokens over units and match them
-// against the value's units with one matcher. The byte matcher (single-
-// byte locales) takes each byte as a unit and compiles the pattern on each
-// call. The compiled engine converts both texts to wide characters, keeps
-// the thread's last compiled pattern, and in collating mode regroups
+// against the value's units with one matcher; the thread keeps its last
+// compiled pattern. The byte matcher (single-byte locales) takes each byte
+// as a unit and matches the value's bytes where they are. The compiled
+// engine converts both texts to wide characters, and in collating mode regroups
 // literal runs and the value into collating elements (an element of two or
 // more characters becomes one unit).
 //
@@ -94,7 +94,8 @@ struct Matcher {
     }
   }
 
-  bool Match(const Compiled& p, const uint32_t* v, size_t n) const {
+  template <typename Unit>
+  bool Match(const Compiled& p, const Unit* v, size_t n) const {
     const std::vector<Token>& t = p.tokens;
     const size_t m = t.size();
     size_t i = 0, j = 0, star = SIZE_MAX, mark = 0;
@@ -351,23 +352,15 @@ int MatchValues(const SqlValue* value, const SqlValue* pattern, bool matches, ui
   const int32_t vn = value->v.text.ptr == nullptr ? 0 : value->v.text.len;
   Matcher m{code_order ? nullptr : loc};
   std::vector<uint32_t> units;
-  if (bytes) {
-    Compiled c;
-    Bytes(ps, pn, &units);
-    Tokenise(units, matches, esc, ansi, &c, escape_flag);
-    Bytes(vs, vn, &units);
-    CutBlanks(&units);
-    const bool hit = m.Match(c, units.data(), units.size());
-    return hit && c.error != 0 ? c.error : hit ? 1 : 0;
-  }
   if (collating && !t_dict.built) BuildDict(loc);
   const uint32_t key = esc | (matches ? 1u << 24 : 0) | (ansi ? 1u << 25 : 0) |
-                       (collating ? 1u << 26 : 0);
+                       (collating ? 1u << 26 : 0) | (bytes ? 1u << 27 : 0);
   PatternCache& cache = t_cache;
   if (!(cache.length == pn && cache.key == key &&
         cache.bytes.compare(0, std::string::npos, ps, static_cast<size_t>(pn)) == 0)) {
     cache.length = -1;
-    if (!Widen(loc, ps, pn, &units)) return kBadChar;
+    if (bytes) Bytes(ps, pn, &units);
+    else if (!Widen(loc, ps, pn, &units)) return kBadChar;
     cache.compiled = Compiled();
     cache.escape_flag = false;
     Tokenise(units, matches, esc, ansi, &cache.compiled, &cache.escape_flag);
@@ -375,6 +368,14 @@ int MatchValues(const SqlValue* value, const SqlValue* pattern, bool matches, ui
     cache.bytes.assign(ps, static_cast<size_t>(pn));
     cache.key = key;
     cache.length = pn;
+  }
+  if (bytes) {
+    // The value's bytes as they stand, without trailing blanks.
+    if (cache.escape_flag) *escape_flag = true;
+    size_t n = static_cast<size_t>(vn);
+    while (n > 0 && vs[n - 1] == ' ') n--;
+    const bool hit = m.Match(cache.compiled, reinterpret_cast<const unsigned char*>(vs), n);
+    return hit && cache.compiled.error != 0 ? cache.compiled.error : hit ? 1 : 0;
   }
   if (cache.escape_flag) *escape_flag = true;
   if (!Widen(loc, vs, vn, &units)) return kBadChar;
