@@ -116,10 +116,21 @@ TV_EXTERN_C TV_API int bigintcvdec(const Decimal* value, int64_t* out) {
     return 0;
   }
   if (value->exponent > 10) return -1284;
+  // Ten digit bytes can pass 2^64: compare them with the limit byte by
+  // byte before accumulating.
+  static const uint8_t kLimit[10] = {9, 22, 33, 72, 3, 68, 54, 77, 58, 7};
+  if (value->exponent == 10) {
+    for (int i = 0; i < 10; i++) {
+      const uint8_t b = i < value->ndigits ? value->digits[i] : 0;
+      if (b != kLimit[i]) {
+        if (b > kLimit[i]) return -1284;
+        break;
+      }
+    }
+  }
   uint64_t m = 0;
   for (int i = 0; i < value->exponent; i++)
     m = m * 100 + (i < value->ndigits ? value->digits[i] : 0);
-  if (m > static_cast<uint64_t>(INT64_MAX)) return -1284;
   *out = value->sign == DEC_NEG ? -static_cast<int64_t>(m) : static_cast<int64_t>(m);
   return 0;
 }

@@ -23,7 +23,17 @@ TV_BEGIN_C
 TV_API int rcharcollcmp(GlLocale* loc, const char* a, int32_t alen, const char* b, int32_t blen,
                         int32_t* status);
 
-// The byte length of a text without its trailing blanks.
+// The byte length of a text without its trailing blanks: 0x20 bytes in a
+// single-byte locale (or without one), characters of the blank class that
+// are not control characters in a multibyte one.
 int32_t rtrimlen(GlLocale* loc, const char* s, int32_t len);
+// The locale's counted-string collation (bytes with blank padding when the
+// locale has none): on a locale error 0 with *status -23102 (memory) or
+// -202 (anything else).
+int rcollcmpn(GlLocale* loc, const char* a, int32_t alen, const char* b, int32_t blen,
+              int32_t* status);
+// 1 when low <= c <= high under the locale's collation (code order when the
+// collation is plain code order), else 0.
+int rcollinrange(GlLocale* loc, uint32_t c, uint32_t low, uint32_t high);
 
 TV_END_C

@@ -8,14 +8,9 @@
 #include "sqltypes/decimal.h"
 #include "sqltypes/decimal_text.h"
 #include "sqltypes/int8.h"
+#include "sqltypes/sqlvalue.h"
 
 namespace {
-
-// SQL type code (0-53) to host code; -1 for none.
-const int16_t kSqlToHost[54] = {
-    100, 101, 102, 105, 104, 107, 102, 110, 111, -1,  112, 113, 113, 114, 115, 100, 114, 117,
-    117, 118, 118, 118, 123, 118, -1,  -1,  -1,  -1,  -1,  -1,  -1,  -1,  -1,  -1,  -1,  -1,
-    -1,  -1,  -1,  -1,  121, 120, 117, 119, 121, 122, -1,  -1,  -1,  -1,  -1,  -1,  125, 125};
 
 constexpr int kLocatorNullField = 40;  // 32-bit field 8 of the locator
 constexpr uint16_t kVarBinaryNull = 0x2;
@@ -24,7 +19,7 @@ constexpr uint16_t kVarBinaryNull = 0x2;
 // code 102 itself, or an SQL INTEGER or SERIAL, whose variables are 4 bytes.
 int HostCode(int type, bool* four_byte) {
   *four_byte = type == 102 || type == 2 || type == 6;
-  if (type >= 0 && type <= 53) type = kSqlToHost[type];
+  type = rtypsqltohost(type);
   if (type == 102) type = 103;
   return type;
 }
@@ -100,6 +95,13 @@ TV_EXTERN_C TV_API int rsetnull(int type, char* value) {
       memcpy(value, &v, sizeof v);
       return 0;
     }
+    case 118: {
+      uint32_t flags;
+      memcpy(&flags, value + offsetof(SqliCollection, cl_flags), sizeof flags);
+      flags |= COLL_ISNULL;
+      memcpy(value + offsetof(SqliCollection, cl_flags), &flags, sizeof flags);
+      return 0;
+    }
     default:  // 106, 120, 123 and codes without a host type: nothing to write
       return 0;
   }
@@ -161,6 +163,11 @@ TV_EXTERN_C TV_API int risnull(int type, const char* value) {
       int64_t v;
       memcpy(&v, value, sizeof v);
       return v == INT64_MIN;
+    }
+    case 118: case 123: {
+      uint32_t flags;
+      memcpy(&flags, value + offsetof(SqliCollection, cl_flags), sizeof flags);
+      return (flags & COLL_ISNULL) != 0;
     }
     default:
       return 0;

@@ -7,7 +7,8 @@
 // an 8-byte variable, the 64-bit value -2147483648); floats and doubles
 // all bytes 0xFF; Decimal, DATETIME and INTERVAL sign -1; INT8 sign 0;
 // BIGINT 0x8000000000000000; BOOLEAN 0xFF; a large-object locator its
-// 32-bit field at byte 40 set to -1; a variable binary record flag 0x2.
+// 32-bit field at byte 40 set to -1; a variable binary record flag 0x2; a
+// collection its cl_flags bit 0x4 (a row is tested for it, never set).
 #pragma once
 
 #include <stdint.h>
@@ -16,8 +17,8 @@
 
 TV_BEGIN_C
 
-// Makes the value of host type `type` null: 0, or -1 for a type without a
-// null form known here (collections and rows).
+// Makes the value of host type `type` null; returns 0 (a fixed binary area
+// and a row are left as they are).
 TV_API int rsetnull(int type, char* value);
 // 1 when the value is null, else 0.
 TV_API int risnull(int type, const char* value);
