@@ -2,9 +2,13 @@
 // tree yet: no default device, no devices in any pool, no mounts, no object
 // tables of their own, and no conversion of an older catalog (refused, so
 // that an older catalog is never opened as if it were current). Each
-// function goes when its owner's module defines it.
+// function goes when its owner's module defines it. The volume search
+// fills only the volume id and path; the object deletion removes only the
+// catalog rows, no stored data (both are replaced by the data path's
+// device, volume and object operations).
 #include "storage/catalog/pending_calls.h"
 
+#include "base/fields.h"
 #include "storage/catalog/smc_dev.h"
 #include "storage/catalog/smc_obj.h"
 #include "storage/catalog/smc_odt.h"
@@ -13,6 +17,7 @@
 #include "storage/command/typed_list.h"
 #include "storage/command/sm_util.h"
 #include "storage/datapath/smhandle.h"
+#include "storage/datapath/volume_records.h"
 
 void zarCreateDefaultDevice(zarHandle*) {}
 
@@ -41,3 +46,23 @@ int removeMountList(zarHandle* handle, TevMount* mount) {
 
 
 int dropFileObjects(zarHandle*) { return 0; }
+
+int zarFindDeviceVolume(zarHandle* handle, const char* device_path, TevVolume* volume) {
+  if (handle == nullptr || device_path == nullptr || volume == nullptr) return 22;
+  unsigned char row[SMC_VOLUME_RECLEN] = {};
+  stchar(device_path, reinterpret_cast<char*>(row + SMC_VOL_PATH), SMC_VOL_PATH_LEN);
+  const int rc = smcFetchVolumeByPath(handle, row);
+  if (rc != 0) return rc == 17 ? 17 : 3;
+  *volume = TevVolume{};
+  volume->volumeId = static_cast<uint32_t>(ldlong(row + SMC_VOL_VOLID));
+  ldchar(reinterpret_cast<const char*>(row + SMC_VOL_PATH), SMC_VOL_PATH_LEN, volume->path);
+  return 0;
+}
+
+int zarDeleteObject(zarHandle* handle, int64_t copy_id) {
+  if (handle == nullptr) return 6;
+  if (copy_id == 0) return 22;
+  int rc = dsmDeleteObject(handle, copy_id);
+  if (rc == 0) rc = smcDeleteDetails(copy_id);
+  return rc;
+}

@@ -9,6 +9,7 @@
 struct zarHandle;
 struct TevMount;
 struct TypedList;
+struct TevVolume;
 
 // Adds the default FILE device to pools 1 and 2 of a new catalog.
 void zarCreateDefaultDevice(zarHandle* handle);
@@ -21,3 +22,10 @@ int zarGetDeviceList(zarHandle* handle, int32_t status, int32_t pool_id, int32_t
 // Ends a mount of the handle and takes it out of the handle's mount list:
 // 0; 3; -1 for a null argument or a list failure.
 int removeMountList(zarHandle* handle, TevMount* mount);
+// The volume of a device: the volume row whose path is the device's
+// name. 0 with the record; 17 no such volume; 22 a null argument; 3 other
+// failures.
+int zarFindDeviceVolume(zarHandle* handle, const char* device_path, TevVolume* volume);
+// Deletes an object copy: its stored data, its object row and its detail
+// rows. 0; 6 null handle; 22 copy id 0; the code of a failing step.
+int zarDeleteObject(zarHandle* handle, int64_t copy_id);

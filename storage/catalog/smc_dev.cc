@@ -1,5 +1,6 @@
 // The device table (layout in smc_dev.h): descriptor, creation, the
-// process-wide file of the row operations, find, insert and dump.
+// process-wide file of the row operations, find, insert, modify, demotion
+// of a pool's HIGHEST device, delete and dump.
 #include "storage/catalog/smc_dev.h"
 
 #include <strings.h>
@@ -11,7 +12,11 @@
 #include "base/msgfile.h"
 #include "isam/isam.h"
 #include "sqltypes/bigint.h"
+#include "storage/catalog/pending_calls.h"
 #include "storage/catalog/smc_internal.h"
+#include "storage/catalog/smc_odt.h"
+#include "storage/catalog/smc_vol.h"
+#include "storage/command/pending_bodies.h"
 #include "storage/command/sm_trace.h"
 #include "storage/command/sm_util.h"
 #include "storage/command/typed_list.h"
@@ -79,6 +84,17 @@ void PutChar(unsigned char* row, int offset, const char* text, int width) {
   stchar(text, reinterpret_cast<char*>(row + offset), width);
 }
 
+// The record's media size {high, low} as one byte count.
+int64_t MediaBytes(const TevDevice& d) {
+  return static_cast<int64_t>((static_cast<uint64_t>(d.mediaSizeHigh) << 32) | d.mediaSizeLow);
+}
+
+// Names of the priorities 1 READ-ONLY to 4 HIGHEST for the traces.
+const char* PriorityName(int32_t priority) {
+  static const char* const kNames[] = {"READ-ONLY", "LOW", "HIGH", "HIGHEST"};
+  return priority >= 1 && priority <= 4 ? kNames[priority - 1] : "TEV_INVALID";
+}
+
 // The record as a new row: zeroed, character columns blank-padded, the
 // command columns over their whole 256-byte slots, status "I".
 void RecordToRow(const TevDevice& d, unsigned char* row) {
@@ -90,8 +106,7 @@ void RecordToRow(const TevDevice& d, unsigned char* row) {
   PutChar(row, kType, TypeName(d.type), 5);
   stlong(static_cast<int32_t>(d.cloudProvider), row + kCloudProv);
   stbigint(d.blockSize, row + kBlockSize);
-  const uint64_t media = (static_cast<uint64_t>(d.mediaSizeHigh) << 32) | d.mediaSizeLow;
-  stbigint(static_cast<int64_t>(media), row + kMediaSize);
+  stbigint(MediaBytes(d), row + kMediaSize);
   stbigint(d.partSize, row + kPartSize);
   PutChar(row, kStatus, "I", 1);
   stbigint(d.timestamp, row + kTimestamp);
@@ -310,6 +325,260 @@ int smcDevTabResetStatus(int32_t session_id) {
   }
   smcDevTabClose();
   return rc;
+}
+
+int smcDevTabRewrite(const unsigned char* row) {
+  if (deviceFd < 0 || isrewcurr(deviceFd, row) != 0) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88109), "device");
+    return 19;
+  }
+  return 0;
+}
+
+int zarDemoteHighestDevice(zarHandle* handle, int32_t pool_id) {
+  return smc::Traced("zarDemoteHighestDevice", [&] {
+    const int fd = handle != nullptr ? handle->tableFd[SMC_TAB_DEVICE] : -1;
+    IsamKeyDesc key{};
+    if (isindexinfo(fd, &key, 3) != 0) {
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88111), "device");
+      return 19;
+    }
+    // A demoted row moves to the HIGH entries of its pool, before the
+    // HIGHEST ones, and the position moves with it: each HIGHEST row is
+    // found from the key anew. Every pass demotes one row, so the walk
+    // ends.
+    unsigned char row[SMC_DEVICE_RECLEN];
+    for (;;) {
+      std::memset(row, 0, sizeof row);
+      stlong(pool_id, row + kPoolId);
+      stlong(4, row + kPriority);
+      if (isstart(fd, &key, 0, row, IS_EQUAL) != 0) {
+        if (iserrno == ENORECORD) return 0;
+        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "device");
+        return 17;
+      }
+      if (isread(fd, row, IS_NEXT) != 0) {
+        if (iserrno == EENDFILE) return 0;
+        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "device");
+        return 19;
+      }
+      if (ldlong(row + kPoolId) != pool_id || ldlong(row + kPriority) != 4) return 0;
+      stlong(3, row + kPriority);
+      if (isrewcurr(fd, row) != 0) {
+        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88109), "device");
+        return 19;
+      }
+    }
+  });
+}
+
+int smcModifyDevice(zarHandle* handle, TevDevice* device) {
+  return smc::Traced("smcModifyDevice", [&] {
+    if (device == nullptr || device->name[0] == '\0') {
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88024), " ");
+      return -1;
+    }
+    if (device->poolId == 0) {
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88016));
+      return -1;
+    }
+    unsigned char row[SMC_DEVICE_RECLEN];
+    char status[2];
+    int rc = dsmFindDevice(device, device->poolId, status, row, 0);
+    if (rc != 0) {
+      SM_TRACE(137, "dsmFindDevice failed with rc = %d.", rc);
+      // A search that failed is not a device that does not exist.
+      return rc == 17 ? 17 : 19;
+    }
+    const int stored_busy = status[0] == 'B' ? 1 : status[0] == 'I' ? 0 : -1;
+    if (stored_busy != device->busy) {
+      const char* letter = device->busy == 1 ? "B" : "I";
+      SM_TRACE(136, "Status for device '%s' changed to '%s'.", device->name, letter);
+      PutChar(row, kStatus, letter, 1);
+    }
+    const int32_t stored_priority = ldlong(row + kPriority);
+    if (device->priority != stored_priority) {
+      if (device->priority == 4) {
+        rc = zarDemoteHighestDevice(handle, device->poolId);
+        if (rc != 0) {
+          SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88112), device->poolId);
+          smcDevTabClose();
+          return rc;
+        }
+      }
+      SM_TRACE(136, "Priority for device '%s' changed to '%s' from '%s'.", device->name,
+               PriorityName(device->priority), PriorityName(stored_priority));
+      stlong(device->priority, row + kPriority);
+    }
+    PutChar(row, kReadCmd, device->readCmd, kCmdSlot);
+    PutChar(row, kWriteCmd, device->writeCmd, kCmdSlot);
+    stbigint(MediaBytes(*device), row + kMediaSize);
+    stlong(device->sessionId, row + kSessionId);
+    stbigint(device->timestamp, row + kTimestamp);
+    rc = smcDevTabRewrite(row) == 0 ? 0 : -1;
+    smcDevTabClose();
+    return rc;
+  });
+}
+
+int zarAddModDevice(zarHandle* handle, TevDevice* device) {
+  return smc::Traced("zarAddModDevice", [&] {
+    int rc = smcModifyDevice(handle, device);
+    if (rc == 17) rc = zarInsertDevice(handle, device);
+    return rc;
+  });
+}
+
+namespace {
+
+// Deletes every object with a part on the volume, through an own
+// object_detail file read in record order. 0 (found set when one was
+// deleted); 3 when an object could not be deleted or a read failed; 19
+// when the table cannot be opened or positioned.
+int DeleteVolumeObjects(zarHandle* handle, uint32_t volume_id, bool* found) {
+  smc::OwnFile details(SMC_TAB_DETAIL);
+  if (details.fd < 0) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88103), "object_detail");
+    return 19;
+  }
+  if (smc::StartRecordOrder(details.fd) != 0) {
+    if (iserrno == ENORECORD) return 0;
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "object_detail");
+    return 19;
+  }
+  bool failed = false;
+  unsigned char row[SMC_DETAIL_RECLEN];
+  for (;;) {
+    if (isread(details.fd, row, IS_NEXT) != 0) {
+      // A read error ends the walk: reading on after it could repeat it
+      // for ever.
+      if (iserrno != EENDFILE && iserrno != ENORECORD) {
+        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "object_detail");
+        failed = true;
+      }
+      break;
+    }
+    if (static_cast<uint32_t>(ldlong(row)) != volume_id) continue;
+    int64_t copy_id = 0;
+    ldbigint(&copy_id, row + 8);
+    const int rc = zarDeleteObject(handle, copy_id);
+    if (rc != 0) {
+      const uint64_t id = static_cast<uint64_t>(copy_id);
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_PLAIN, SM_MSG(88026), static_cast<unsigned>(id >> 32),
+                static_cast<unsigned>(id & 0xffffffffu), rc);
+      failed = true;
+    } else {
+      *found = true;
+    }
+  }
+  return failed ? 3 : 0;
+}
+
+// Deletes the volume row of the id through the session's volume file. 0
+// (found set when the row was there); 19.
+int DeleteVolumeRow(zarHandle* handle, uint32_t volume_id, bool* found) {
+  const int fd = handle != nullptr ? handle->tableFd[SMC_TAB_VOLUME] : -1;
+  const char* path = smc::TablePath(SMC_TAB_VOLUME);
+  IsamKeyDesc key{};
+  if (isindexinfo(fd, &key, 1) != 0) {
+    SM_TRACE(137, "Message 88111: %s", "volume");
+    return 19;
+  }
+  unsigned char row[SMC_VOLUME_RECLEN] = {};
+  stlong(static_cast<int32_t>(volume_id), row + SMC_VOL_VOLID);
+  if (isstart(fd, &key, 0, row, IS_EQUAL) != 0) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "volume");
+    return iserrno == ENORECORD ? 0 : 19;
+  }
+  if (isread(fd, row, IS_CURRENT) != 0) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), path);
+    return iserrno == ENORECORD ? 0 : 19;
+  }
+  if (isdelcurr(fd) != 0) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), path);
+    return 19;
+  }
+  *found = true;
+  return 0;
+}
+
+// Deletes the idle rows of the name (of the pool when pool > 0) through the
+// process-wide file; busy rows stay. 0; 17; 19.
+int DeleteDeviceRows(const char* name, int32_t pool, bool found) {
+  if (smcDevTabOpen() != 0) return 19;
+  IsamKeyDesc key{};
+  if (isindexinfo(deviceFd, &key, 1) != 0) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88111), "device");
+    return 19;
+  }
+  unsigned char row[SMC_DEVICE_RECLEN] = {};
+  PutChar(row, kName, name, kNameLen);
+  if (isstart(deviceFd, &key, 0, row, IS_EQUAL) != 0) {
+    if (iserrno != ENORECORD) {
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "device");
+      return 19;
+    }
+    if (found) return 0;
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_PLAIN, SM_MSG(88056), name);
+    return 17;
+  }
+  int deleted = 0;
+  char stored[kNameLen + 1];
+  for (;;) {
+    if (isread(deviceFd, row, IS_NEXT) != 0) {
+      if (iserrno == EENDFILE) break;
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "device");
+      return 19;
+    }
+    ldchar(reinterpret_cast<const char*>(row + kName), kNameLen, stored);
+    if (std::strcmp(stored, name) != 0) break;
+    if (pool > 0 && ldlong(row + kPoolId) != pool) continue;
+    if (row[kStatus] != 'I') {
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_PLAIN, SM_MSG(88022), name);
+      continue;
+    }
+    if (isdelcurr(deviceFd) != 0) {
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88108), "device");
+      return 19;
+    }
+    ++deleted;
+  }
+  if (deleted > 0 || found) return 0;
+  SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_PLAIN, SM_MSG(88057), name);
+  return 17;
+}
+
+}  // namespace
+
+int zarDeleteDevices(zarHandle* handle, const char* name, int32_t pool_selector) {
+  return smc::Traced("zarDeleteDevices", [&] {
+    // Names are kept as typed: one with capitals is deleted by that name.
+    if (name == nullptr) name = "";
+    bool found = false;
+    if (pool_selector == -1) {
+      TevVolume volume{};
+      int rc = zarFindDeviceVolume(handle, name, &volume);
+      if (rc != 0) {
+        SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_PLAIN, SM_MSG(88056), name);
+        return rc;
+      }
+      rc = DeleteVolumeObjects(handle, volume.volumeId, &found);
+      if (rc == 0) rc = DeleteVolumeRow(handle, volume.volumeId, &found);
+      if (rc != 0) return rc;
+      pool_selector = 0;
+    }
+    int rc = 0;
+    if (std::strlen(name) <= static_cast<size_t>(kNameLen)) {
+      rc = DeleteDeviceRows(name, pool_selector, found);
+    } else if (!found) {
+      // No row holds a name this long; its first 120 characters may be
+      // another device's name.
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_PLAIN, SM_MSG(88056), name);
+      rc = 17;
+    }
+    smcDevTabClose();
+    return rc;
+  });
 }
 
 int zarCreateDeviceTab(zarHandle* handle) {

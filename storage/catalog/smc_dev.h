@@ -22,6 +22,7 @@
 #include <cstdio>
 
 #include "storage/catalog/smcatalog.h"
+#include "storage/datapath/volume_records.h"
 
 struct zarHandle;
 struct TypedList;
@@ -52,6 +53,7 @@ struct TevDevice {
   int64_t timestamp;
   int32_t sessionId;
   char timestampText[21];
+  TevVolume volume;
   int32_t busy;
   int32_t volumeId;
   int32_t volumeFull;
@@ -88,4 +90,27 @@ int smcDevTabResetStatus(int32_t session_id);
 // (0 or less all): 0 (the list, maybe empty), 19, 22 (null out pointer).
 int smcGetDeviceList(zarHandle* handle, int32_t status_filter, int32_t pool_id, int32_t session_id,
                      TypedList** out);
+// Rewrites the row the process-wide file stands on (after a successful
+// dsmFindDevice): 0; 19.
+int smcDevTabRewrite(const unsigned char* row);
+// Writes the record's status, priority, command columns, media size,
+// session id and timestamp into the row of its name and pool; type, cloud
+// provider, block and part sizes, credentials, STDIO commands, URL and
+// container stay as stored. A new priority HIGHEST demotes the pool's
+// HIGHEST device first. 0; -1 (no name, pool id 0, or the rewrite
+// failed); 17 no such device in the pool; 19 the search failed; the
+// demotion's failure.
+int smcModifyDevice(zarHandle* handle, TevDevice* device);
+// Makes every HIGHEST device of the pool HIGH, through the session's
+// device table: 0; 17 (the search failed); 19.
+int zarDemoteHighestDevice(zarHandle* handle, int32_t pool_id);
+// smcModifyDevice, and zarInsertDevice when the device is not in its pool.
+int zarAddModDevice(zarHandle* handle, TevDevice* device);
+// Deletes the idle rows of the device name: pool selector > 0 in that pool
+// only, 0 in every pool, -1 in every pool after the objects on the
+// device's volume and the volume row. The name is taken as typed. Busy rows
+// stay (message 88022 each). 0; 3 (an object on the volume could not be
+// deleted, or the detail walk failed); 17 (no such device, or every row
+// busy); 19; the failure of the volume search.
+int zarDeleteDevices(zarHandle* handle, const char* name, int32_t pool_selector);
 int smcDumpDeviceTab(FILE* stream, char delimiter);

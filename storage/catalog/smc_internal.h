@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "isam/isam.h"
+#include "storage/command/sm_trace.h"
 
 struct zarHandle;
 
@@ -46,6 +47,27 @@ const char* TablePath(int32_t id);
 // Record order: positions before the first row (isstart with no key
 // parts). The ISAM result.
 int StartRecordOrder(int isfd);
+
+// Traces entry and return of an operation under its name at level 136.
+template <typename Body>
+int Traced(const char* name, Body body) {
+  SM_TRACE(136, "%s: enter", name);
+  const int rc = body();
+  SM_TRACE(136, "%s: return %d (0x%02x)", name, rc, rc);
+  return rc;
+}
+
+// A table opened by its path apart from any handle (manual locking),
+// closed on every way out; fd is negative when the open failed.
+struct OwnFile {
+  explicit OwnFile(int32_t id) : fd(isopen(TablePath(id), IS_INOUT | IS_MANULOCK)) {}
+  ~OwnFile() {
+    if (fd >= 0) isclose(fd);
+  }
+  OwnFile(const OwnFile&) = delete;
+  OwnFile& operator=(const OwnFile&) = delete;
+  int fd;
+};
 
 // Texts and results of one table dump.
 struct DumpTexts {

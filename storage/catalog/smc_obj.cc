@@ -107,26 +107,8 @@ std::string_view Text(const unsigned char* field, int32_t len) {
   return std::string_view(text, static_cast<size_t>(bylengnb(text, len)));
 }
 
-// Traces entry and return of an operation under its name.
-template <typename Body>
-int Traced(const char* name, Body body) {
-  SM_TRACE(136, "%s: enter", name);
-  const int rc = body();
-  SM_TRACE(136, "%s: return %d (0x%02x)", name, rc, rc);
-  return rc;
-}
-
-// A table opened by its path apart from the handle, closed on every way
-// out.
-struct OwnFile {
-  explicit OwnFile(int32_t id) : fd(isopen(smc::TablePath(id), IS_INOUT | IS_MANULOCK)) {}
-  ~OwnFile() {
-    if (fd >= 0) isclose(fd);
-  }
-  OwnFile(const OwnFile&) = delete;
-  OwnFile& operator=(const OwnFile&) = delete;
-  int fd;
-};
+using smc::OwnFile;
+using smc::Traced;
 
 }  // namespace
 

@@ -11,8 +11,6 @@ int zutevProcDeviceArgs(zarHandle*, int, char**, int32_t*, TevDevice*, int32_t*,
   return BSA_RC_ABORT_SYSTEM_ERROR;
 }
 int zarInsertDevice(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-int zarDeleteDevices(zarHandle*, TevDevice*, int32_t) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-int smcModifyDevice(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevListDevices(zarHandle*, int) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevUnloadDeviceFile(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevLoadDeviceFile(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }

@@ -24,8 +24,6 @@ int zutevCheckCatalogTables(int listing, int answer_yes);
 int zutevProcDeviceArgs(zarHandle* handle, int argc, char** argv, int32_t* code,
                         TevDevice* device, int32_t* flags, char* spare);
 int zarInsertDevice(zarHandle* handle, TevDevice* device);
-int zarDeleteDevices(zarHandle* handle, TevDevice* device, int32_t pool_id);
-int smcModifyDevice(zarHandle* handle, TevDevice* device);
 int zutevListDevices(zarHandle* handle, int xml);
 int zutevUnloadDeviceFile(zarHandle* handle, TevDevice* device);
 int zutevLoadDeviceFile(zarHandle* handle, TevDevice* device);

@@ -226,7 +226,7 @@ int DeviceLetter(Session* s, int argc, char** argv) {
         rc = 0;
         break;
       }
-      rc = zarDeleteDevices(s->handle, &device, device.poolId);
+      rc = zarDeleteDevices(s->handle, device.name, device.poolId);
       if (rc != 0 && rc != 17) ZUTEV_REFUSE(88058, device.name);
       break;
     case ZUTEV_UPDATE:
