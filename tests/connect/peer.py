@@ -532,7 +532,7 @@ def sl_client(host, port, form, user):
     elif form == "empty":
         c.sendall(packet(1, 61, b"") + b"xyz")
     elif form == "silent":
-        time.sleep(15)
+        time.sleep(11)
     try:
         hdr = recv_exact(c, 6)
         print("reply %s" % hdr.hex(), flush=True)
