@@ -453,6 +453,18 @@ int32_t sl_session_count(AsfAssociation* a) {
   return x->mux->count;
 }
 
+int32_t sl_receiver_slot(AsfAssociation* a) {
+  SlSessionContext* x = Ctx(a);
+  if (x == nullptr || x->mux == nullptr) return -1;
+  SlMuxControl* m = x->mux;
+  std::lock_guard<std::mutex> r(m->recv);
+  std::lock_guard<std::mutex> c(m->ctl);
+  for (int i = 0; i < SL_SLOTS; ++i) {
+    if (m->receiver != nullptr && m->slots[i] == m->receiver) return i;
+  }
+  return -1;
+}
+
 int32_t sl_level(AsfAssociation* a) {
   SlSessionContext* x = Ctx(a);
   return x != nullptr && x->mux != nullptr ? x->mux->level : -1;

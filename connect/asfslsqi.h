@@ -78,6 +78,9 @@ int sl_interrupt(AsfControlBlock* cb);
 int sl_release(AsfControlBlock* cb, int32_t code, AsfPacketBuffer* buf);
 // The connection's session count (code 9 style query): -1 without one.
 int32_t sl_session_count(AsfAssociation* assoc);
+// The slot of the session holding the receive role on the connection of
+// `assoc`, or -1 when none holds it.
+int32_t sl_receiver_slot(AsfAssociation* assoc);
 // The level negotiated on the session's connection.
 int32_t sl_level(AsfAssociation* assoc);
 
