@@ -145,6 +145,25 @@ SlMuxListener* FirstListener() {
   return l;
 }
 
+// Queues a further-session request for the first "sqlmux" listener and
+// wakes it: false when the process has none. The listener list's lock is
+// held throughout, so a listener cannot leave while its queue is used.
+bool Enqueue(SlMuxRequest* req) {
+  AsfGlobal* g = asf_global_get();
+  if (g == nullptr) return false;
+  os_mutex_lock(g->mutex);
+  auto* l = static_cast<SlMuxListener*>(g->mux_listeners);
+  if (l != nullptr) {
+    std::lock_guard<std::mutex> q(l->lock);
+    if (l->last != nullptr) l->last->next = req;
+    else l->first = req;
+    l->last = req;
+    l->available.notify_all();
+  }
+  os_mutex_unlock(g->mutex);
+  return l != nullptr;
+}
+
 // A failed transport read ends the waits of this slot and of every slot
 // waiting for the role. Called with the receive lock held.
 void AbortWaiters(SlMuxControl* m, int32_t slot) {
@@ -218,14 +237,7 @@ int Receive(AsfControlBlock* cb, SlSessionContext* x, bool reply, AsfPacketBuffe
         return transport_failed();
       }
       m->parsed = 0;
-      SlMuxListener* l = FirstListener();
-      if (l != nullptr) {
-        std::lock_guard<std::mutex> q(l->lock);
-        if (l->last != nullptr) l->last->next = req;
-        else l->first = req;
-        l->last = req;
-        l->available.notify_all();
-      } else {
+      if (!Enqueue(req)) {
         delete req;
         // No listener takes further sessions: the 22-byte refusal.
         unsigned char refusal[22] = {};
@@ -451,6 +463,23 @@ int32_t sl_session_count(AsfAssociation* a) {
   if (x == nullptr || x->mux == nullptr) return -1;
   std::lock_guard<std::mutex> c(x->mux->ctl);
   return x->mux->count;
+}
+
+int sl_attributes(AsfControlBlock* cb, int32_t code, void* value) {
+  SlSessionContext* x = Ctx(cb->assoc);
+  if (x == nullptr) return Fail(cb, -25546);
+  if (code == 2 || code == 258) return 0;
+  if (code == 9) {
+    auto* out = static_cast<SlMuxAttribute*>(value);
+    if (out == nullptr || x->mux == nullptr) return Fail(cb, -25546);
+    out->session_count = &x->mux->count;
+    out->flags = &x->flags;
+    return 0;
+  }
+  AsfTlAttribute t{code, nullptr};
+  if (tl_attribute(cb, &t) != 0) return -1;
+  if (value != nullptr) *static_cast<void**>(value) = t.result;
+  return 0;
 }
 
 int32_t sl_receiver_slot(AsfAssociation* a) {

@@ -76,7 +76,15 @@ int sl_send(AsfControlBlock* cb, AsfPacketBuffer* buf);
 int sl_recv(AsfControlBlock* cb, AsfPacketBuffer** buf);
 int sl_interrupt(AsfControlBlock* cb);
 int sl_release(AsfControlBlock* cb, int32_t code, AsfPacketBuffer* buf);
-// The connection's session count (code 9 style query): -1 without one.
+// Attribute queries: code 9 fills the value record {pointer to the
+// connection's session count, pointer to the context's flags}; codes 2 and
+// 258 do nothing; others go to the transport.
+typedef struct SlMuxAttribute {
+  int32_t* session_count;
+  uint32_t* flags;
+} SlMuxAttribute;
+int sl_attributes(AsfControlBlock* cb, int32_t code, void* value);
+// The connection's session count: -1 without one.
 int32_t sl_session_count(AsfAssociation* assoc);
 // The slot of the session holding the receive role on the connection of
 // `assoc`, or -1 when none holds it.

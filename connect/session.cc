@@ -142,6 +142,7 @@ int sess_attributes(AsfControlBlock* cb, AsfSessionAttr* attr) {
     return 0;
   }
   if (attr->code == 258) return 0;
+  if (!Direct(s)) return sl_attributes(cb, attr->code, attr->value);
   return ASF_ERROR(cb, -25546, 0), -1;
 }
 

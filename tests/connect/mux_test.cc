@@ -104,6 +104,12 @@ TEST_F(MuxTest, ThreeSessionsOnThreeThreadsShareOneConnection) {
   EXPECT_EQ(replies[2], "ok");
   EXPECT_EQ(sl_session_count(a.cb.assoc), 3);
   EXPECT_EQ(tcp_accepts.load(), 1);
+  // The same through the session attribute 9.
+  SlMuxAttribute mux_attr{};
+  AsfSessionAttr attr{9, &mux_attr};
+  ASSERT_EQ(sess_attributes(&c->cb, &attr), 0);
+  EXPECT_EQ(*mux_attr.session_count, 3);
+  EXPECT_EQ(*mux_attr.flags & (SL_HEADERS | SL_MULTIPLEXED), 3u);
   // The sessions leave; the last closes the connection and the server's
   // sessions end.
   b.reset();

@@ -21,6 +21,16 @@ def family(host):
     return socket.AF_INET6 if ":" in host else socket.AF_INET
 
 
+def drain(c):
+    """Reads and drops everything until the peer closes (at most 60 s)."""
+    c.settimeout(60)
+    try:
+        while c.recv(65536):
+            pass
+    except OSError:
+        pass
+
+
 def server(host, mode):
     s = socket.socket(family(host), socket.SOCK_STREAM)
     s.bind((host, 0))
@@ -48,12 +58,7 @@ def server(host, mode):
     elif mode == "hold":
         time.sleep(60)
     else:  # silent
-        c.settimeout(60)
-        try:
-            while c.recv(65536):
-                pass
-        except OSError:
-            pass
+        drain(c)
     print("end", flush=True)
     c.close()
 
@@ -405,6 +410,8 @@ def reply_body(level, answer=None):
 def report_request(form, length, ptype, flags, last, data):
     print("request form=%s length=%d type=%d flags=%d last=%d" % (form, length, ptype, flags, last),
           flush=True)
+    # A text request's data is the line and its NUL, exactly.
+    print("tail=%s nuls=%d" % (data[-1:].hex(), data.count(b"\0")), flush=True)
     try:
         for line in parse_request(data):
             print(line, flush=True)
@@ -453,12 +460,7 @@ def sl_serve_one(c, n, mode, arg):
     form, length, ptype, flags, last, data = first
     level = flags & 0x7F
     if mode == "drop-binary" and form == "binary":
-        c.settimeout(60)
-        try:
-            while c.recv(65536):
-                pass
-        except OSError:
-            pass
+        drain(c)
         print("dropped %d" % n, flush=True)
         return
     if mode == "older6":

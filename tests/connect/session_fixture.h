@@ -56,13 +56,7 @@ inline bool Has(const std::vector<std::string>& lines, const std::string& line) 
 
 inline AsfAssociation* NewAssoc(AsfControlBlock* cb, int32_t kind, unsigned char* area) {
   connect_test::EnsureLayer();
-  AsfAssociation* a = asf_assoc_new(cb, kind, nullptr);
-  if (a == nullptr) return nullptr;
-  a->user = area;
-  a->state->kind = kind;
-  a->state->flag_area = area;
-  cb->assoc = a;
-  cb->mode = 1;
+  AsfAssociation* a = connect_test::NewAssoc(cb, kind, area);
   cb->timeout_ms = -1;
   return a;
 }

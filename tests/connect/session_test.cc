@@ -32,6 +32,7 @@ TEST_F(SessionTest, TextRequestAcceptedWithHeaderInTextSafeForm) {
   // "sq" and 8 characters; the length counts the 6 header bytes and the NUL.
   ASSERT_EQ(req[0].rfind("request form=sq length=", 0), 0u) << req[0];
   EXPECT_NE(req[0].find(" type=1 flags=61 last=0"), std::string::npos) << req[0];
+  EXPECT_TRUE(Has(req, "tail=00 nuls=1"));  // the header's length ends at the NUL
   EXPECT_TRUE(Has(req, "form=text"));
   EXPECT_TRUE(Has(req, "h.kind=2"));
   EXPECT_TRUE(Has(req, "h.server=srv"));
