@@ -22,6 +22,7 @@
 #include "base/fields.h"
 #include "connect/asfpfutl.h"
 #include "connect/asfutil.h"
+#include "connect/csm.h"
 #include "connect/driver.h"
 #include "connect/session.h"
 
@@ -945,12 +946,21 @@ int sl_release(AsfControlBlock* cb, int32_t code, AsfPacketBuffer* buf) {
   } else if (x->state == SL_ST_LISTENING || x->state == SL_ST_ACCEPTING ||
              x->state == SL_ST_ESTABLISHED || x->state == SL_ST_FAILED ||
              x->state == SL_ST_COMPLETED || x->state == SL_ST_REQUEST_READ) {
-    if (!abort) {
+    bool chain = csm_has_chain(a) != 0;
+    if (abort) {
+      if (chain) csm_abort(cb);
+    } else {
       if (x->state != SL_ST_ESTABLISHED && x->state != SL_ST_LISTENING) return Fail(cb, -25563);
       if (buf != nullptr && buf->left > 0) {
         x->state = SL_ST_LAST_BUFFER;
-        if (sl_send(cb, buf) != 0) rc = -1;
+        if (chain && csm_encodes(a)) {
+          if (csm_send(cb, buf) != 0) rc = -1;
+          csm_put_buffer(a, buf);
+        } else if (sl_send(cb, buf) != 0) {
+          rc = -1;
+        }
       }
+      if (rc == 0 && chain && csm_close(cb) != 0) rc = -1;
     }
     x->state = rc == 0 ? SL_ST_RELEASED : SL_ST_FAILED;
   } else if (x->state != SL_ST_RELEASED) {

@@ -15,6 +15,7 @@
 #include "base/fields.h"
 #include "connect/asfpfutl.h"
 #include "connect/asfslsqi.h"
+#include "connect/csm.h"
 
 namespace {
 
@@ -47,6 +48,13 @@ int sess_send(AsfControlBlock* cb, AsfDataBody* body) {
     if (a->buffers[ASF_BUF_SEND] != buf) asf_buffer_put(a, ASF_BF_SEND, buf);
     return 0;
   }
+  AsfAssociation* a = cb->assoc;
+  if (csm_has_chain(a) && csm_encodes(a)) {
+    int rc = csm_send(cb, buf);
+    if (rc != 0 && cb->error == ASF_TIMEOUT) return rc;
+    csm_put_buffer(a, buf);
+    return rc;
+  }
   if (!Direct(s)) return sl_send(cb, buf);
   return tl_send(cb, buf);
 }
@@ -58,9 +66,10 @@ int sess_recv(AsfControlBlock* cb, AsfDataBody* body) {
     body->buffer = nullptr;
     return ASF_ERROR(cb, -25546, 0), -1;
   }
-  if (!Direct(s)) {
+  bool chain = csm_has_chain(cb->assoc) && csm_decodes(cb->assoc);
+  if (chain || !Direct(s)) {
     AsfPacketBuffer* data = nullptr;
-    if (sl_recv(cb, &data) != 0) {
+    if ((chain ? csm_receive(cb, &data) : sl_recv(cb, &data)) != 0) {
       body->value = 0;
       body->buffer = nullptr;
       return -1;
@@ -112,6 +121,7 @@ int sess_release(AsfControlBlock* cb, int32_t code, AsfRequest* body) {
     return rc;
   }
   s->state = SESS_RELEASED;
+  if (csm_has_chain(cb->assoc)) csm_abort(cb);
   uint32_t flags = 0;
   if (code == 10 && body != nullptr) flags = body->body.flags.flags & TL_CLOSE_ABORTIVE;
   int rc = 0;
