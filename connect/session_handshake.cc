@@ -10,6 +10,7 @@
 //     NUL pad for odd lengths, 0xFFFF for an empty text.
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -501,7 +502,23 @@ int sess_respond(AsfControlBlock* cb, AsfRespondBody* body, AsfIdentity* global_
       out.push_back(static_cast<unsigned char>(v >> 8));
       out.push_back(static_cast<unsigned char>(v));
     };
-    if (body->code == 0) {
+    if (d->subkind == 1) {
+      // A list of texts: each its length, the bytes and a pad for odd
+      // lengths; an empty text is 0xFFFF.
+      const AsfTextList* list = d->u.list;
+      uint32_t count = list != nullptr ? std::min<uint32_t>(list->count, 120) : 0;
+      for (uint32_t i = 0; i < count; ++i) {
+        const char* t = list->texts[i] != nullptr ? list->texts[i] : "";
+        size_t len = std::strlen(t);
+        if (len == 0) {
+          u16(0xFFFF);
+          continue;
+        }
+        u16(static_cast<int>(len));
+        out.insert(out.end(), t, t + len);
+        if (len % 2 == 1) out.push_back(0);
+      }
+    } else if (body->code == 0) {
       if (s->connect_kind != 6) {
         u16(15), u16(0), u16(0), u16(0), u16(0), u16(0), u16(0), u16(0), u16(12);
       }
@@ -540,9 +557,17 @@ int sess_respond(AsfControlBlock* cb, AsfRespondBody* body, AsfIdentity* global_
   reply->left = static_cast<uint32_t>(n);
   s->state = 18;
   int32_t cls = ConnectClass(s->connect_kind, nullptr);
-  int rc = sl_respond(cb, cls, body->code, reply);
+  // The refusal texts of a kind-7 request in the older form travel as the
+  // data of an accepting reply; the session is then ended.
+  bool texts_as_data = layer_level < 60 && s->connect_kind == 7 && body->code == ASF_REFUSED;
+  int rc = sl_respond(cb, cls, texts_as_data ? 0 : body->code, reply);
   sl_buffer_free(reply);
   s->state = rc == 0 && body->code == 0 ? SESS_ESTABLISHED : SESS_FAILED;
+  if (rc == 0 && texts_as_data) {
+    // Time for the client to read the texts before the connection goes.
+    os_sleep(3);
+    sl_release(cb, 10, nullptr);
+  }
   return rc;
 }
 

@@ -529,6 +529,13 @@ def sl_client(host, port, form, user):
         c.sendall(b"sq" + b64e(hdr) + text)
     elif form == "sqle":
         c.sendall(text)
+    elif form == "sqle7":  # a kind-7 request ("-l" and a name) without a header
+        spec["start"] = {"kind": 7, "flags": 0, "name": "lst"}
+        spec["start_words"] = "-llst"
+        c.sendall(build_text(spec).encode() + b"\0")
+        print("reply %s" % c.recv(65536).hex(), flush=True)
+        c.close()
+        return
     elif form == "type3":
         c.sendall(packet(3, 61, build_binary(spec)))
     elif form == "empty":

@@ -280,4 +280,30 @@ TEST_F(ServerTest, RefusalEndsInState100WithResult0) {
   EXPECT_EQ(out.substr(10, 2), "03") << out;  // type 3
 }
 
+TEST_F(ServerTest, Kind7RefusalTextsTravelAsAnAcceptingOlderReply) {
+  std::string out;
+  std::thread client([&] { out = RunClient(port_, "sqle7"); });
+  {
+    Accepted acc(&lcb_);
+    ASSERT_EQ(acc.rc, 0) << acc.error;
+    EXPECT_EQ(acc.cb.assoc->session->connect_kind, 7);
+    char alpha[] = "alpha", empty[] = "", gamma[] = "gamma!";
+    char* texts[] = {alpha, empty, gamma};
+    AsfTextList list{3, texts};
+    AsfCredentialData data{};
+    data.subkind = 1;
+    data.u.list = &list;
+    SqliConnCred answer{2, &data};
+    AsfRespondBody r{};
+    r.code = ASF_REFUSED;
+    r.info.level = -1;
+    r.credential = &answer;
+    EXPECT_EQ(sess_respond(&acc.cb, &r, nullptr), 0) << acc.cb.error;
+    EXPECT_EQ(acc.cb.assoc->session->state, SESS_FAILED);
+  }
+  client.join();
+  // Class 2 acceptance prefix 15, then "alpha" and its pad, 0xFFFF, "gamma!".
+  EXPECT_EQ(out, "reply 000f0005616c70686100ffff000667616d6d6121\n");
+}
+
 }  // namespace
