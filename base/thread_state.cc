@@ -9,7 +9,7 @@
 #include "base/keep_alive.h"
 #include "base/client_locale.h"
 #include "base/nls_tables.h"
-#include "base/trace_seam.h"
+#include "base/osqlidbg.h"
 
 thread_local int16_t rthreadansi = 0;
 thread_local SmallBlockPool* rthreadpool = nullptr;

@@ -110,6 +110,7 @@ typedef struct ClientState {
   unsigned char lower_map[256];    // copy of the lower-case map
   unsigned char upper_map[256];    // copy of the upper-case map
   int32_t status;          // rclientstatus: 0, -1281 when the locale start-up failed
+  int32_t server;          // 1 in a server-side process (swaps the wire-trace tags)
 } ClientState;
 
 // The state, made on the first call (which also starts the wire trace and

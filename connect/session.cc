@@ -1,6 +1,6 @@
-// Session operations on the direct path: server types "raw", "dr" and "dw"
-// carry their bytes straight over the association's transport. The
-// session layer's framed path answers -25546 until it is built.
+// Session operations: server types "raw", "dr" and "dw" carry their bytes
+// straight over the association's transport; all others go through the
+// session layer (asfslsqi) after a connection handshake.
 //
 // Session export block (80 bytes, machine byte order):
 //   0 state, 4 selector, 8 connect kind, 12 unused,
@@ -8,7 +8,14 @@
 #include "connect/session.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "base/fields.h"
+#include "connect/asfpfutl.h"
+#include "connect/asfslsqi.h"
+#include "connect/csm.h"
 
 namespace {
 
@@ -41,7 +48,14 @@ int sess_send(AsfControlBlock* cb, AsfDataBody* body) {
     if (a->buffers[ASF_BUF_SEND] != buf) asf_buffer_put(a, ASF_BF_SEND, buf);
     return 0;
   }
-  if (!Direct(s)) return ASF_ERROR(cb, -25546, 0), -1;
+  AsfAssociation* a = cb->assoc;
+  if (csm_has_chain(a) && csm_encodes(a)) {
+    int rc = csm_send(cb, buf);
+    if (rc != 0 && cb->error == ASF_TIMEOUT) return rc;
+    csm_put_buffer(a, buf);
+    return rc;
+  }
+  if (!Direct(s)) return sl_send(cb, buf);
   return tl_send(cb, buf);
 }
 
@@ -52,10 +66,17 @@ int sess_recv(AsfControlBlock* cb, AsfDataBody* body) {
     body->buffer = nullptr;
     return ASF_ERROR(cb, -25546, 0), -1;
   }
-  if (!Direct(s)) {
-    body->value = 0;
-    body->buffer = nullptr;
-    return ASF_ERROR(cb, -25546, 0), -1;
+  bool chain = csm_has_chain(cb->assoc) && csm_decodes(cb->assoc);
+  if (chain || !Direct(s)) {
+    AsfPacketBuffer* data = nullptr;
+    if ((chain ? csm_receive(cb, &data) : sl_recv(cb, &data)) != 0) {
+      body->value = 0;
+      body->buffer = nullptr;
+      return -1;
+    }
+    body->value = -1;
+    body->buffer = data;
+    return 0;
   }
   AsfPacketBuffer* buf = nullptr;
   if (tl_recv(cb, &buf) != 0) {
@@ -77,13 +98,30 @@ int sess_release(AsfControlBlock* cb, int32_t code, AsfRequest* body) {
     return ASF_ERROR(cb, -27003, 0), -1;
   }
   if (!Direct(s)) {
-    if (code == 10) {
+    bool abort = code == 10;
+    AsfPacketBuffer* last = nullptr;
+    if (!abort) {
+      if (s->state == SESS_FAILED) return ASF_ERROR(cb, ASF_ABORTED_PENDING, 0), -1;
+      if (s->state != SESS_ESTABLISHED && s->state != SESS_LISTENING) {
+        return ASF_ERROR(cb, -25563, 0), -1;
+      }
+      if (body != nullptr && body->body.release.value == -1) {
+        last = static_cast<AsfPacketBuffer*>(body->body.release.pointer);
+      }
+    }
+    if (s->state == SESS_RELEASED && abort) {
       asf_session_detach(cb->assoc);
       return 0;
     }
-    return ASF_ERROR(cb, -25546, 0), -1;
+    uint32_t flags = abort && body != nullptr ? body->body.flags.flags & TL_CLOSE_ABORTIVE : 0;
+    s->state = SESS_RELEASED;
+    int rc = sl_release(cb, abort ? static_cast<int32_t>(10 | flags) : code, last);
+    if (rc != 0 && !abort) return -1;
+    asf_session_detach(cb->assoc);
+    return rc;
   }
   s->state = SESS_RELEASED;
+  if (csm_has_chain(cb->assoc)) csm_abort(cb);
   uint32_t flags = 0;
   if (code == 10 && body != nullptr) flags = body->body.flags.flags & TL_CLOSE_ABORTIVE;
   int rc = 0;
@@ -96,7 +134,7 @@ int sess_release(AsfControlBlock* cb, int32_t code, AsfRequest* body) {
 int sess_interrupt(AsfControlBlock* cb, AsfFlagsBody*) {
   AsfSession* s = SessionOf(cb);
   if (s == nullptr || s->state != SESS_ESTABLISHED) return ASF_ERROR(cb, -25546, 0), -1;
-  if (!Direct(s)) return ASF_ERROR(cb, -25546, 0), -1;
+  if (!Direct(s)) return sl_interrupt(cb);
   AsfPacketBuffer* x = nullptr;
   if (asf_buffer_get(cb->assoc, ASF_BF_SEND | ASF_BF_EXPEDITED, &x) != 0) {
     return ASF_ERROR(cb, -25579, 0), -1;
@@ -114,6 +152,7 @@ int sess_attributes(AsfControlBlock* cb, AsfSessionAttr* attr) {
     return 0;
   }
   if (attr->code == 258) return 0;
+  if (!Direct(s)) return sl_attributes(cb, attr->code, attr->value);
   return ASF_ERROR(cb, -25546, 0), -1;
 }
 

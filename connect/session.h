@@ -1,6 +1,7 @@
-// The session an association carries. This holds the direct path of server
-// types "raw", "dr" and "dw" over the transport; the session layer with its
-// packets and multiplexing joins it behind the same calls.
+// The session an association carries: directly over the transport for
+// server types "raw", "dr" and "dw", else through the session layer with
+// its packets and multiplexing; and the connection handshake, the request
+// in binary or text form and the replies.
 #pragma once
 
 #include <stdint.h>
@@ -42,6 +43,20 @@ typedef struct AsfSessionAttr {
 
 // 1 when the server type uses the transport directly.
 int sess_is_direct(const char* server_type);
+
+// Client handshake: connects the session of cb's association to the
+// server entry with the connect body's record, option list and
+// credential; `shared`, when given, is an association whose multiplexed
+// connection the new session may join.
+int sess_start(AsfControlBlock* cb, AsfServerEntry* entry, AsfConnectBody* body,
+               AsfIdentity* global_identity, AsfIdentity* identity, AsfAssociation* shared);
+// A listening session on the entry's address.
+int sess_listen(AsfControlBlock* cb, AsfServerEntry* entry, AsfListenBody* body);
+// Accepts on the listener cb names into body->assoc (made by the caller),
+// reading the request into the accept body and the peer into identity.
+int sess_accept(AsfControlBlock* cb, AsfAcceptBody* body, AsfIdentity* identity);
+// Sends the connection reply on an accepted session.
+int sess_respond(AsfControlBlock* cb, AsfRespondBody* body, AsfIdentity* global_identity);
 int sess_send(AsfControlBlock* cb, AsfDataBody* body);
 int sess_recv(AsfControlBlock* cb, AsfDataBody* body);
 int sess_release(AsfControlBlock* cb, int32_t code, AsfRequest* body);

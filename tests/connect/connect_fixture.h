@@ -90,15 +90,22 @@ inline std::string RunClient(const std::string& host, int port, const std::strin
 
 // An initiator whose direct ("raw") session is established over soctcp
 // to the address: state 1, on the global client list.
-inline AsfAssociation* ConnectDirect(AsfControlBlock* cb, const std::string& address,
-                                     unsigned char* flag_area, AsfServerEntry* entry = nullptr) {
-  AsfAssociation* a = asf_assoc_new(cb, ASF_INITIATOR, nullptr);
+// A new association of the kind, made current in cb.
+inline AsfAssociation* NewAssoc(AsfControlBlock* cb, int32_t kind, unsigned char* flag_area) {
+  AsfAssociation* a = asf_assoc_new(cb, kind, nullptr);
   if (a == nullptr) return nullptr;
   a->user = flag_area;
-  a->state->kind = ASF_INITIATOR;
+  a->state->kind = kind;
   a->state->flag_area = flag_area;
   cb->assoc = a;
   cb->mode = 1;
+  return a;
+}
+
+inline AsfAssociation* ConnectDirect(AsfControlBlock* cb, const std::string& address,
+                                     unsigned char* flag_area, AsfServerEntry* entry = nullptr) {
+  AsfAssociation* a = NewAssoc(cb, ASF_INITIATOR, flag_area);
+  if (a == nullptr) return nullptr;
   if (asf_session_attach(cb, 0, "raw", "soctcp") != 0) return nullptr;
   a->session->state = SESS_ESTABLISHED;
   a->session->selector = -1;
