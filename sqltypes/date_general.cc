@@ -144,6 +144,7 @@ int GeneralParser::ReadFields(const char* text, Parsed* r) {
       }
     }
     had_sep[i] = sep;
+    if (*p == '\0' && !(prev_kind == 3 && r->digits[3] == 4)) return MissingCode(kind);
     if (strict_ && i == 2 && had_sep[1] && !sep) return -1218;
     // A field right after the previous one, with no separator, needs two
     // digits unless a month name came before it.
