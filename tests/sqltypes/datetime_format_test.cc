@@ -227,6 +227,20 @@ TEST_F(DatetimeFormatTest, FormatChosenInOrder) {
   EXPECT_STREQ(out, "2024-03-05 14:20:30.12345");
 }
 
+TEST_F(DatetimeFormatTest, StandardTextUnderUseDtenv) {
+  sqltest::OnNewThread([] {
+    setenv("USE_DTENV", "1", 1);
+    setenv("DBTIME", "%d/%m/%Y %H:%M", 1);
+    DateTimeValue v = Value(kYearToSecond, "05/03/2024 10:20");
+    unsetenv("DBTIME");
+    EXPECT_EQ(Standard(v), "2024-03-05 10:20:00");
+    // A failed read leaves the caller's value as it was.
+    EXPECT_NE(dtcvasc("2024-03-05 10:20:30", &v), 0);
+    EXPECT_EQ(Standard(v), "2024-03-05 10:20:00");
+  });
+  unsetenv("USE_DTENV");
+}
+
 TEST_F(DatetimeFormatTest, ExportedLocaleForms) {
   DateTimeValue v{};
   ASSERT_EQ(zel_gl_convert_datetime(&v, "05.03.2024 10:20", "%d.%m.%Y %H:%M"), 0);

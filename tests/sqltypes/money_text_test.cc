@@ -1,0 +1,112 @@
+// Money and number text in the default client locale (en_us.8859-1).
+#include "tests/sqltypes/money_oracle.h"
+
+namespace {
+
+class MoneyTextTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    sqltest::UseBuildTree();
+    unsetenv("IGNORE_UNDERFLOW");
+    ASSERT_EQ(rglinit(), 0);
+  }
+};
+
+TEST_F(MoneyTextTest, MoneyTextAndPlainText) {
+  char out[64];
+  rmondec("  $1,234.50", 11, out);
+  EXPECT_STREQ(out, "1,234.50");
+  rmondec("  $1,234.50", 6, out);  // the length counts from the text's start
+  EXPECT_STREQ(out, "1,2");
+  rmondec("   ", 3, out);
+  EXPECT_STREQ(out, "");
+  rmondecexttab("DM1.234,50", 10, out, "DM,");
+  EXPECT_STREQ(out, "1.234,50");
+  rmondecexttab("1.234,50 EUR", 12, out, ",EUR");
+  EXPECT_STREQ(out, "1.234,50 ");
+  rnum2money("-1,234.50", out, nullptr, 0);
+  EXPECT_STREQ(out, "$-1,234.50");
+  rnum2money("1234,5", out, ",EUR", 0);
+  EXPECT_STREQ(out, "1234,5EUR");
+  rnum2money("1234,5", out, ",EUR", 1);
+  EXPECT_STREQ(out, "1234,5");
+  EXPECT_EQ(rmoneyscale(), 2);
+  EXPECT_EQ(rmoneyfrontlen(), 1);
+  EXPECT_EQ(rmoneybacklen(), 0);
+  // rmondec and rnum2money are inverse on random amounts, for several
+  // settings.
+  std::mt19937_64 rng(3);
+  for (const char* setting : {"$.", "DM,", ".EUR", ",kr", "US$."}) {
+    for (int i = 0; i < 300; i++) {
+      char plain[40], money[80], again[160];
+      const bool comma = strchr(setting, ',') != nullptr;
+      snprintf(plain, sizeof plain, "%s%llu%c%02u", rng() % 2 ? "-" : "",
+               static_cast<unsigned long long>(rng() % 1000000000ULL), comma ? ',' : '.',
+               static_cast<unsigned>(rng() % 100));
+      rnum2money(plain, money, setting, 0);
+      rmondecexttab(money, static_cast<int>(strlen(money)), again, setting);
+      ASSERT_STREQ(again, plain) << setting << " " << money;
+    }
+  }
+}
+
+TEST_F(MoneyTextTest, DbmoneyDecimalComma) {
+  sqltest::OnNewThread([] {
+    setenv("DBMONEY", "DM,", 1);
+    Decimal d;
+    ASSERT_EQ(deccvasc("1234,5", 6, &d), 0);
+    char out[80];
+    ASSERT_EQ(zel_gl_format_money(out, sizeof out, &d, nullptr), 0);
+    EXPECT_STREQ(out, "DM1234,50");
+    Decimal back;
+    ASSERT_EQ(zel_gl_convert_money(&back, "  DM1.234,50", nullptr), 0);
+    EXPECT_EQ(deccmp(&d, &back), 0);
+    moneytest::MoneyRoundTrip(500);
+  });
+  unsetenv("DBMONEY");
+}
+
+TEST_F(MoneyTextTest, LocaleMoneyErrors) {
+  Decimal d;
+  ASSERT_EQ(deccvasc("12.5", 4, &d), 0);
+  char out[80];
+  EXPECT_EQ(zel_gl_format_money(out, sizeof out, &d, "%n %n"), -1);
+  EXPECT_EQ(rgetglerror(), 22);
+  EXPECT_EQ(zel_gl_convert_money(&d, "12", "%n and %n"), -1);
+  EXPECT_EQ(rgetglerror(), 22);
+  EXPECT_EQ(zel_gl_convert_money(&d, "1x2", nullptr), -1);
+  EXPECT_EQ(rgetglerror(), 9);
+  EXPECT_EQ(zel_gl_convert_money(&d, "1e200", nullptr), -1);
+  EXPECT_EQ(rgetglerror(), 14);
+  // A long text is read whole, never cut or copied past a fixed buffer.
+  std::string big = "$" + std::string(300, '0') + "1.25";
+  ASSERT_EQ(zel_gl_convert_money(&d, big.c_str(), nullptr), 0);
+  double x = 0;
+  ASSERT_EQ(dectodbl(&d, &x), 0);
+  EXPECT_EQ(x, 1.25);
+  // The field is too small for the value.
+  ASSERT_EQ(deccvasc("123456789", 9, &d), 0);
+  EXPECT_EQ(zel_gl_format_money(out, 6, &d, nullptr), -1);
+  EXPECT_EQ(rgetglerror(), 9);
+}
+
+TEST_F(MoneyTextTest, DoubleFormats) {
+  char out[400];
+  EXPECT_EQ(zel_gl_format_double(out, sizeof out, 1.5, "%d"), -415);
+  EXPECT_EQ(zel_gl_format_double(out, sizeof out, 1.5, "%f %f"), -415);
+  EXPECT_EQ(zel_gl_format_double(out, sizeof out, 1.5, "no conversion"), -415);
+  EXPECT_EQ(zel_gl_format_double(out, 5, 1.5, "%f"), -1207);
+  ASSERT_EQ(zel_gl_format_double(out, 9, 1.5, "%f"), 0);
+  EXPECT_STREQ(out, "1.500000");
+  ASSERT_EQ(zel_gl_format_double(out, sizeof out, 2.5, "%%%lG%%"), 0);
+  EXPECT_STREQ(out, "%2.5%");
+}
+
+TEST_F(MoneyTextTest, AgainstTheCLibrary) {
+  moneytest::GlibcLocale glibc("en_US", "ISO-8859-1");
+  ASSERT_NE(glibc.get(), static_cast<locale_t>(nullptr));
+  moneytest::MoneyAgainstStrfmon(glibc.get(), 400);
+  moneytest::DoublesAgainstTheCLibrary(glibc.get(), 3000);
+}
+
+}  // namespace
