@@ -168,6 +168,27 @@ def gl_date_cases(rng, libc, fmt, n):
     return cases
 
 
+# Eras of the Japanese calendar: name, first day.
+ERAS = [("\u4ee4\u548c", dt.date(2019, 5, 1)), ("\u5e73\u6210", dt.date(1989, 1, 8)),
+        ("\u662d\u548c", dt.date(1926, 12, 25))]
+
+
+def era_cases(rng, n):
+    """Era names of ja_jp.sjis read by rdefmtdate under g and e masks."""
+    cases = []
+    for _ in range(n):
+        name, start = rng.choice(ERAS[:2])
+        end = dt.date(2030, 12, 31) if start.year == 2019 else dt.date(2019, 4, 30)
+        x = dt.date.fromordinal(rng.randint(start.toordinal(), end.toordinal()))
+        era_year = x.year - start.year + 1
+        sjis = name.encode("shift_jis").decode("latin-1")
+        mask, text = rng.choice([
+            ("gyy/mm/dd", "%s%02d/%02d/%02d" % (sjis, era_year, x.month, x.day)),
+            ("eyyyy-mm-dd", "%s%04d-%02d-%02d" % (sjis, era_year, x.month, x.day))])
+        cases.append(("defmtdate\t%s\t%s" % (mask, text), "0 %d" % days(x)))
+    return cases
+
+
 # ------------------------------------------------------ DATETIME formats
 
 LETTERS = "YmdHMSyIpbBaA"
@@ -303,6 +324,8 @@ def main():
         for fmt in GL_DATES:
             runs.append(("GL_DATE=" + fmt, dict(base, GL_DATE=fmt),
                          gl_date_cases(rng, libc, fmt, n(300))))
+        runs.append(("eras ja_jp.sjis", dict(base, CLIENT_LOCALE="ja_jp.sjis"),
+                     era_cases(rng, n(500))))
         runs.append(("datetime formats en_us", base,
                      dtfmt_cases(rng, libc, "en_US", n(3000)) + dtcvfmt_cases(rng, n(2000)) +
                      interval_cases(rng, n(2000))))
