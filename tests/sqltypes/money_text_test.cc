@@ -110,3 +110,49 @@ TEST_F(MoneyTextTest, AgainstTheCLibrary) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MoneyTextTest, LocaleNumberFormats) {
+  Decimal d;
+  char out[64];
+  // Formats by kind: floating, integer, unusable.
+  struct Kind {
+    const char* format;
+    int rc;
+  } kinds[] = {{"%e", 0}, {"<%+ #12.3G>", 0}, {"%%%d%%", 0}, {"%'x", 0},
+               {"abc", 22}, {"%s", 22},     {"%d %d", 22}, {"%%", 22}};
+  for (const Kind& k : kinds) {
+    ASSERT_EQ(deccvasc("12", 2, &d), 0);
+    const int rc = zel_gl_format_number(out, sizeof out, &d, k.format);
+    if (k.rc == 0) {
+      EXPECT_EQ(rc, 0) << k.format;
+    } else {
+      EXPECT_EQ(rc, -1) << k.format;
+      Decimal e;
+      EXPECT_EQ(zel_gl_convert_number(&e, "12", k.format), -1) << k.format;
+      EXPECT_EQ(rgetglerror(), k.rc) << k.format;
+    }
+  }
+  ASSERT_EQ(zel_gl_convert_number(&d, "-32768", "%d"), 0);
+  EXPECT_EQ(d.sign, DEC_NULLSIGN);
+  ASSERT_EQ(zel_gl_format_number(out, sizeof out, &d, "%d"), 0);
+  EXPECT_STREQ(out, "-32768");
+  ASSERT_EQ(zel_gl_convert_number(&d, "40000", "%d"), 0);
+  EXPECT_EQ(zel_gl_format_number(out, sizeof out, &d, "%d"), -1);
+  EXPECT_EQ(rgetglerror(), 9);
+  ASSERT_EQ(zel_gl_convert_number(&d, "-32767", "%d"), 0);
+  ASSERT_EQ(zel_gl_format_number(out, sizeof out, &d, "[%6d]"), 0);
+  EXPECT_STREQ(out, "[-32767]");
+  ASSERT_EQ(zel_gl_convert_number(&d, "2.5e3", "%e"), 0);
+  ASSERT_EQ(zel_gl_format_number(out, sizeof out, &d, "%.1f"), 0);
+  EXPECT_STREQ(out, "2500.0");
+  ASSERT_EQ(zel_gl_convert_number(&d, " 123.25 ", nullptr), 0);
+  ASSERT_EQ(zel_gl_format_number(out, 12, &d, nullptr), 0);
+  EXPECT_STREQ(out, "123.25");
+  EXPECT_EQ(zel_gl_convert_number(&d, "12x", nullptr), -1);
+  EXPECT_EQ(rgetglerror(), 9);
+  EXPECT_EQ(zel_gl_convert_number(&d, "x", "%d"), -1);
+}
+
+}  // namespace
