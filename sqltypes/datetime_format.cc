@@ -29,6 +29,11 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsLetter(char c) { return isalpha(static_cast<unsigned char>(c)) != 0; }
 bool IsSpace(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 
+int Accumulate(int value, char digit) {
+  const int v = value * 10 + (digit - '0');
+  return v > 9999 ? 9999 : v;
+}
+
 GlLocale* Client() { return rgllocstate()->client; }
 
 void SetLocaleError(int32_t err) {
@@ -176,11 +181,12 @@ int dtfmtqual(const char* format) {
     if (*p == '\0') return -1276;
     if (*p == '-') p++;
     int width = 0, wdigits = 0, precision = -1;
-    while (IsDigit(*p)) width = width * 10 + (*p++ - '0'), wdigits++;
+    // Only one-digit widths and precisions count; longer runs are capped.
+    while (IsDigit(*p)) width = Accumulate(width, *p++), wdigits++;
     if (*p == '.') {
       p++;
       precision = 0;
-      while (IsDigit(*p)) precision = precision * 10 + (*p++ - '0');
+      while (IsDigit(*p)) precision = Accumulate(precision, *p++);
     }
     char mod = 0;
     if ((*p == 'E' || *p == 'O' || *p == 'i') && IsLetter(p[1])) mod = *p++;

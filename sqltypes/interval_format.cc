@@ -47,6 +47,12 @@ int WorkingQual(int q) {
   return TU_ENCODE(kFirstFieldDigits + last - first, first, last);
 }
 
+// Widths and precisions beyond any output length are capped.
+int Accumulate(int value, char digit) {
+  const int v = value * 10 + (digit - '0');
+  return v > 9999 ? 9999 : v;
+}
+
 struct Conversion {
   bool minus = false;
   int width = -1;
@@ -61,12 +67,12 @@ int ReadConversion(const char** p, Conversion* c) {
   if (*s == '-') c->minus = true, s++;
   if (IsDigit(*s)) {
     c->width = 0;
-    while (IsDigit(*s)) c->width = c->width * 10 + (*s++ - '0');
+    while (IsDigit(*s)) c->width = Accumulate(c->width, *s++);
   }
   if (*s == '.') {
     s++;
     c->precision = 0;
-    while (IsDigit(*s)) c->precision = c->precision * 10 + (*s++ - '0');
+    while (IsDigit(*s)) c->precision = Accumulate(c->precision, *s++);
   }
   if (*s == '\0') return -1276;
   c->letter = *s++;
@@ -263,10 +269,10 @@ TV_EXTERN_C TV_API int intofmtasc(const IntervalValue* value, char* out, int len
       if (c.precision >= 0) spec += "." + std::to_string(c.precision);
       if (!c.minus && c.width < 0 && c.precision < 0) spec += unit == TU_YEAR ? ".4" : ".2";
       spec += "lld";
-      char buf[64];
-      snprintf(buf, sizeof buf, spec.c_str(), v);
+      std::string buf(static_cast<size_t>(c.width + c.precision) + 40, '\0');
+      const int n = snprintf(buf.data(), buf.size(), spec.c_str(), v);
       if (signed_field && v == 0) piece = "-";
-      piece += buf;
+      piece.append(buf.data(), static_cast<size_t>(n > 0 ? n : 0));
     }
     if (!put(piece)) return -1273;
   }
