@@ -156,6 +156,28 @@ TV_EXTERN_C TV_API void rnum2money(const char* text, char* out, const char* sett
   if (symbols == 0) strcpy(o, back);
 }
 
+TV_EXTERN_C TV_API int rnumlocalize(char* text, int field_length, int keep_fraction) {
+  const DbMoneyFormat* f = rmoneyformat();
+  if (strcmp(f->decimal_sep, ".") == 0) return 0;
+  const size_t size = field_length > 1028 ? static_cast<size_t>(field_length) + 1 : 1028;
+  std::string work(size, '\0');
+  std::string source(text);
+  auto copy = [&]() {
+    return rsepsubst(source.c_str(), ".", 1, f->decimal_sep, f->decimal_sep_len, work.data(),
+                     static_cast<int>(work.size()));
+  };
+  int rc = copy();
+  if (keep_fraction == 0 && (rc != 0 || static_cast<int>(strlen(work.c_str())) > field_length)) {
+    const size_t dot = source.find('.');
+    if (dot == std::string::npos) return -1273;
+    source.resize(dot);
+    rc = copy();
+  }
+  if (rc != 0 || static_cast<int>(strlen(work.c_str())) > field_length) return -1273;
+  memcpy(text, work.c_str(), strlen(work.c_str()) + 1);
+  return 0;
+}
+
 TV_EXTERN_C TV_API int zel_gl_format_money(char* out, int size, const Decimal* value,
                                            const char* format) {
   if (rglinit() < 0) return -1;

@@ -83,6 +83,11 @@ TV_API void rmondecexttab(const char* text, int length, char* out, const char* s
 // Plain number text to money text; symbols 0 puts the front and back
 // symbols around it. setting null: the thread's conventions.
 TV_API void rnum2money(const char* text, char* out, const char* setting, int symbols);
+// Rewrites the "." of a number text (in place) as the thread's decimal
+// separator, dropping thousands separators; without keep_fraction a text
+// that then no longer fits the field is cut at its decimal separator.
+// 0, -1273 when it does not fit, -406 no memory.
+TV_API int rnumlocalize(char* text, int field_length, int keep_fraction);
 // Money text by a locale money format (null: the thread's conventions) and
 // back: 0, or -1 with the locale error number set (9 bad value, 14 out of
 // range, 22 bad format).

@@ -118,6 +118,25 @@ TEST_F(DateParseTest, DbdateValuesAndLocaleFormats) {
   }
 }
 
+TEST_F(DateParseTest, BlankTextUnderQkmRdefmtdate) {
+  setenv("QKM_RDEFMTDATE", "1", 1);
+  int32_t d = 12345;
+  EXPECT_EQ(rstrdate("  ", &d), 0);  // the date format in force came from the defaults
+  EXPECT_EQ(d, DATE_NULL);
+  d = 12345;
+  EXPECT_EQ(rdefmtdate(&d, "mm/dd/yyyy", "  "), 0);
+  EXPECT_EQ(d, 12345);
+  d = 12345;
+  EXPECT_LT(rstrdbdate("  ", &d, "MDY4/"), 0);  // the locale parser's failure
+  EXPECT_EQ(d, DATE_NULL);
+  unsetenv("QKM_RDEFMTDATE");
+  d = 12345;
+  EXPECT_EQ(rdefmtdate(&d, "mm/dd/yyyy", "  "), 0);
+  EXPECT_EQ(d, DATE_NULL);
+  EXPECT_EQ(rstrdbdate("  ", &d, "MDY4/"), 0);
+  EXPECT_EQ(d, DATE_NULL);
+}
+
 TEST_F(DateParseTest, CallCenturyLetterDoesNotStay) {
   const char before = rgetdbcentury();
   int32_t d = 0;

@@ -51,8 +51,21 @@ TEST_F(MoneyTextTest, MoneyTextAndPlainText) {
 }
 
 TEST_F(MoneyTextTest, DbmoneyDecimalComma) {
+  char same[16] = "1234.5";
+  EXPECT_EQ(rnumlocalize(same, 3, 0), 0);  // a "." separator: nothing to do
+  EXPECT_STREQ(same, "1234.5");
   sqltest::OnNewThread([] {
     setenv("DBMONEY", "DM,", 1);
+    char text[32] = "-1234.125";
+    ASSERT_EQ(rnumlocalize(text, 9, 0), 0);
+    EXPECT_STREQ(text, "-1234,125");
+    strcpy(text, "-1234.125");
+    ASSERT_EQ(rnumlocalize(text, 6, 0), 0);  // cut at the separator
+    EXPECT_STREQ(text, "-1234");
+    strcpy(text, "-1234.125");
+    EXPECT_EQ(rnumlocalize(text, 6, 1), -1273);
+    EXPECT_EQ(rnumlocalize(text, 4, 0), -1273);
+    EXPECT_STREQ(text, "-1234.125");
     Decimal d;
     ASSERT_EQ(deccvasc("1234,5", 6, &d), 0);
     char out[80];
