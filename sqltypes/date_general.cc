@@ -17,6 +17,9 @@
 
 namespace {
 
+// Month and era names are matched within this many bytes of the text.
+constexpr size_t kNameWindow = 128;
+
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsBlank(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 
@@ -49,9 +52,10 @@ struct NameHit {
   size_t len = 0;
 };
 
-// The text at p lower-cased with the locale's case rules.
+// The start of the text at p (longer than any name) lower-cased with the
+// locale's case rules.
 std::string Lowered(const char* p) {
-  std::string s(p);
+  std::string s(p, strnlen(p, kNameWindow));
   std::string buf(s.size() * 4 + 1, '\0');
   memcpy(buf.data(), s.c_str(), s.size() + 1);
   rgllowername(buf.data(), static_cast<int32_t>(buf.size()));
