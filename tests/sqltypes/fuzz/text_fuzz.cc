@@ -83,7 +83,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (dtcvfmtasc(value.c_str(), format.c_str(), &v) == 0 && v.dt_dec.sign != -1) {
     char out[300];
     if (dttoasc(&v, out) != 0) abort();
-    if (dttofmtasc(&v, out, 200, format.c_str()) == 0 && strlen(out) > 200) abort();
+    // The locale's time formatter spends time in proportion to a width
+    // (it pads before it cuts), so widths stay below 1000 here.
+    bool wide = false;
+    for (size_t i = 0, run = 0; i < format.size(); i++) {
+      run = format[i] >= '0' && format[i] <= '9' ? run + 1 : 0;
+      wide |= run > 3;
+    }
+    if (!wide && dttofmtasc(&v, out, 200, format.c_str()) == 0 && strlen(out) > 200) abort();
   }
 #else
   IntervalValue v{static_cast<int16_t>(qual), {}};
