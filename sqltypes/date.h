@@ -36,6 +36,11 @@ TV_API int rstrdate(const char* text, int32_t* date);
 TV_API int rdefmtdate(int32_t* date, const char* mask, const char* text);
 TV_API int zel_strdate(const char* text, int32_t* date, const char* century);
 TV_API int zel_defmtdate(int32_t* date, const char* mask, const char* text, const char* century);
+// Text to DATE under a DBDATE-style value ("MDY4/", "Y2DM-" ...).
+TV_API int rstrdbdate(const char* text, int32_t* date, const char* dbdate);
+// Text to DATE under a locale format (null: the format in force): 0, or
+// -1 with the locale error number set.
+TV_API int zel_gl_convert_date(int32_t* date, const char* text, const char* format);
 // Locale-format output: 0, or -1 with the locale error number set.
 TV_API int zel_gl_format_date(char* out, int size, const int32_t* date, const char* format);
 
@@ -75,4 +80,12 @@ int rmonthlength(int month, int year);
 int32_t rdaynumber(int year, int month, int day);
 // The SQL code of a locale error number of a date format or parse.
 int rdatemaperror(int locale_error);
+// The general form of date text: the fields in order (1 day, 2 month,
+// 3 year), month and era names, era mode 0/1/2, at most year_max year
+// digits; strict for the date format in force, lenient for masks.
+int rdategeneral(const char* text, const int32_t order[3], int era_mode, int year_max,
+                 bool strict, int32_t* out);
+// Text read by the locale's time parser under a locale format, only white
+// space after it; *locale_error receives the parser's error number.
+int rdateptime(const char* text, const char* format, int32_t* out, int32_t* locale_error);
 #endif

@@ -1,14 +1,16 @@
-// DATE input: the numeric form of digit-only dates under the date format
-// in force (rstrdate, strict) and under a caller's mask (rdefmtdate,
-// lenient), and the century-letter wrappers. Texts that are not in the
-// numeric form need the general parser, which is not built yet: they are
-// refused with -1218.
+// DATE input: under the date format in force (rstrdate, strict), under a
+// caller's mask (rdefmtdate, lenient), under a DBDATE-style value
+// (rstrdbdate) and under a locale format (zel_gl_convert_date), with the
+// century-letter wrappers. Digit-only dates take the numeric form below;
+// other texts go to the general form (date_general.cc) or, for locale
+// formats, to the locale's time parser.
 #include <ctype.h>
 #include <stdlib.h>
 
 #include "base/client_locale.h"
 #include "base/locale_state.h"
 #include "base/thread_state.h"
+#include "locale/core/gl_ext.h"
 #include "sqltypes/date.h"
 
 namespace {
@@ -96,7 +98,20 @@ int LocaleNotReady() {
   return e != 0 ? e : -23108;
 }
 
-int FinishNumeric(int rc) { return rc == -1212 ? -1218 : rc; }
+
+bool QuietBlank() { return getenv("QKM_RDEFMTDATE") == nullptr; }
+
+bool HasEraData(const ClientLocaleState* st) {
+  for (const RglNameNode* n = st->era_names; n != nullptr; n = n->next)
+    if (n->count > 0) return true;
+  return false;
+}
+
+void SetLocaleError(int32_t err) {
+  GlLocale* loc = rgllocstate()->client;
+  if (loc != nullptr) *_gl_ext_errno(loc) = err;
+  rsetglerror(err);
+}
 
 }  // namespace
 
@@ -104,16 +119,28 @@ TV_EXTERN_C TV_API int rstrdate(const char* text, int32_t* date) {
   if (rglinit() < 0) return LocaleNotReady();
   *date = DATE_NULL;
   if (text == nullptr) return 0;
-  if (AllBlank(text) && getenv("QKM_RDEFMTDATE") == nullptr) return 0;
+  const bool blank = AllBlank(text);
+  if (blank && QuietBlank()) return 0;
   const char* format = nullptr;
   int32_t order[3];
   int32_t era = 0;
   if (int rc = rdatefmtget(&format, order, &era); rc != 0) return rc;
-  if (AllBlank(text)) return 0;
+  ClientLocaleState* st = rgllocstate();
   int32_t value = DATE_NULL;
-  const int rc = ParseNumeric(text, order, true, &value);
+  int rc = 0;
+  if (st->date_explicit == 0) {
+    // A GL_DATE value or the locale's own format: the locale's parser.
+    int32_t err = 0;
+    rc = rdateptime(text, format, &value, &err);
+  } else if (blank) {
+    return 0;
+  } else {
+    rc = -1212;
+    if (era == 0 && st->gregorian != 0) rc = ParseNumeric(text, order, true, &value);
+    if (rc != 0) rc = rdategeneral(text, order, era, 4, true, &value);
+  }
   if (rc == 0) *date = value;
-  return FinishNumeric(rc);
+  return rc;
 }
 
 TV_EXTERN_C TV_API int rdefmtdate(int32_t* date, const char* mask, const char* text) {
@@ -121,7 +148,7 @@ TV_EXTERN_C TV_API int rdefmtdate(int32_t* date, const char* mask, const char* t
   if (mask == nullptr) return -1212;
   if (text == nullptr) return 0;
   if (AllBlank(text)) {
-    if (getenv("QKM_RDEFMTDATE") == nullptr) *date = DATE_NULL;
+    if (QuietBlank()) *date = DATE_NULL;
     return 0;
   }
   char* format = nullptr;
@@ -129,10 +156,63 @@ TV_EXTERN_C TV_API int rdefmtdate(int32_t* date, const char* mask, const char* t
   int32_t era = 0;
   if (int rc = rmask2lxrfmt(mask, &format, order, &era, true); rc != 0) return rc;
   free(format);
+  ClientLocaleState* st = rgllocstate();
   int32_t value = DATE_NULL;
-  const int rc = ParseNumeric(text, order, false, &value);
+  int rc = -1212;
+  if (era == 2 && HasEraData(st)) rc = rdategeneral(text, order, era, 3, false, &value);
+  if (rc != 0 && era == 0 && st->gregorian != 0) rc = ParseNumeric(text, order, false, &value);
+  if (rc != 0) rc = rdategeneral(text, order, era, 4, false, &value);
   if (rc == 0) *date = value;
-  return FinishNumeric(rc);
+  return rc;
+}
+
+TV_EXTERN_C TV_API int rstrdbdate(const char* text, int32_t* date, const char* dbdate) {
+  if (rglinit() < 0) return LocaleNotReady();
+  *date = DATE_NULL;
+  if (text == nullptr) return 0;
+  if (AllBlank(text) && QuietBlank()) return 0;
+  char* format = nullptr;
+  int32_t kind = 0;
+  int32_t order[3];
+  if (int rc = rdbdate2lxrfmt(dbdate, &format, &kind, order, nullptr); rc != 0) return rc;
+  int32_t value = DATE_NULL;
+  int32_t err = 0;
+  const int rc = rdateptime(text, format, &value, &err);
+  free(format);
+  if (rc == 0) *date = value;
+  return rc;
+}
+
+TV_EXTERN_C TV_API int zel_gl_convert_date(int32_t* date, const char* text, const char* format) {
+  if (rglinit() < 0) return -1;
+  if (text == nullptr || date == nullptr) {
+    SetLocaleError(2);
+    return -1;
+  }
+  int32_t value = DATE_NULL;
+  int rc = 0;
+  if (format != nullptr) {
+    int32_t err = 0;
+    rc = rdateptime(text, format, &value, &err);
+    if (rc != 0 && err != 0) {
+      SetLocaleError(err);
+      return -1;
+    }
+  } else {
+    rc = rstrdate(text, &value);
+    if (rc == -1211) rc = 3;
+    if (rc == -1207) rc = 14;
+  }
+  switch (rc) {
+    case 0: *date = value; return 0;
+    case 3: case 14: break;
+    case -1206: rc = 37; break;
+    case -1205: rc = 40; break;
+    case -1204: rc = 41; break;
+    default: rc = 9; break;
+  }
+  SetLocaleError(rc);
+  return -1;
 }
 
 namespace {

@@ -59,7 +59,9 @@ typedef struct IntervalValue {
 TV_API int dtcvasc(const char* text, DateTimeValue* out);
 TV_API int incvasc(const char* text, IntervalValue* out);
 // The standard text; the caller's buffer holds at least 27 bytes
-// (intoasc: the first field's digits + 22).
+// (intoasc: the first field's digits + 22). While GL_DATETIME is set,
+// dttoasc writes by that format, up to 80 characters and the NUL; while
+// USE_DTENV is 1, dtcvasc reads by the format in force.
 TV_API int dttoasc(const DateTimeValue* value, char* out);
 TV_API int intoasc(const IntervalValue* value, char* out);
 TV_API int dtextend(const DateTimeValue* source, DateTimeValue* target);

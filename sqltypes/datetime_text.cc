@@ -8,8 +8,12 @@
 #include "sqltypes/date.h"
 #include "sqltypes/datetime.h"
 #include "sqltypes/datetime_fields.h"
+#include "sqltypes/datetime_format.h"
 
 namespace {
+
+// The length dttoasc writes under GL_DATETIME.
+constexpr int kFormattedLength = 80;
 
 // The separator written before a unit in the standard form.
 char SeparatorBefore(int unit) {
@@ -165,6 +169,14 @@ int use_dtenv() {
 
 TV_EXTERN_C TV_API int dtcvasc(const char* text, DateTimeValue* out) {
   if (text == nullptr) return -1262;
+  if (use_dtenv() != 0) {
+    // Under USE_DTENV the text is read by the format in force; the
+    // caller's value changes only when that succeeds.
+    DateTimeValue v = *out;
+    const int rc = dtcvfmtasc(text, nullptr, &v);
+    if (rc == 0) *out = v;
+    return rc;
+  }
   return Parse(text, 0, out->dt_qual, &out->dt_dec);
 }
 
@@ -175,6 +187,8 @@ TV_EXTERN_C TV_API int incvasc(const char* text, IntervalValue* out) {
 
 TV_EXTERN_C TV_API int dttoasc(const DateTimeValue* value, char* out) {
   out[0] = '\0';
+  if (ggetenv_idx("GL_DATETIME", ENVROW_GL_DATETIME) != nullptr)
+    return dttofmtasc(value, out, kFormattedLength, nullptr);
   const int q = value->dt_qual;
   if (int rc = dtchkqual(0, q); rc != 0) return rc;
   if (value->dt_dec.sign == DEC_NULLSIGN) return 0;

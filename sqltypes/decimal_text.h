@@ -30,6 +30,12 @@ TV_API char* decfcvt(const Decimal* value, int ndigit, int* decpt, int* sign);
 // a number); an empty text gives -2147483648.
 TV_API int rstol(const char* text, int64_t* out);
 TV_API int rstod(const char* text, double* out);
+// Decimals by a locale number format of one floating (E G e f g) or
+// integer (X b d i o q u x) conversion; null: the plain number text. The
+// integer road holds -32767..32767, -32768 standing for null. 0, or -1
+// with the locale error number set (9 bad value, 22 unusable format).
+TV_API int zel_gl_convert_number(Decimal* out, const char* text, const char* format);
+TV_API int zel_gl_format_number(char* out, int length, const Decimal* value, const char* format);
 
 TV_END_C
 

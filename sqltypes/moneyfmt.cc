@@ -15,7 +15,10 @@
 #include "base/env.h"
 #include "base/locale_state.h"
 #include "base/thread_state.h"
+#include "locale/core/gl_ext.h"
 #include "locale/core/gl_locale.h"
+#include "locale/format/gl_printf.h"
+#include "locale/format/gl_scanf.h"
 
 namespace {
 
@@ -215,7 +218,84 @@ bool NumberShape(const char* p, const DbMoneyFormat* f) {
   return true;
 }
 
+// Number text read by the locale's scanner under a format: the thread's
+// decimal separator becomes the locale's decimal point first.
+int ScanDouble(double* out, const char* text, const char* format, const DbMoneyFormat* f) {
+  std::string work(strlen(text) * 4 + 1, '\0');
+  if (f->locale_decimal_point_len > 0 &&
+      (f->decimal_sep_len != f->locale_decimal_point_len ||
+       strcmp(f->decimal_sep, f->locale_decimal_point) != 0)) {
+    if (rsepsubst(text, f->decimal_sep, f->decimal_sep_len, f->locale_decimal_point,
+                  f->locale_decimal_point_len, work.data(), static_cast<int>(work.size())) != 0)
+      return -1213;
+  } else {
+    memcpy(work.data(), text, strlen(text) + 1);
+  }
+  GlLocale* loc = rgllocstate()->client;
+  *_gl_ext_errno(loc) = 0;
+  double v = 0;
+  const int32_t n = gl_mbsscanf(loc, work.c_str(), format, &v);
+  const int32_t err = *_gl_ext_errno(loc);
+  if (n != 1) return -1213;
+  if (err == 6) {
+    if (t_money.ignore_underflow == 0) return -1223;
+  } else if (err != 0) {
+    return -1213;
+  }
+  if (isnan(v) || isinf(v)) return -1223;
+  *out = v;
+  if (!NumberShape(text, f)) return -1213;
+  return 0;
+}
+
+// One E, G, e, f or g conversion with flags, width, precision and "l";
+// "%%" is text.
+bool OneDoubleConversion(const char* format) {
+  int conversions = 0;
+  for (const char* p = format; *p != '\0'; p++) {
+    if (*p != '%') continue;
+    if (p[1] == '%') {
+      p++;
+      continue;
+    }
+    p++;
+    while (*p != '\0' && strchr(" #'+-", *p) != nullptr) p++;
+    while (*p >= '0' && *p <= '9') p++;
+    if (*p == '.') {
+      p++;
+      while (*p >= '0' && *p <= '9') p++;
+    }
+    if (*p == 'l') p++;
+    if (*p == '\0' || strchr("EGefg", *p) == nullptr) return false;
+    conversions++;
+  }
+  return conversions == 1;
+}
+
 }  // namespace
+
+TV_EXTERN_C TV_API int zel_gl_format_double(char* out, int size, double value,
+                                            const char* format) {
+  if (rglinit() < 0) {
+    const int32_t e = rgetglerror();
+    return e != 0 ? e : -23108;
+  }
+  const DbMoneyFormat* f = rmoneyformat();
+  if (format == nullptr) format = "%G";
+  if (out == nullptr || !OneDoubleConversion(format)) return -415;
+  char text[400];
+  GlLocale* loc = rgllocstate()->client;
+  const int32_t n = gl_mbsprintf(loc, text, sizeof text, format, value);
+  if (n <= 0) return -415;
+  if (n > size - 1) return -1207;
+  if (f->decimal_sep_len == f->locale_decimal_point_len &&
+      strcmp(f->decimal_sep, f->locale_decimal_point) == 0) {
+    memcpy(out, text, static_cast<size_t>(n) + 1);
+    return 0;
+  }
+  return rsepsubst(text, f->locale_decimal_point, f->locale_decimal_point_len, f->decimal_sep,
+                   f->decimal_sep_len, out, size);
+}
 
 const DbMoneyFormat* rmoneyformat() {
   rmoneyinit();
@@ -308,12 +388,8 @@ TV_EXTERN_C TV_API int zel_gl_convert_double(double* out, const char* text, cons
   }
   if (format != nullptr) {
     const char* ctype = rgllocstate()->categories[RGL_CAT_CTYPE];
-    if (strncasecmp(ctype, "en_us", 5) != 0 || strcmp(f->locale_decimal_point, ".") != 0) {
-      // Scanning under the locale's own number format is not available:
-      // refuse rather than guess.
-      rsetglerror(9);
-      return -1213;
-    }
+    if (strncasecmp(ctype, "en_us", 5) != 0 || strcmp(f->locale_decimal_point, ".") != 0)
+      return ScanDouble(out, p, format, f);
   }
   errno = 0;
   char* end = nullptr;

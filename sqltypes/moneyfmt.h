@@ -12,6 +12,7 @@
 #include <stdint.h>
 
 #include "platform/api.h"
+#include "sqltypes/decimal.h"
 
 TV_BEGIN_C
 
@@ -64,6 +65,34 @@ TV_API int rsepsubst(const char* src, const char* sep, int sep_len, const char* 
 // Number text to double: 0, -1213 not a number, -1223 range or not
 // finite, -1211 no memory. Blank text gives the null double.
 TV_API int zel_gl_convert_double(double* out, const char* text, const char* format);
+// A double by a format of one E, G, e, f or g conversion (null: "%G") under
+// the locale, the decimal separator the thread's: 0, -415 unusable format,
+// -1207 longer than size - 1, -1273 no room after the separators.
+TV_API int zel_gl_format_double(char* out, int size, double value, const char* format);
+
+// The thread's money decimals (at most 32) and symbol lengths in bytes.
+TV_API int rmoneyscale(void);
+TV_API int rmoneyfrontlen(void);
+TV_API int rmoneybacklen(void);
+// Money text (at most length bytes) to plain number text: leading blanks
+// and the front symbol skipped, the copy ending at the back symbol's first
+// byte, money separators turned into number separators. out holds four
+// bytes per byte of the text and the NUL.
+TV_API void rmondec(const char* text, int length, char* out);
+TV_API void rmondecexttab(const char* text, int length, char* out, const char* setting);
+// Plain number text to money text; symbols 0 puts the front and back
+// symbols around it. setting null: the thread's conventions.
+TV_API void rnum2money(const char* text, char* out, const char* setting, int symbols);
+// Rewrites the "." of a number text (in place) as the thread's decimal
+// separator, dropping thousands separators; without keep_fraction a text
+// that then no longer fits the field is cut at its decimal separator.
+// 0, -1273 when it does not fit, -406 no memory.
+TV_API int rnumlocalize(char* text, int field_length, int keep_fraction);
+// Money text by a locale money format (null: the thread's conventions) and
+// back: 0, or -1 with the locale error number set (9 bad value, 14 out of
+// range, 22 bad format).
+TV_API int zel_gl_format_money(char* out, int size, const Decimal* value, const char* format);
+TV_API int zel_gl_convert_money(Decimal* out, const char* text, const char* format);
 
 TV_END_C
 

@@ -28,7 +28,8 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -
 export TARVELONDIR="$tree"
 cd "$build"
 status=0
-for t in dtcvasc incvasc deccvasc bigintcvasc; do
+for t in dtcvasc incvasc deccvasc bigintcvasc rstrdate rdefmtdate dtcvfmtasc incvfmtasc \
+  zel_to_gl_datetime; do
   rm -rf "work_$t" "artifacts_$t"
   mkdir -p "work_$t" "artifacts_$t"
   rc=0
