@@ -12,6 +12,7 @@
 #include "sqltypes/bigint.h"
 #include "sqltypes/date.h"
 #include "sqltypes/decimal_text.h"
+#include "sqltypes/moneyfmt.h"
 #include "sqltypes/sqlvalue_internal.h"
 
 namespace {
@@ -113,9 +114,21 @@ TV_EXTERN_C TV_API int rvaltodec(const SqlValue* v, Decimal* out) {
 }
 
 TV_EXTERN_C TV_API int rvaltomon(const SqlValue* v, Decimal* out) {
-  // A money text is read as a plain number text: the money-text reader of
-  // the number formats is not part of this library yet.
-  return rvaltodec(v, out);
+  if (KindOf(v) != kText) return rvaltodec(v, out);
+  rseterror(0);
+  SqlText t;
+  if (int rc = t.Take(v); rc != 0) return Fail(rc);
+  if (t.missing()) {
+    decsetnull(out);
+    return 0;
+  }
+  // A money text (its first 80 characters) loses its symbols and money
+  // separators before it is read as a number.
+  constexpr int kMoneyText = 80;
+  char plain[4 * kMoneyText + 1];
+  rmondec(t.text(), t.length() < kMoneyText ? t.length() : kMoneyText, plain);
+  if (deccvasc(plain, static_cast<int>(strlen(plain)), out) != 0) return Fail(-1213);
+  return 0;
 }
 
 TV_EXTERN_C TV_API int rvaltoint4(const SqlValue* v, int32_t* out) {
@@ -275,9 +288,7 @@ TV_EXTERN_C TV_API int rvaltodate(const SqlValue* v, int32_t* out, const char* f
       if (n == 5 && strncasecmp(s, "today", 5) == 0) {
         rtoday(&d);
       } else if (format != nullptr) {
-        // DBDATE-style formats for one call are read by the date format
-        // engine, which this library does not hold yet.
-        return Fail(-1212);
+        if (int rc = rstrdbdate(s, &d, format); rc != 0) return Fail(rc);
       } else if (int rc = rstrdate(s, &d); rc != 0) {
         return Fail(rc);
       }

@@ -558,6 +558,12 @@ TEST_F(SqlValueTest, DatesBooleansAndDatetimes) {
   EXPECT_EQ(36584, d);
   SqlValue far = Int(SQLINT, 2958465);
   EXPECT_EQ(-1210, rvaltodate(&far, &d, nullptr));
+  // A DBDATE-style format for one call reads the text in its order.
+  SqlValue ymd = Text(SQLCHAR, "2000-02-29");
+  EXPECT_EQ(0, rvaltodate(&ymd, &d, "Y4MD-"));
+  EXPECT_EQ(36584, d);
+  SqlValue mdy = Text(SQLCHAR, "2000-02-29");
+  EXPECT_NE(0, rvaltodate(&mdy, &d, "MDY4/"));
   SqlValue dt = {};
   dt.v_type = SQLDTIME;
   dt.v_len = 0x0E0A;
@@ -708,6 +714,24 @@ TEST_F(SqlValueTest, CompareByClassRules) {
   SqlValue x = Int(SQLINT, 4), y = Int(SQLINT, 4);
   EXPECT_EQ(0, rvalcompare(46, &x, &y, &x));
   EXPECT_EQ(1, x.v.i4);
+}
+
+TEST_F(SqlValueTest, MoneyTextLosesItsSymbolAndSeparatorsFirst) {
+  // en_us.8859-1: "$" in front, "," between thousands; the plain reader
+  // refuses both, the money reader takes them.
+  SqlValue t = Text(SQLCHAR, "  $1,234.50");
+  Decimal money, plain;
+  ASSERT_EQ(0, rvaltomon(&t, &money));
+  char text[32];
+  ASSERT_EQ(0, dectoasc(&money, text, 31, -1));
+  text[31] = 0;
+  EXPECT_EQ("1234.5", std::string(text, strcspn(text, " ")));
+  EXPECT_EQ(-1213, rvaltodec(&t, &plain));
+  SqlValue n = Int(SQLINT, 7);
+  ASSERT_EQ(0, rvaltomon(&n, &money));
+  double x = 0;
+  ASSERT_EQ(0, dectodbl(&money, &x));
+  EXPECT_EQ(7.0, x);
 }
 
 }  // namespace
