@@ -8,6 +8,8 @@
 #include "base/fields.h"
 #include "locale/format/gl_strftime.h"
 #include "sqltypes/date.h"
+#include "sqltypes/datetime.h"
+#include "sqltypes/datetime_format.h"
 #include "sqltypes/moneyfmt.h"
 #include "sqltypes/sqlvalue.h"
 
@@ -178,9 +180,8 @@ TV_EXTERN_C TV_API int rtypwidth(int type, int len) {
       return p == s ? w + 1 : w;
     }
     case SQLDTIME: case SQLINTERVAL: {
-      // The formatted width under USE_DTENV belongs to the locale datetime
-      // formats; without them the standard text is used.
       const int sign = t == SQLINTERVAL ? 1 : 0;
+      if (t == SQLDTIME && use_dtenv() != 0) return dtfmtwidth();
       if (t == SQLDTIME && ggetenv("GL_DATETIME") != nullptr) return 80;
       return DatetimeWidth(len) + sign;
     }

@@ -11,6 +11,8 @@
 #include "locale/core/gl_mbchar.h"
 #include "locale/format/gl_fmon.h"
 #include "sqltypes/date.h"
+#include "sqltypes/datetime.h"
+#include "sqltypes/datetime_format.h"
 #include "sqltypes/decimal_text.h"
 #include "sqltypes/moneyfmt.h"
 #include "sqltypes/sqlvalue_internal.h"
@@ -146,9 +148,14 @@ int Render(const SqlValue* v, int W, std::string* out) {
     case SQLMONEY:
       return MoneyText(v, W, out);
     case SQLDTIME: {
-      // The standard form; USE_DTENV's locale format is not part of this
-      // library yet.
+      // USE_DTENV: the client's DATETIME format, else the standard form.
       DateTimeValue dt{static_cast<int16_t>(v->v_len), v->v.dec};
+      if (use_dtenv() != 0) {
+        char text[82] = {};
+        if (int rc = dttofmtasc(&dt, text, 81, nullptr); rc != 0) return rc;
+        *out = text;
+        return 0;
+      }
       if (int rc = dttoasc(&dt, buf); rc != 0) return rc;
       *out = buf;
       return 0;

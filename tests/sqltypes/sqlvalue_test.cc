@@ -734,4 +734,23 @@ TEST_F(SqlValueTest, MoneyTextLosesItsSymbolAndSeparatorsFirst) {
   EXPECT_EQ(7.0, x);
 }
 
+TEST_F(SqlValueTest, DatetimeTextAndWidthFollowTheClientFormatUnderUseDtenv) {
+  sqltest::OnNewThread([] {
+    setenv("USE_DTENV", "1", 1);
+    setenv("DBTIME", "%d/%m/%Y %H:%M", 1);
+    SqlValue v = {};
+    v.v_type = SQLDTIME;
+    v.v_len = 0x0E0A;
+    DateTimeValue dv{static_cast<int16_t>(0x0E0A), {}};
+    ASSERT_EQ(0, dtcvasc("05/03/2024 10:20", &dv));
+    v.v.dec = dv.dt_dec;
+    char field[100];
+    EXPECT_EQ(0, rvaltotext(&v, field, 0, 1));
+    EXPECT_STREQ("05/03/2024 10:20", field);
+    EXPECT_EQ(16, rtypwidth(SQLDTIME, 0x0E0A));
+    unsetenv("DBTIME");
+  });
+  unsetenv("USE_DTENV");
+}
+
 }  // namespace
