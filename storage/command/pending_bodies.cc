@@ -15,7 +15,6 @@ int zutevCheckCatalogTables(int, int) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevProcDeviceArgs(zarHandle*, int, char**, int32_t*, TevDevice*, int32_t*, char*) {
   return BSA_RC_ABORT_SYSTEM_ERROR;
 }
-int zarInsertDevice(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zarDeleteDevices(zarHandle*, TevDevice*, int32_t) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int smcModifyDevice(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevListDevices(zarHandle*, int) { return BSA_RC_ABORT_SYSTEM_ERROR; }
