@@ -1,7 +1,9 @@
-// Services of the data path that the catalog calls. Each is declared with
-// the signature its owner gives it; pending_calls.cc holds the least the
-// catalog needs until the owner's module replaces it (then the declaration
-// moves to the owner's header and this one goes).
+// Services of the data path that the catalog calls, and the device table's
+// demotion of a pool's HIGHEST device, which the data path's device insert
+// calls. Each is declared with the signature its owner gives it;
+// pending_calls.cc holds the least its callers need until the owner's
+// module replaces it (then the declaration moves to the owner's header and
+// this one goes).
 #pragma once
 
 #include <cstdint>

@@ -455,8 +455,10 @@ TEST_F(Objects, StdioCopyRunsTheDropProgramPerPartWithoutAShell) {
   env_->install().WriteFile("bin/tevdrop_t", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; "
                                              "done >> " + log + "\necho --- >> " + log + "\n");
   ASSERT_EQ(chmod(Path("bin/tevdrop_t").c_str(), 0755), 0);
-  const char* old_path = std::getenv("PATH");
-  const std::string saved_path = old_path != nullptr ? old_path : "";
+  struct PathGuard {
+    std::string saved = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    ~PathGuard() { setenv("PATH", saved.c_str(), 1); }
+  } path_guard;
   setenv("PATH", (Path("bin") + ":/usr/bin:/bin").c_str(), 1);
 
   TevDevice dev{};
@@ -474,7 +476,6 @@ TEST_F(Objects, StdioCopyRunsTheDropProgramPerPartWithoutAShell) {
   AddDetail(id, 1, static_cast<uint32_t>(dev.volumeId));
   AddDetail(id, 2, static_cast<uint32_t>(dev.volumeId));
   ASSERT_EQ(zarDeleteObject(h_, id), 0);
-  setenv("PATH", saved_path.c_str(), 1);
 
   const std::string args = std::to_string(id) + "\n%d\n" + path + "\n/space here\n---\n";
   char part1[512], part2[512];
