@@ -35,6 +35,7 @@ class CatalogSession : public ::testing::Test {
     env_->Set("TEV_LOCK_TIMEOUT", "5");
     env_->Set("TEV_DEBUG", "9");
     env_->Set("TEV_DEBUG_LOG", in.Path("debug.log"));
+    Configure();
     ASSERT_EQ(zarLoadConfig(0), 0);
     int created = 0;
     ASSERT_EQ(zarOpenSession(&h_, 0, &created), 0);
@@ -50,6 +51,9 @@ class CatalogSession : public ::testing::Test {
     destroy_bsa_handles(0);
     env_.reset();
   }
+
+  // Further settings of a test class, before the configuration is loaded.
+  virtual void Configure() {}
 
   std::string Path(const std::string& rel) const { return env_->install().Path(rel); }
   std::string ActLog() const { return env_->install().ReadFile("act.log"); }

@@ -100,6 +100,19 @@ TEST_F(Devices, NewCatalogHoldsTheDefaultDeviceInPoolsOneAndTwo) {
   ll_destroy(&list, 1, &status);
 }
 
+// An installation directory named with a trailing separator: the default
+// device's name still joins it to "backups" with exactly one "/".
+class DevicesOfASlashedInstallation : public tevtest::CatalogSession {
+  void Configure() override { env_->Set("TARVELONDIR", env_->install().path() + "//"); }
+};
+
+TEST_F(DevicesOfASlashedInstallation, DefaultDeviceNameHasOneSeparator) {
+  const std::vector<Row> devices = Dump(smcDumpDeviceTab);
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0][tevtest::kDevName], Path("backups"));
+  EXPECT_TRUE(IsDir(Path("backups")));
+}
+
 TEST_F(Devices, FileDeviceMakesItsDirectoryAsTypedAndItsVolume) {
   const std::string name = Path("Dir/DevA");
   TevDevice d = Device(name, DEV_TYPE_FILE, 1, DEV_PRIO_HIGH);
