@@ -20,7 +20,9 @@
 #include "storage/command/config.h"
 #include "storage/command/sm_path.h"
 #include "storage/command/sm_trace.h"
+#include "storage/datapath/smdevmgt.h"
 #include "storage/datapath/smhandle.h"
+#include "storage/datapath/smobject.h"
 
 namespace {
 

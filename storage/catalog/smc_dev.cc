@@ -21,6 +21,8 @@
 #include "storage/command/sm_util.h"
 #include "storage/command/typed_list.h"
 #include "storage/datapath/smhandle.h"
+#include "storage/datapath/smobject.h"
+#include "storage/datapath/smvolume.h"
 
 const CatalogColumnDesc smcDeviceColumns[] = {
     {"dev_name", SMC_COL_CHAR, 0, 120},
@@ -277,7 +279,6 @@ int dsmFindDevice(const TevDevice* device, int32_t pool_id, char* status, unsign
 int smcInsertDevice(zarHandle* handle, TevDevice* device) {
   static const char kFn[] = "smcInsertDevice";
   SM_TRACE(136, "%s: enter", kFn);
-  (void)handle;
   unsigned char row[SMC_DEVICE_RECLEN];
   int rc = dsmFindDevice(device, device->poolId, nullptr, row, 0);
   if (rc != 17) {
@@ -294,7 +295,22 @@ int smcInsertDevice(zarHandle* handle, TevDevice* device) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88107), "device");
     rc = -1;
   }
-  if (rc != 0) SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88005), "zar_device");
+  if (rc != 0) {
+    SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88005), "zar_device");
+  } else {
+    // The device's volume: the one of its path, or a new one. A device
+    // without a volume could never be written to, so when neither can be
+    // had the new row goes again.
+    const int32_t recnum = isrecnum;
+    TevVolume volume{};
+    rc = zarFindDeviceVolume(handle, device->name, &volume);
+    if (rc == 17) rc = zarVolumeMakeNew(handle, device, &volume);
+    if (rc == 0) {
+      device->volumeId = static_cast<int32_t>(volume.volumeId);
+    } else if (isdelrec(deviceFd, recnum) != 0) {
+      SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88108), "device");
+    }
+  }
   smcDevTabClose();
   SM_TRACE(136, "%s: return %d (0x%02x)", kFn, rc, rc);
   return rc;

@@ -77,9 +77,10 @@ int smcDevTabClose();
 // error, -1 the file cannot be opened. Messages only when verbose.
 int dsmFindDevice(const TevDevice* device, int32_t pool_id, char* status, unsigned char* row,
                   int verbose);
-// Adds the row of the record with status "I": 0; 3 when the device is
+// Adds the row of the record with status "I" and finds or makes the
+// volume of its path (its id into the record): 0; 3 when the device is
 // already in the pool (17 when the search itself failed); -1 or 19 when
-// the row cannot be written.
+// the row cannot be written; the volume step's code, the row removed.
 int smcInsertDevice(zarHandle* handle, TevDevice* device);
 // Marks idle ("I") the rows held by the session, or every row for a
 // session of 0 or less; dev_session_id stays. 0, 19, or -1 when the file

@@ -17,6 +17,7 @@
 #include "storage/catalog/smc_internal.h"
 #include "storage/command/sm_trace.h"
 #include "storage/datapath/smhandle.h"
+#include "storage/datapath/smobject.h"
 
 const CatalogColumnDesc smcObjectPathColumns[] = {
     {"pth_id", SMC_COL_INT8, 0, 8},
@@ -535,4 +536,27 @@ int smcDumpObjectTab(FILE* stream, char delimiter) {
   // unsigned words of 64-bit counts.
   constexpr uint32_t kUnsignedWords = (1u << 11) | (1u << 12) | (1u << 13) | (1u << 14);
   return smc::DumpTable(SMC_TAB_OBJECT, stream, delimiter, kTexts, kUnsignedWords);
+}
+
+int dropFileObjects(zarHandle* handle) {
+  smc::OwnFile objects(SMC_TAB_OBJECT);
+  if (objects.fd < 0) {
+    SM_TRACE(137, SM_MSG(88001), "isopen", iserrno);
+    return 88001;
+  }
+  if (smc::StartRecordOrder(objects.fd) != 0) {
+    SM_TRACE(137, SM_MSG(88001), "isstart", iserrno);
+    return 88001;
+  }
+  unsigned char row[SMC_OBJECT_RECLEN];
+  for (;;) {
+    if (isread(objects.fd, row, IS_NEXT) != 0) {
+      if (iserrno == EENDFILE) return 0;
+      SM_TRACE(137, SM_MSG(88001), "isread", iserrno);
+      return 88001;
+    }
+    // The object's stored parts go through its device, then its rows.
+    const int rc = zarDeleteObject(handle, static_cast<uint64_t>(Big(row + SMC_OBJ_COPYID)));
+    if (rc != 0) return rc;
+  }
 }

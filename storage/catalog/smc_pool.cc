@@ -13,6 +13,7 @@
 #include "storage/command/sm_trace.h"
 #include "storage/command/sm_util.h"
 #include "storage/command/typed_list.h"
+#include "storage/datapath/smdevmgt.h"
 #include "storage/datapath/smhandle.h"
 
 const CatalogColumnDesc smcPoolColumns[] = {

@@ -10,7 +10,6 @@ int zutevCheckCatalogTables(int, int) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevProcDeviceArgs(zarHandle*, int, char**, int32_t*, TevDevice*, int32_t*, char*) {
   return BSA_RC_ABORT_SYSTEM_ERROR;
 }
-int zarInsertDevice(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevListDevices(zarHandle*, int) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevUnloadDeviceFile(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevLoadDeviceFile(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }

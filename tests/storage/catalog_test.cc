@@ -284,7 +284,8 @@ TEST_F(CatalogTest, CreateMakesNineTablesInTheirLayout) {
   ASSERT_GE(raw.size(), 37u);
   EXPECT_EQ(raw.substr(8, 20), std::string("TEV VERSION 1.8     "));
   EXPECT_EQ(raw[36], '\n');
-  EXPECT_EQ(SerialRow(), "0|0|0|0|0|0|\n");
+  // The default device's volume took volume id 1.
+  EXPECT_EQ(SerialRow(), "0|1|0|0|0|0|\n");
   EXPECT_EQ(h_->sessionId, 1);
   EXPECT_EQ(zarGetConfig()->smId, id);
   EXPECT_EQ(h_->catalogOpen, 1);
@@ -496,7 +497,7 @@ TEST_F(CatalogTest, FourProcessesShareTheCopyIdCounter) {
   std::sort(ids.begin(), ids.end());
   ASSERT_EQ(ids.size(), 20000u);
   for (size_t i = 0; i < ids.size(); ++i) ASSERT_EQ(ids[i], static_cast<long long>(i + 1));
-  EXPECT_EQ(SerialRow(), "20000|0|0|0|0|0|\n");
+  EXPECT_EQ(SerialRow(), "20000|1|0|0|0|0|\n");
 }
 
 TEST_F(CatalogTest, CountersWrapRefuseAndSet) {
@@ -647,7 +648,9 @@ TEST_F(CatalogTest, ClosingASessionRemovesOnlyItsOwnRowsAndMarks) {
                   {"device", 1838, ">120s256s256si5x4x8x8x8x1x8xii1152x"},
                   {"object", 992, ">940xiq40x"}});
   EXPECT_EQ(rows[0], "2|" + std::to_string(getpid()) + "|\n");
-  EXPECT_EQ(rows[1], "dev1|||3|1|0|\ndev2|||3|1|2|\n");
+  // The new catalog's default device (no session) stays too.
+  const std::string def = env_->install().Path("backups");
+  EXPECT_EQ(rows[1], def + "|||2|1|0|\n" + def + "|||2|2|0|\ndev1|||3|1|0|\ndev2|||3|1|2|\n");
   EXPECT_EQ(rows[2], "0|101|\n2|102|\n");
 }
 
@@ -695,7 +698,7 @@ TEST_F(CatalogTest, DumpsMatchTheStoredRows) {
     EXPECT_EQ(r.err, "");
   }
   EXPECT_EQ(expected[6], "1|TAPE POOL|\n");
-  EXPECT_EQ(expected[2], "5000000000|0|1|0|1|0|\n");
+  EXPECT_EQ(expected[2], "5000000000|1|1|0|1|0|\n");
   EXPECT_NE(expected[4].find("9|" + std::to_string(getpid()) + "|"), std::string::npos);
 
   // A table that cannot be opened.
@@ -1045,7 +1048,7 @@ TEST_F(CatalogTest, DetailPartsAndVolumes) {
   struct Vol {
     int32_t session, txid, id;
     std::string path;
-  } const vols[] = {{4, 1, 1, base + "1"}, {4, 1, 2, base + "2"}, {5, 1, 3, "/other"}};
+  } const vols[] = {{4, 1, 11, base + "1"}, {4, 1, 12, base + "2"}, {5, 1, 13, "/other"}};
   for (const Vol& v : vols) {
     unsigned char vrow[SMC_VOLUME_RECLEN] = {};
     stlong(v.session, vrow);
@@ -1070,12 +1073,18 @@ TEST_F(CatalogTest, DetailPartsAndVolumes) {
   EXPECT_EQ(smcFetchVolumeByPath(h2_, vrow), 17);
   EXPECT_EQ(smcVolumeClearTxn(h2_, 1, 4), 0);
   EXPECT_EQ(smcVolumeClearTxn(nullptr, 1, 4), 22);
-  EXPECT_EQ(smcVolumeTabUnlockAll(2), 0);
-  EXPECT_EQ(PyRows("volume", 472, ">ii418xs45x"), "4|0|B|\n4|0|I|\n5|1|B|\n");
+  EXPECT_EQ(smcVolumeTabUnlockAll(12), 0);
+  // The default device's volume (session 1) first.
+  EXPECT_EQ(PyRows("volume", 472, ">ii418xs45x"), "1|1|I|\n4|0|B|\n4|0|I|\n5|1|B|\n");
 }
 
 TEST_F(CatalogTest, DevicesInsertAndFindByNameAndPool) {
   MakeCatalog();
+  // The insert finds or makes each device's volume through the handle's
+  // tables. The new catalog's default device holds the first two row slots
+  // (pools 1 and 2, no session).
+  ASSERT_EQ(zarOpenDatabase(h_), 0);
+  const std::string def = env_->install().Path("backups");
   // A CLOUD device with a media size above 4 GiB and a read command of the
   // full 120 characters.
   TevDevice dev{};
@@ -1111,11 +1120,19 @@ TEST_F(CatalogTest, DevicesInsertAndFindByNameAndPool) {
   other.poolId = 1;
   EXPECT_EQ(smcInsertDevice(h_, &other), 0);
   EXPECT_EQ(smcInsertDevice(h_, &other), 3);
+  // The rows below are changed straight in their file: nothing of the
+  // table may stay open in this process meanwhile.
+  ASSERT_EQ(zarCloseDatabase(h_), 0);
+  // One volume per device path, whatever its pools.
+  EXPECT_EQ(PyRows("volume", 472, ">8xi80x256s124x"),
+            "1|" + def + "|\n2|/dev/a|\n3|/dev/b|\n");
 
   // Columns with each command slot split after its first 120 bytes, so
   // anything but blanks behind the command shows.
   const std::string fmt = ">120s120s136s120s136si5siqQq1sqii128s128s128s128s128s256s256s";
   EXPECT_EQ(PyRows("device", 1838, fmt),
+            def + "|||||2|FILE|0|0|0|0|I|0|1|0||||||||\n" + def +
+            "|||||2|FILE|0|0|0|0|I|0|2|0||||||||\n"
             "/dev/a|" + cmd + "||w x||4|CLOUD|1|65536|4294967303|5000000000|I|1700000000|1|9|key|||||"
             "https://127.0.0.1:1|bucket|\n"
             "/dev/a|" + cmd + "||w x||2|TAPE|1|65536|4294967303|5000000000|I|1700000000|2|9|key|||||"
@@ -1151,22 +1168,24 @@ TEST_F(CatalogTest, DevicesInsertAndFindByNameAndPool) {
   {
     FILE* f = std::fopen((Table("device") + ".dat").c_str(), "r+b");
     ASSERT_NE(f, nullptr);
-    for (long slot = 0; slot < 3; ++slot) {
+    for (long slot = 2; slot < 5; ++slot) {
       ASSERT_EQ(std::fseek(f, slot * 1839 + 669, SEEK_SET), 0);
       ASSERT_EQ(std::fputc('B', f), 'B');
     }
     ASSERT_EQ(std::fclose(f), 0);
   }
   EXPECT_EQ(smcDevTabResetStatus(9), 0);
-  EXPECT_EQ(PyRows("device", 1838, ">669x1s8xii1152x"), "I|1|9|\nI|2|9|\nB|1|0|\n");
+  EXPECT_EQ(PyRows("device", 1838, ">669x1s8xii1152x"),
+            "I|1|0|\nI|2|0|\nI|1|9|\nI|2|9|\nB|1|0|\n");
   EXPECT_EQ(smcDevTabResetStatus(0), 0);
-  EXPECT_EQ(PyRows("device", 1838, ">669x1s8xii1152x"), "I|1|9|\nI|2|9|\nI|1|0|\n");
+  EXPECT_EQ(PyRows("device", 1838, ">669x1s8xii1152x"),
+            "I|1|0|\nI|2|0|\nI|1|9|\nI|2|9|\nI|1|0|\n");
 
   // Listing through a session's table, first row busy again.
   {
     FILE* f = std::fopen((Table("device") + ".dat").c_str(), "r+b");
     ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fseek(f, 669, SEEK_SET), 0);
+    ASSERT_EQ(std::fseek(f, 2 * 1839 + 669, SEEK_SET), 0);
     ASSERT_EQ(std::fputc('B', f), 'B');
     ASSERT_EQ(std::fclose(f), 0);
   }
@@ -1174,9 +1193,12 @@ TEST_F(CatalogTest, DevicesInsertAndFindByNameAndPool) {
   struct ListCase {
     int32_t status, pool, session;
     std::string names;  // name:pool of each listed device
-  } const lists[] = {{0, 0, 0, "/dev/a:1 /dev/a:2 /dev/b:1 "}, {1, 0, 0, "/dev/a:1 "},
-                     {2, 0, 0, "/dev/a:2 /dev/b:1 "},            {0, 2, 0, "/dev/a:2 "},
-                     {0, 0, 9, "/dev/a:1 /dev/a:2 "},            {2, 1, 9, ""}};
+  } const lists[] = {{0, 0, 0, def + ":1 " + def + ":2 /dev/a:1 /dev/a:2 /dev/b:1 "},
+                     {1, 0, 0, "/dev/a:1 "},
+                     {2, 0, 0, def + ":1 " + def + ":2 /dev/a:2 /dev/b:1 "},
+                     {0, 2, 0, def + ":2 /dev/a:2 "},
+                     {0, 0, 9, "/dev/a:1 /dev/a:2 "},
+                     {2, 1, 9, ""}};
   for (const ListCase& c : lists) {
     TypedList* list = nullptr;
     ASSERT_EQ(smcGetDeviceList(h2_, c.status, c.pool, c.session, &list), 0);
@@ -1277,7 +1299,8 @@ print(head + '|' + head + 'Objects in the catalog:' + line(c1, 86400*365, 1536, 
   for (const char* t : {"volume", "device"}) {
     (void)t;
   }
+  // The volume table holds the new catalog's default device's volume.
   tevtest::RunResult r = Driver({"dump", "8", "tab"});
-  EXPECT_EQ(r.out, "dump 0\n");
-  EXPECT_EQ(r.err, "Empty VOLUME table.\n");
+  EXPECT_EQ(r.out, PyRows("volume", 472, ">iii80s256si18s20s20siiq1sii5s32s", "tab") + "dump 0\n");
+  EXPECT_EQ(r.err, "");
 }

@@ -122,6 +122,10 @@ class DeviceTableTest : public ::testing::Test {
     ASSERT_EQ(zarOpenDatabase(h_), 0);
     ASSERT_EQ(zarGetTEVid(h_), 0);
     h_->sessionId = 4;
+    // The cases start from empty device and volume tables: the default
+    // device of a new catalog goes from both its pools, with its volume.
+    ASSERT_EQ(zarDeleteDevices(h_, in.Path("backups").c_str(), -1), 0);
+    ASSERT_EQ(Rows(), "");
   }
   void TearDown() override {
     if (h_ != nullptr) zarCloseDatabase(h_);
@@ -519,6 +523,7 @@ TEST_F(DeviceTableTest, ZutevDumpsTheDeviceTableWithTabs) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "Empty DEVICE table.\n");
 
+  ASSERT_EQ(zarOpenDatabase(h_), 0);
   TevDevice a = Device("/dev/tab", 1, 4, 3);
   Put(a.readCmd, std::string(120, 'q'));
   Put(a.stdioWrite, "dd of=/dev/null");
@@ -529,6 +534,7 @@ TEST_F(DeviceTableTest, ZutevDumpsTheDeviceTableWithTabs) {
   ASSERT_EQ(smcInsertDevice(h_, &a), 0);
   TevDevice b = Device("/dev/other", 2, 1, 2);
   ASSERT_EQ(smcInsertDevice(h_, &b), 0);
+  ASSERT_EQ(zarCloseDatabase(h_), 0);
   r = tree.Run({"-S", "DUMP", "device"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.err, "");

@@ -192,8 +192,9 @@ TEST_F(Sessions, EmptyCommitTouchesNoVolumeRow) {
   unsigned char back[472] = {};
   IsamKeyDesc key{};
   ASSERT_EQ(isindexinfo(fd, &key, 1), 0);
-  ASSERT_EQ(isstart(fd, &key, 0, back, IS_FIRST), 0) << iserrno;
-  ASSERT_EQ(isread(fd, back, IS_NEXT), 0) << iserrno;
+  PutBigEndian(back + 8, 77);
+  ASSERT_EQ(isstart(fd, &key, 0, back, IS_EQUAL), 0) << iserrno;
+  ASSERT_EQ(isread(fd, back, IS_CURRENT), 0) << iserrno;
   EXPECT_EQ(back[11], 77);
   EXPECT_EQ(back[7], 1) << "the transaction mark was cleared";
   h->transactionId = 0;
