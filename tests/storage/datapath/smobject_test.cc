@@ -428,6 +428,30 @@ TEST_F(Objects, DeletingAFileCopyRemovesItsPartsAndTheDirectoriesItLeavesEmpty) 
   EXPECT_EQ(zarDeleteObject(nullptr, b), 6);
 }
 
+// INIT with the delete-files option: every object goes with its parts; an
+// object in use ends the walk with its code.
+TEST_F(Objects, DroppingTheObjectsRemovesEveryCopyAndStopsAtOneInUse) {
+  const std::string dev = Path("Dev");
+  const uint32_t vol = FileDevice(dev);
+  const uint64_t a = Insert("/rootdbs", "/srv/0");
+  const uint64_t b = Insert("/rootdbs", "/srv/1");
+  AddDetail(a, 1, vol);
+  AddDetail(b, 1, vol);
+  ASSERT_EQ(zarDeleteTxn(h_), 0);
+  for (const char* part : {"/srv/0/rootdbs.1.1", "/srv/1/rootdbs.1.1"}) {
+    env_->install().WriteFile(std::string("Dev") + part, "part");
+  }
+  SetStatus(b, OBJ_STATUS_READING, 1);
+  EXPECT_EQ(dropFileObjects(h_), 29);
+  EXPECT_FALSE(ObjectRow(b).empty());
+  SetStatus(b, OBJ_STATUS_IDLE);
+  EXPECT_EQ(dropFileObjects(h_), 0);
+  EXPECT_EQ(Find(dev), "\n");
+  EXPECT_TRUE(Dump(smcDumpObjectTab).empty());
+  EXPECT_TRUE(Dump(smcDumpDetailTab).empty());
+  EXPECT_EQ(dropFileObjects(h_), 0);
+}
+
 TEST_F(Objects, DirectoryCleanUpNeverRemovesTheDeviceDirectory) {
   // A device named with a trailing separator and an object path name
   // without a leading one: the walk reaches "." and stops there.
