@@ -31,6 +31,7 @@ inline void FreeCatalogHandle(zarHandle* h) {
   ll_destroy(&h->mountList, 1, &status);
   ll_destroy(&h->txnObjectList, 0, &status);
   ll_destroy(&h->objectList, 1, &status);
+  std::free(h->currentObject);  // left by an object deletion, as a session keeps it
   std::free(h);
 }
 
