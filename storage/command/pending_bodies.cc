@@ -27,7 +27,3 @@ int zarDevicePurge(zarHandle*, const char*) { return BSA_RC_ABORT_SYSTEM_ERROR; 
 int zutevDeleteObjects(TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevDumpObjects(TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevReportObjectDetail(zarHandle*, TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-
-int zutevAddPool(zarHandle*, ZutevPoolRecord*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-int zutevDeletePool(zarHandle*, ZutevPoolRecord*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-int zutevListPools(zarHandle*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
