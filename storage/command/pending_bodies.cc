@@ -10,8 +10,6 @@ int zarCatalogImport(zarHandle*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zarCatalogUnlock() { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zarCatalogShowDetails() { return BSA_RC_ABORT_SYSTEM_ERROR; }
 
-int zutevCheckCatalogTables(int, int) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-
 int zutevProcDeviceArgs(zarHandle*, int, char**, int32_t*, TevDevice*, int32_t*, char*) {
   return BSA_RC_ABORT_SYSTEM_ERROR;
 }
