@@ -5,8 +5,6 @@
 
 #include "storage/datapath/xbsa.h"
 
-int zutevCheckCatalogTables(int, int) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-
 int zutevProcDeviceArgs(zarHandle*, int, char**, int32_t*, TevDevice*, int32_t*, char*) {
   return BSA_RC_ABORT_SYSTEM_ERROR;
 }
@@ -19,7 +17,3 @@ int zarDevicePurge(zarHandle*, const char*) { return BSA_RC_ABORT_SYSTEM_ERROR; 
 int zutevDeleteObjects(TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevDumpObjects(TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zutevReportObjectDetail(zarHandle*, TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-
-int zutevAddPool(zarHandle*, ZutevPoolRecord*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-int zutevDeletePool(zarHandle*, ZutevPoolRecord*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-int zutevListPools(zarHandle*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
