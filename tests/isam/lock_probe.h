@@ -2,8 +2,8 @@
 // that holds ISAM locks while the test looks on.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,36 +13,60 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace isamtest {
 
 // The locks on a file as "READ start-end" / "WRITE start-end" (end "EOF"
 // for a lock to the end of the file), from every process.
+//
+// The kernel names a file "major:minor:inode", but on an overlay the device
+// it lists is not the one stat reports, and matching the inode alone can
+// pick up locks of another file with the same number on another device. So
+// the probe places a marker lock of its own far beyond every range the
+// library uses, learns the file's exact name from the marker's line, and
+// keeps only the other locks listed under that name.
 inline std::multiset<std::string> LocksOn(const std::string& path) {
-  std::multiset<std::string> same_dev, same_ino;
-  struct stat sb;
-  if (stat(path.c_str(), &sb) != 0) return same_dev;
-  // The kernel names a file "major:minor:inode" with the numbers of the
-  // device in hex. Files on other devices can share the inode number, so
-  // the full name is matched; the inode alone is the fallback for file
-  // systems (overlays) whose lock device is not the one stat reports.
-  char full[64];
-  snprintf(full, sizeof full, "%02x:%02x:%llu", major(sb.st_dev), minor(sb.st_dev),
-           static_cast<unsigned long long>(sb.st_ino));
-  std::ifstream in("/proc/locks");
-  std::string line;
-  std::string ino = ":" + std::to_string(sb.st_ino);
-  while (std::getline(in, line)) {
-    if (line.find("->") != std::string::npos) continue;
-    std::istringstream fields(line);
-    std::string num, kind, advisory, type, pid, dev, start, end;
-    fields >> num >> kind >> advisory >> type >> pid >> dev >> start >> end;
-    if (dev.size() < ino.size() || dev.compare(dev.size() - ino.size(), ino.size(), ino) != 0) continue;
-    std::string lock = type + " " + start + "-" + end;
-    same_ino.insert(lock);
-    if (dev == full) same_dev.insert(lock);
+  std::multiset<std::string> locks;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return locks;
+  constexpr off_t kMarker = 0x123456789LL;
+  const std::string marker = std::to_string(kMarker) + "-" + std::to_string(kMarker);
+  struct flock fl = {};
+  fl.l_type = F_RDLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kMarker;
+  fl.l_len = 1;
+  if (fcntl(fd, F_OFD_SETLK, &fl) != 0) {
+    close(fd);
+    return locks;
   }
-  return same_dev.empty() ? same_ino : same_dev;
+  struct Line {
+    std::string dev, lock;
+  };
+  std::vector<Line> lines;
+  std::string dev_of_file;
+  {
+    std::ifstream in("/proc/locks");
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.find("->") != std::string::npos) continue;
+      std::istringstream fields(line);
+      std::string num, kind, advisory, type, pid, dev, start, end;
+      fields >> num >> kind >> advisory >> type >> pid >> dev >> start >> end;
+      std::string range = start + "-" + end;
+      if (range == marker) {
+        dev_of_file = dev;
+        continue;
+      }
+      lines.push_back({dev, type + " " + range});
+    }
+  }
+  close(fd);  // drops the marker
+  for (const Line& l : lines) {
+    if (l.dev == dev_of_file) locks.insert(l.lock);
+  }
+  return locks;
 }
 
 inline bool HasLock(const std::string& path, const std::string& lock) {
