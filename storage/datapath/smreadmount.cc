@@ -145,6 +145,7 @@ int zarVolumeReadMount(zarHandle* handle) {
     SM_TRACE(137, "%s: Attempt to mount the volume failed with rc = %d.", kName, rc);
     return done(rc);
   }
+  handle->partBytes = 0;
   // From here on the object is being read.
   info.status = OBJ_STATUS_READING;
   rc = zarPutObjectInfo(handle, info.copyId, &info);

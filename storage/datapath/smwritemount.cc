@@ -254,5 +254,10 @@ int zarVolumeWriteMount(zarHandle* handle) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ERROR, SM_MSG(88035), pool.pool_name);
   }
   handle->currentMount = mount;
+  if (mount != nullptr) {
+    // A new part: nothing of it is written yet.
+    handle->partBytes = 0;
+    handle->headerRewrite = 0;
+  }
   return done(rc);
 }
