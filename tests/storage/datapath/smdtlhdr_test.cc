@@ -351,7 +351,7 @@ TEST_F(DetailHeader, DamagedHeadersAreRefused) {
   std::string rest;
   TevObjectDetail d = Detail(in);
   zarHandle handle{};
-  TevHeaderMedium tape{TEV_MEDIUM_TAPE, -1, -1};
+  TevHeaderMedium tape{TEV_MEDIUM_TAPE, -1, -1, nullptr};
   EXPECT_FALSE(tevReadDetailHdrFrom(&handle, &tape, &d));
   EXPECT_FALSE(tevReadDetailHdrFrom(nullptr, &tape, &d));
 }
