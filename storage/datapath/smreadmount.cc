@@ -92,7 +92,7 @@ int readMountStdio(zarHandle* handle, TevVolume* volume, TevObjectInfo* info,
 
 int zarVolumeReadMount(zarHandle* handle) {
   static const char kName[] = "zarVolumeReadMount";
-  if (handle == nullptr || handle->currentObject == nullptr) {
+  if (handle == nullptr) {
     SM_TRACE(137, "NULL zarHandle.");
     return 6;
   }
@@ -102,7 +102,8 @@ int zarVolumeReadMount(zarHandle* handle) {
     return rc;
   };
   TevObjectInfo info{};
-  int rc = zarGetObjectInformation(handle, ToU64(handle->currentObject->copyId), &info);
+  const uint64_t copy = handle->currentObject != nullptr ? ToU64(handle->currentObject->copyId) : 0;
+  int rc = zarGetObjectInformation(handle, copy, &info);
   if (rc != 0) {
     SM_TRACE(137, "%s: Call to zarGetObjectInfo() returned %d.", kName, rc);
     return done(rc);

@@ -144,7 +144,12 @@ int writemountfile(zarHandle* handle, TevDevice* device, TevObjectInfo* info) {
   if (rc != 0) return rc;
   const int fd = openSubDir(name, O_RDWR | O_CREAT, TEV_PART_FILE_MODE);
   if (fd >= 0) return WriteFileHeader(handle, device, info, fd, name);
-  if (fd == SM_PART_FILE_EXISTS) return WriteUnderNextVersion(handle, device, info, &detail);
+  // A first part whose file exists makes the object take a free version.
+  // A later part cannot: the parts written already carry the version in
+  // their names, so this device cannot take the part.
+  if (fd == SM_PART_FILE_EXISTS && detail.partNumber == 1) {
+    return WriteUnderNextVersion(handle, device, info, &detail);
+  }
   SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_OS, SM_MSG(88003), name);
   return 29;
 }

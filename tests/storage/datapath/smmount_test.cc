@@ -598,3 +598,23 @@ TEST_F(Mounts, WriteMountChoosesAmongThePoolsDevices) {
 }
 
 }  // namespace
+
+namespace {
+
+// A later part whose file exists cannot raise the object's version (part 1
+// carries it in its name): the device cannot take the part.
+TEST_F(LimitedMounts, LaterPartNeverRenamesTheObject) {
+  const std::string dev = FileDevice("Dev");
+  env_->install().WriteFile("Dev/srv/p/rootdbs.1.2", "someone else's");
+  ASSERT_EQ(BeginObject("/rootdbs", "/srv/p"), 0);
+  const std::string block = Data(100000);
+  for (int i = 0; i < 11; ++i) ASSERT_EQ(zarWriteData(h_, block.data(), block.size()), 0);
+  EXPECT_EQ(zarWriteData(h_, block.data(), block.size()), BSA_RC_NO_RESOURCES);
+  EXPECT_EQ(h_->currentMount, nullptr);
+  EXPECT_EQ(tevtest::ReadFile(dev + "/srv/p/rootdbs.1.2"), "someone else's");
+  EXPECT_EQ(ObjectRow(copy_)[tevtest::kObjVersion], "1");
+  EXPECT_NE(ActLog().find("Cannot create " + dev + "/srv/p/rootdbs.1.2."), std::string::npos);
+  EXPECT_EQ(tevEndTxn(hn_, 2), 0);
+}
+
+}  // namespace
