@@ -1,15 +1,11 @@
-// Services of later parts of the data path that the device, volume and
-// object operations call: the rewrite of a written part's detail header,
-// and the two cloud clients. Each is declared with the signature its owner
-// gives it; pending_calls.cc holds the least these callers need until the
+// Services of later parts of the data path that the device, volume,
+// object and mount operations call: the two cloud clients. Each is
+// declared with the signature its owner gives it; pending_calls.cc holds the least these callers need until the
 // owner's module replaces it (then the declaration moves to the owner's
 // header and this one goes).
 #pragma once
 
 #include <cstdint>
-
-struct zarHandle;
-struct TevMount;
 
 // The request of one cloud client run, filled by the caller.
 struct CloudClientArgs {
@@ -24,11 +20,6 @@ struct CloudClientArgs {
 };
 
 enum : int32_t { CLOUD_MODE_PUT = 1, CLOUD_MODE_GET = 2, CLOUD_MODE_DELETE = 3 };
-
-// Puts the part's size into the header of the part just written and into
-// its detail row when the handle's header-rewrite flag is set. 0 (also
-// when the flag is 0); 22; 3.
-int updateDetailHdr(zarHandle* handle, TevMount* mount);
 
 // One operation of the S3 client (provider 1) and of the Swift client (any
 // other provider), on the filter's pipe, or on the caller's thread for

@@ -43,6 +43,7 @@
 #include "storage/command/sm_fileio.h"
 #include "storage/command/sm_trace.h"
 #include "storage/datapath/smfilter.h"
+#include "storage/datapath/smtape.h"
 
 namespace {
 
@@ -229,8 +230,10 @@ long tevWriteToMedium(const TevHeaderMedium* medium, const void* bytes, size_t l
       // The filter takes the block whole or not at all.
       return write_to_filter(medium->filterId, bytes, length) == 0 ? static_cast<long>(length)
                                                                   : -1;
+    case TEV_MEDIUM_TAPE:
+      return tape_write(medium->mount, bytes, length);
     default:
-      return -1;  // tape media are written by the tape layer
+      return -1;
   }
 }
 
@@ -244,8 +247,10 @@ long tevReadFromMedium(const TevHeaderMedium* medium, void* buffer, size_t lengt
       if (read_from_filter(medium->filterId, buffer, length, &count) != 0) return -1;
       return static_cast<long>(count);
     }
+    case TEV_MEDIUM_TAPE:
+      return tape_read(medium->mount, buffer, length);
     default:
-      return -1;  // tape media are read by the tape layer
+      return -1;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "storage/datapath/smhandle.h"
+#include "storage/datapath/smobject.h"
 #include "storage/datapath/volume_records.h"
 
 enum : uint32_t { TEV_DTLHDR_MAGIC = 0x4F474143 };  // the bytes "CAGO"
@@ -41,13 +42,35 @@ struct TevObjectDetailHeader {
   uint32_t pathNameLength;              // with its NUL
 };
 
-// Where a header is written or read: a FILE part's descriptor, or the
-// filter of a STDIO or CLOUD medium.
+// Where a header is written or read: a FILE part's descriptor, the filter
+// of a STDIO or CLOUD medium, or the mount of a TAPE medium.
 struct TevHeaderMedium {
   int32_t type;        // TEV_MEDIUM_*
   int32_t descriptor;  // FILE
   int32_t filterId;    // STDIO, CLOUD
+  TevMount* mount;     // TAPE
 };
+
+// The medium of a mount: its descriptor, the handle's filter, or itself.
+TevHeaderMedium tevMountMedium(const zarHandle* handle, TevMount* mount);
+
+// Writes the header of the next part of the object onto the mount's
+// medium, then marks the object "being written" and adds the part's detail
+// row (position: the volume's object count + 1; size 0). 0; 22 null
+// argument; 3 the medium or the part number failed; 19 short write; 88002
+// no memory; a code of zarPutObjectInfo or zarPutObjDetail.
+int writeDetailHdr(zarHandle* handle, TevMount* mount, TevObjectInfo* info);
+// At the end of a written part (header-rewrite flag set): a FILE part's
+// header gets the part size at bytes 32-39, and on every medium the detail
+// row gets it; the flag and the part bytes go to 0. 0 (also with the flag
+// at 0); 22 no current object or no mount; 3.
+int updateDetailHdr(zarHandle* handle, TevMount* mount);
+// Checks the header at the start of a mounted part against its detail row.
+// 0 when it matches (the medium then stands at the first data byte); 22;
+// 3.
+int readMountDetailHdr(zarHandle* handle, TevMount* mount, TevObjectDetail* detail);
+// True when the header was read and matches the detail.
+bool readDetailHdr(zarHandle* handle, TevMount* mount, TevObjectDetail* detail);
 
 // The object's create time: its broken-down local time through mktime.
 int64_t tevObjectCreateTime(const XbsaObjectDescriptor* object);

@@ -13,7 +13,9 @@
 #include "storage/command/typed_list.h"
 #include "storage/datapath/xbsa.h"
 
-struct TevMount;
+// A mount is a device record copied into the handle's mount list.
+struct TevDevice;
+using TevMount = TevDevice;
 
 // Catalog table ids, which index zarHandle::tableFd (entry 0 is unused).
 enum { ZAR_TABLE_SLOTS = 10 };

@@ -16,7 +16,7 @@
 #include "storage/catalog/smc_odt.h"
 #include "storage/command/sm_trace.h"
 #include "storage/command/sm_util.h"
-#include "storage/datapath/pending_calls.h"
+#include "storage/datapath/smdtlhdr.h"
 
 namespace {
 

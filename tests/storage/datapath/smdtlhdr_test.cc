@@ -115,7 +115,7 @@ class DetailHeader : public ::testing::Test {
     EXPECT_EQ(len, 192 + in.space.size() + 1 + in.path.size() + 1);
     int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0);
-    TevHeaderMedium m{TEV_MEDIUM_FILE, fd, -1};
+    TevHeaderMedium m{TEV_MEDIUM_FILE, fd, -1, nullptr};
     EXPECT_EQ(tevWriteToMedium(&m, bytes, len), static_cast<long>(len));
     EXPECT_EQ(tevWriteToMedium(&m, data.data(), data.size()), static_cast<long>(data.size()));
     close(fd);
@@ -160,7 +160,7 @@ class DetailHeader : public ::testing::Test {
   static bool ReadPart(const std::string& file, int32_t type, const TevObjectDetail& d,
                        std::string* rest) {
     zarHandle handle{};
-    TevHeaderMedium m{type, -1, -1};
+    TevHeaderMedium m{type, -1, -1, nullptr};
     if (type == TEV_MEDIUM_FILE) {
       m.descriptor = open(file.c_str(), O_RDONLY | O_CLOEXEC);
       EXPECT_GE(m.descriptor, 0);
@@ -351,7 +351,7 @@ TEST_F(DetailHeader, DamagedHeadersAreRefused) {
   std::string rest;
   TevObjectDetail d = Detail(in);
   zarHandle handle{};
-  TevHeaderMedium tape{TEV_MEDIUM_TAPE, -1, -1};
+  TevHeaderMedium tape{TEV_MEDIUM_TAPE, -1, -1, nullptr};
   EXPECT_FALSE(tevReadDetailHdrFrom(&handle, &tape, &d));
   EXPECT_FALSE(tevReadDetailHdrFrom(nullptr, &tape, &d));
 }
