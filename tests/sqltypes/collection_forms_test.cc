@@ -380,7 +380,7 @@ TEST_F(FormsTest, EqualityAgreesWithSetCounterAndList) {
   std::mt19937 rng(2026);
   for (int kind : {SQLSET, SQLMULTISET, SQLLIST}) {
     for (int elem : {SQLINT, SQLVCHAR}) {
-      CollTypeInfo* info = SetOf(kind, elem, 10);
+      CollTypeInfo* info = SetOf(kind, elem, elem == SQLINT ? 4 : 10);
       for (int i = 0; i < 300; i++) {
         std::vector<std::string> a, b;
         std::vector<uint32_t> ia, ib;
@@ -512,7 +512,7 @@ TEST_F(FormsTest, ParameterMarkers) {
       {"select * from t -- ?", 0},
       {"insert into table(:c) values (set{?, ?})", 2},
       {"call {?}", 0},
-      {"select /*/ ? */ ?", 1},
+      {"select /*/ ? */ ?", 2},
       {"select /*/ ?", 1},
       {"x = offset  {?} and ?", 2},
       {"x = \"?\" and LIST {?}", 1},
