@@ -460,6 +460,10 @@ CollTypeInfo* coll_subinfo(const CollTypeInfo* info, int field, int* rc) {
   }
   int first, last;  // entries [first, last)
   const CollTypeEntry& root0 = info->ti_entry[0];
+  if (field > 0 && (root0.type & 0xFF) != SQLROW) {
+    *rc = -9972;
+    return nullptr;
+  }
   if ((root0.type & 0xFF) == SQLROW && field > 0) {
     const CollTypeEntry* f = coll_row_field(info, field);
     if (f == nullptr) {

@@ -522,3 +522,206 @@ TEST_F(CollectionTest, MisalignedBlocks) {
 }
 
 }  // namespace
+
+namespace {
+
+Bytes Int4(uint32_t x) {
+  Bytes b;
+  PutBe32(&b, x);
+  return b;
+}
+
+TEST_F(CollectionTest, RowFieldsBuildAndFold) {
+  CollTypeInfo* info = coll_typeinfo_alloc(3);
+  info->ti_entry[0].type = SQLROW;
+  info->ti_entry[1].level_no = 1;
+  info->ti_entry[1].type = SQLINT;
+  info->ti_entry[1].length = 4;
+  info->ti_entry[2].level_no = 1;
+  info->ti_entry[2].type = SQLVCHAR;
+  info->ti_entry[2].length = 10;
+  SqliCollection c;
+  ASSERT_EQ(0, zel_coll_init(&c, info, 1, nullptr, 0));
+  EXPECT_EQ(0, c.cl_isfixed);
+  const Bytes a = Int4(0x01020304);
+  ASSERT_EQ(0, zel_coll_insert(&c, a.data(), 4, 0));
+  EXPECT_EQ(-9989, zel_coll_tuple(&c));  // one field of two
+  const Bytes b("\x02hi", 3);
+  ASSERT_EQ(0, zel_coll_insert(&c, b.data(), 3, 0));
+  CollCursor k;
+  ASSERT_EQ(0, zel_coll_curs_attach(&c, &k));
+  ASSERT_EQ(0, cursor_seek(&k, 1, CSEEK_SET));
+  EXPECT_EQ(-9974, zel_coll_delete(&c, &k, 0));
+  ASSERT_EQ(0, zel_coll_curs_detach(&c, &k));
+  ASSERT_EQ(0, zel_coll_tuple(&c));
+  Bytes want = a + b;
+  PutBe32(&want, 0xFFFFFFFFu);
+  PutBe32(&want, 4);
+  PutBe32(&want, 0);
+  ASSERT_EQ(static_cast<int32_t>(want.size()), c.cl_datalen);
+  EXPECT_EQ(want, Bytes(c.cl_data, want.size()));
+  EXPECT_EQ(ModelHash(SQLINT, a) ^ ModelHash(SQLVCHAR, b), static_cast<uint32_t>(c.cl_hashvalue));
+  const Bytes b2("\x03xyz", 4);
+  ASSERT_EQ(0, zel_coll_update_nth(&c, 2, b2.data(), 4));
+  ASSERT_EQ(0, zel_coll_tuple(&c));
+  EXPECT_EQ(a + b2, Bytes(c.cl_data, 8));
+  // Field descriptions; a field number asked of a collection.
+  CollTypeInfo* sub = nullptr;
+  EXPECT_EQ(-9969, zel_coll_subtypeinfo(&c, &sub, 3));
+  ASSERT_EQ(0, zel_coll_free(&c));
+  CollTypeInfo* list = coll_typeinfo_alloc(2);
+  list->ti_entry[0].type = SQLLIST;
+  list->ti_entry[1].type = SQLINT;
+  list->ti_entry[1].level_no = 1;
+  list->ti_entry[1].length = 4;
+  ASSERT_EQ(0, zel_coll_init(&c, list, 1, nullptr, 0));
+  EXPECT_EQ(-9972, zel_coll_subtypeinfo(&c, &sub, 1));
+  ASSERT_EQ(0, zel_coll_subtypeinfo(&c, &sub, 0));
+  EXPECT_EQ(1, sub->ti_count);
+  EXPECT_EQ(SQLINT, sub->ti_entry[0].type);
+  free(sub);
+  ASSERT_EQ(0, zel_coll_free(&c));
+  free(list);
+  free(info);
+}
+
+TEST_F(CollectionTest, ErrorCodes) {
+  SqliCollection none;
+  memset(&none, 0, sizeof none);
+  CollCursor k;
+  memset(&k, 0, sizeof k);
+  char* p = nullptr;
+  int32_t n;
+  EXPECT_EQ(-9976, zel_coll_insert(&none, "abcd", 4, 0));
+  EXPECT_EQ(-9976, zel_coll_next(&none, &k, &p, &n));
+  EXPECT_EQ(-9976, zel_coll_seek(&none, &k, 1));
+  EXPECT_EQ(-9976, zel_coll_update(&none, &k, "abcd", 4));
+  EXPECT_EQ(-9976, zel_coll_update_nth(&none, 1, "abcd", 4));
+  EXPECT_EQ(-9976, zel_coll_delete(&none, &k, 0));
+  EXPECT_EQ(-9976, zel_coll_tuple(&none));
+  EXPECT_EQ(-1, zel_coll_init(nullptr, nullptr, 0, nullptr, 0));
+
+  CollTypeInfo* info = Describe(SQLLIST, SQLINT, 4);
+  Bytes data = Int4(1) + Int4(2) + Int4(3);
+  SqliCollection c;
+  ASSERT_EQ(0, zel_coll_init(&c, info, 1, data.data(), 12));
+  ASSERT_EQ(0, zel_coll_curs_attach(&c, &k));
+  EXPECT_EQ(-9984, zel_coll_free(&c));
+  // Readable only in order.
+  c.cl_flags |= COLL_INORDER;
+  EXPECT_EQ(-9944, zel_coll_seek(&c, &k, 2));
+  EXPECT_EQ(0, zel_coll_seek(&c, &k, 1));
+  c.cl_flags &= ~static_cast<uint32_t>(COLL_INORDER);
+  // A hash that no longer matches the elements after a fold.
+  const Bytes x = Int4(9);
+  ASSERT_EQ(0, zel_coll_insert(&c, x.data(), 4, 0));
+  c.cl_hashvalue ^= 0x55;
+  EXPECT_EQ(-9977, zel_coll_tuple(&c));
+  EXPECT_EQ(4, c.cl_cardinality);  // the new data stays
+  EXPECT_EQ(data + x, Bytes(c.cl_data, 16));
+  // Fixed element size 0 in a description.
+  ASSERT_EQ(0, zel_coll_curs_detach(&c, &k));
+  ASSERT_EQ(0, zel_coll_free(&c));
+  info->ti_entry[1].length = 0;
+  EXPECT_EQ(-9986, zel_coll_init(&c, info, 1, data.data(), 12));
+  // Variable data without its end marker.
+  info->ti_entry[1].type = SQLVCHAR;
+  info->ti_entry[1].length = 10;
+  Bytes junk(12, 'x');
+  EXPECT_EQ(-9986, zel_coll_init(&c, info, 1, junk.data(), 12));
+  free(info);
+}
+
+// A LIST of SETs of INTEGER: nested packed values through insert, fold,
+// equality and every copy form.
+TEST_F(CollectionTest, NestedValuesFoldAndCopy) {
+  CollTypeInfo* inner_info = Describe(SQLSET, SQLINT, 4);
+  CollTypeInfo* info = coll_typeinfo_alloc(3);
+  info->ti_entry[0].type = SQLLIST;
+  info->ti_entry[1].level_no = 1;
+  info->ti_entry[1].type = SQLSET;
+  info->ti_entry[2].level_no = 2;
+  info->ti_entry[2].type = SQLINT;
+  info->ti_entry[2].length = 4;
+  std::vector<Bytes> sets = {Int4(1) + Int4(2), Int4(7), Int4(3) + Int4(4) + Int4(5)};
+  SqliCollection outer;
+  ASSERT_EQ(0, zel_coll_init(&outer, info, 1, nullptr, 0));
+  uint32_t hash = 0;
+  for (const Bytes& s : sets) {
+    SqliCollection in;
+    ASSERT_EQ(0, zel_coll_init(&in, inner_info, 1, const_cast<char*>(s.data()), static_cast<int32_t>(s.size())));
+    hash ^= static_cast<uint32_t>(in.cl_hashvalue);
+    alignas(8) char ref[32], inl[64];
+    zel_coll_puthdr(&in, ref + 1);  // at an odd address
+    const int w = collcopy(ref + 1, inl + 3, nullptr, 0, CF_INLINE);
+    ASSERT_EQ(static_cast<int>(coll_hdr_pad(inl + 3) + 8 + s.size()), w);
+    ASSERT_EQ(0, zel_coll_insert(&outer, inl + 3, w, 0));
+    ASSERT_EQ(0, zel_coll_free(&in));
+  }
+  const char null[3] = {0, 1, 1};
+  ASSERT_EQ(0, zel_coll_insert(&outer, null, 3, 0));
+  EXPECT_EQ(hash, static_cast<uint32_t>(outer.cl_hashvalue));
+  ASSERT_EQ(0, zel_coll_tuple(&outer));
+  EXPECT_EQ(hash, static_cast<uint32_t>(outer.cl_hashvalue));
+  EXPECT_EQ(4, outer.cl_cardinality);
+  // Each nested flags word on a multiple of 8 from the start of the data.
+  CollCursor k;
+  ASSERT_EQ(0, zel_coll_curs_attach(&outer, &k));
+  for (size_t i = 0; i < 4; i++) {
+    char* p = nullptr;
+    int32_t n;
+    ASSERT_EQ(0, zel_coll_next(&outer, &k, &p, &n));
+    if (i == 3) {
+      EXPECT_EQ(Bytes(null, 3), Bytes(p, 3));
+      continue;
+    }
+    const int b = coll_hdr_pad(p);
+    EXPECT_EQ(0, (p + b - outer.cl_data) % 8);
+    EXPECT_EQ(sets[i], Bytes(p + b + 8, sets[i].size()));
+    // Through a caller's buffer: a reference header to the same content.
+    alignas(8) char buf[32];
+    char* out = buf + 5;
+    CollCursor back = k;
+    back.cc_flags |= CC_DELETED;
+    ASSERT_EQ(0, zel_coll_next(&outer, &back, &out, &n));
+    SqliCollection in;
+    ASSERT_EQ(0, zel_coll_init(&in, inner_info, 1, nullptr, 0));
+    ASSERT_EQ(0, zel_coll_put_col(&in, out));
+    EXPECT_EQ(static_cast<int>(sets[i].size() / 4), in.cl_cardinality);
+    EXPECT_EQ(sets[i], Bytes(in.cl_data, sets[i].size()));
+    ASSERT_EQ(0, zel_coll_free(&in));
+  }
+  ASSERT_EQ(0, zel_coll_curs_detach(&outer, &k));
+  // Copies between the forms keep the elements.
+  alignas(8) char hdr[32], inl[512], img[256], back[512];
+  zel_coll_puthdr(&outer, hdr + 2);
+  const int w1 = collcopy(hdr + 2, inl + 1, nullptr, 1, CF_INLINE);
+  ASSERT_GT(w1, 0);
+  const int w2 = collcopy(inl + 1, img + 6, info, 1, CF_IMAGE);
+  ASSERT_EQ(coll_hdr_pad(img + 6) + 8 + 120, w2);
+  const int w3 = collcopy(img + 6, back + 4, nullptr, 1, CF_INLINE);
+  ASSERT_EQ(outer.cl_datalen + coll_hdr_pad(back + 4) + 8, w3);
+  EXPECT_EQ(Bytes(outer.cl_data, static_cast<size_t>(outer.cl_datalen)),
+            Bytes(back + 4 + coll_hdr_pad(back + 4) + 8, static_cast<size_t>(outer.cl_datalen)));
+  EXPECT_EQ(-9875, collcopy(inl + 1, img, nullptr, 1, CF_IMAGE));
+  // Equal to itself read back; not equal once a nested value differs.
+  SqliCollection again;
+  ASSERT_EQ(0, zel_coll_init(&again, info, 1, nullptr, 0));
+  ASSERT_EQ(0, zel_coll_put_col(&again, back + 4));
+  int isnull = 0;
+  EXPECT_EQ(0, zel_coll_equal(&outer, &again, nullptr, &isnull));
+  const Bytes other = Int4(1) + Int4(3);
+  SqliCollection in;
+  ASSERT_EQ(0, zel_coll_init(&in, inner_info, 1, const_cast<char*>(other.data()), 8));
+  alignas(8) char ref[32];
+  zel_coll_puthdr(&in, ref);
+  ASSERT_EQ(0, zel_coll_update_nth(&again, 1, ref, 26));
+  EXPECT_EQ(-1, zel_coll_equal(&outer, &again, nullptr, &isnull));
+  ASSERT_EQ(0, zel_coll_free(&in));
+  ASSERT_EQ(0, zel_coll_free(&again));
+  ASSERT_EQ(0, zel_coll_free(&outer));
+  free(info);
+  free(inner_info);
+}
+
+}  // namespace
