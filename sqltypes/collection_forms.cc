@@ -377,6 +377,14 @@ int LoadStored(const char* s, int64_t avail, SqliCollection* c, int longid) {
     }
   }
   left -= F * entry;
+  // A null value is written with F = 0 and one entry of zeros: the data
+  // length tells which layout the bytes have (it fills the rest exactly).
+  if (F == 0 && left >= entry + 12 &&
+      static_cast<int32_t>(coll_get32(p + 4)) != left - 12 &&
+      static_cast<int32_t>(coll_get32(p + entry + 4)) == left - entry - 12) {
+    p += entry;
+    left -= entry;
+  }
   const int32_t handle = static_cast<int32_t>(coll_get32(p));
   const int32_t n = static_cast<int32_t>(coll_get32(p + 4));
   const uint32_t flags = coll_get32(p + 8);

@@ -16,6 +16,7 @@
 #include "base/thread_state.h"
 #include "sqltypes/collection.h"
 #include "sqltypes/collection_internal.h"
+#include "sqltypes/value_stored.h"
 #include "tests/sqltypes/sql_env.h"
 #include "tests/support/test_support.h"
 
@@ -601,6 +602,49 @@ sys.stdout.write(''.join(out))
                                                    std::to_string(reinterpret_cast<uintptr_t>(d.data())) + "\n");
     EXPECT_EQ(want, got) << size;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A SET column stored and loaded through the value tables.
+TEST_F(FormsTest, CollectionColumnsThroughValueTables) {
+  CollTypeInfo* info = SetOf(SQLSET, SQLINT, 4);
+  Bytes data = PackInts({5, 6});
+  SqlValue v;
+  memset(&v, 0, sizeof v);
+  v.v_type = SQLSET;
+  ASSERT_EQ(0, zel_coll_init(&v.v.coll, info, 1, data.data(), 8));
+  std::vector<char> buf(1024);
+  ASSERT_EQ(0, rvaltodata(&v, buf.data(), SQLSET, 0));
+  EXPECT_EQ(2u * 84 + 26 + 12 + 8, coll_get32(buf.data()));  // N = 18
+  SqlValue out;
+  memset(&out, 0, sizeof out);
+  ASSERT_EQ(0, rdataval(buf.data(), SQLSET, 0, &out));
+  EXPECT_EQ(0, out.v_ind);
+  EXPECT_EQ(2, out.v.coll.cl_cardinality);
+  EXPECT_EQ(data, Bytes(out.v.coll.cl_data, 8));
+  EXPECT_EQ(v.v.coll.cl_hashvalue, out.v.coll.cl_hashvalue);
+  zel_coll_free(&out.v.coll);
+  // A LIST value into a MULTISET column; a ROW column refuses it.
+  v.v_type = SQLLIST;
+  EXPECT_EQ(0, rvaltodata(&v, buf.data(), SQLMULTISET, 0));
+  EXPECT_EQ(-9602, rvaltodata(&v, buf.data(), SQLROW, 0));
+  // A null value is rewritten in place and stored null.
+  SqlValue n;
+  memset(&n, 0, sizeof n);
+  n.v_type = 9;
+  ASSERT_EQ(0, rvaltodata(&n, buf.data(), SQLSET, 0));
+  EXPECT_EQ(SQLSET, n.v_type);
+  EXPECT_EQ(-1, n.v_ind);
+  EXPECT_EQ(COLL_ISNULL, n.v.coll.cl_flags);
+  memset(&out, 0, sizeof out);
+  ASSERT_EQ(0, rdataval(buf.data(), SQLSET, 0, &out));
+  EXPECT_LT(out.v_ind, 0);
+  zel_coll_free(&out.v.coll);
+  zel_coll_free(&v.v.coll);
+  free(info);
 }
 
 }  // namespace
