@@ -255,9 +255,9 @@ int ElementUnder(const SqliCollection* c, const CollCursor* k, char** data, int3
 // Size an element takes in cl_len: a nested value's packed size, else its
 // length.
 int32_t PackedLen(int type, const char* data, int32_t len) {
-  if (coll_is_colltype(type & 0xFF) && data != nullptr && len >= 3) {
-    const int64_t n = coll_packed_size(data);
-    if (n > 0 && n <= len) return static_cast<int32_t>(n);
+  if (coll_is_colltype(type & 0xFF)) {
+    const int64_t n = coll_packed_size_n(data, len);
+    if (n > 0) return static_cast<int32_t>(n);
   }
   return len;
 }
@@ -625,8 +625,8 @@ TV_EXTERN_C TV_API int zel_coll_next(SqliCollection* c, CollCursor* k, char** da
       return 0;
     }
     const int bs = coll_hdr_pad(p);
+    if (coll_packed_size_n(p, len) < 0) return -9986;
     const int64_t n = coll_hdr_length(p);
-    if (n < 0 || bs + 8 > len) return -9986;
     const uint32_t flags = coll_get32(p + bs);
     const int b = coll_hdr_pad(out);
     memset(out, 0, static_cast<size_t>(b));
@@ -898,10 +898,12 @@ TV_EXTERN_C TV_API int zel_coll_tuple(SqliCollection* c) {
   const bool row = coll_is_row(info);
   if (row && c->cl_cardinality != FieldCount(info)) return -9989;
   if (!row && coll_elem_entry(info) == nullptr) return -9969;
-  auto repacked = [&](const CollTypeEntry* e) {
-    return e != nullptr && (coll_is_colltype(e->type & 0xFF) || (e->flags & CT_REPACK) != 0);
-  };
   const bool fixed = Fixed(c);
+  // Elements of a fixed size are never packed values: they are copied.
+  auto repacked = [&](const CollTypeEntry* e) {
+    return !fixed && e != nullptr &&
+           (coll_is_colltype(e->type & 0xFF) || (e->flags & CT_REPACK) != 0);
+  };
   int64_t L = c->cl_len;
   CollCursor k;
   if (!fixed) {
@@ -916,9 +918,13 @@ TV_EXTERN_C TV_API int zel_coll_tuple(SqliCollection* c) {
       if (rc != 0) break;
       count++;
       const CollTypeEntry* e = ElemAt(c, k.cc_pos);
+      if (repacked(e) && !coll_inline_form(p, n)) {
+        rc = -9986;
+        break;
+      }
       if (repacked(e) && n >= 3 && !coll_hdr_isnull(p)) {
-        const int64_t size = coll_packed_size(p);
-        if (size < 0 || size > n) {
+        const int64_t size = coll_packed_size_n(p, n);
+        if (size < 0) {
           rc = -9986;
           break;
         }
@@ -955,8 +961,8 @@ TV_EXTERN_C TV_API int zel_coll_tuple(SqliCollection* c) {
     int64_t wrote = n;
     if (repacked(e) && n >= 3) {
       if (!coll_hdr_isnull(p)) headers = true;
-      const int64_t need = coll_packed_size(p) + 8;
-      if (need < 8 || off + need > (fixed ? L : L - 4 * i - 4) + 8) {
+      const int64_t size = coll_packed_size_n(p, n);
+      if (size < 0 || off + size + 8 > (fixed ? L : L - 4 * i - 4) + 8) {
         rc = -9986;
         break;
       }

@@ -45,6 +45,10 @@ int Elements(SqliCollection* c, std::vector<Elem>* out) {
     rc = zel_coll_next(c, &k, &p, &n);
     if (rc != 0) break;
     const CollTypeEntry* e = row ? coll_row_field(info, k.cc_pos) : coll_elem_entry(info);
+    if (e != nullptr && coll_is_colltype(e->type & 0xFF) && !coll_inline_form(p, n)) {
+      rc = -9986;
+      break;
+    }
     out->push_back({p, n, e, 0});
   }
   zel_coll_curs_detach(c, &k);

@@ -81,6 +81,14 @@ int64_t coll_packed_size(const char* p) {
   return n < 0 ? -1 : n + 2;
 }
 
+int64_t coll_packed_size_n(const char* p, int64_t n) {
+  if (p == nullptr || n < 3) return -1;
+  if (p[2] != 0) return 3;
+  if (coll_hdr_pad(p) + 8 > n) return -1;
+  const int64_t size = coll_packed_size(p);
+  return size > n ? -1 : size;
+}
+
 TV_EXTERN_C TV_API void zel_coll_nullhdr(char* buf) {
   if (buf == nullptr) return;
   buf[0] = 0;

@@ -71,6 +71,19 @@ inline int coll_hdr_pad(const void* p) {
 int64_t coll_hdr_length(const char* packed);
 // Size of a packed value: its length word + 2 (3 for a null value).
 int64_t coll_packed_size(const char* packed);
+// The same for a value within n bytes: -1 when its header or its length
+// reaches past them.
+int64_t coll_packed_size_n(const char* packed, int64_t n);
+// Whether a nested value within n bytes is null or holds its data inline:
+// element data never holds addresses (references, record images).
+inline bool coll_inline_form(const char* p, int64_t n) {
+  if (n < 3) return false;
+  if (p[2] != 0) return true;
+  const int b = coll_hdr_pad(p);
+  if (b + 8 > n) return false;
+  const uint32_t kind = coll_get32(p + b);
+  return (kind & (CF_REF | CF_IMAGE)) == 0;
+}
 // Null test of a packed nested value.
 inline bool coll_hdr_isnull(const char* packed) { return packed[2] != 0; }
 
