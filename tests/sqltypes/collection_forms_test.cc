@@ -386,9 +386,9 @@ TEST_F(FormsTest, EqualityAgreesWithSetCounterAndList) {
         std::vector<std::string> a, b;
         std::vector<uint32_t> ia, ib;
         const int na = static_cast<int>(rng() % 5), nb = rng() % 3 ? na : static_cast<int>(rng() % 5);
-        // Texts differing only in trailing blanks are equal; "Aa" and "BB"
+        // Texts differing only in trailing blanks are equal; "Aa" and "BQ"
         // share a string hash.
-        static const char* words[] = {"x", "x ", "Aa", "BB", "y", "Aa  "};
+        static const char* words[] = {"x", "x ", "Aa", "BQ", "y", "Aa  "};
         auto fill = [&](std::vector<std::string>* s, std::vector<uint32_t>* n, int k) {
           for (int j = 0; j < k; j++) {
             s->push_back(words[rng() % 6]);
