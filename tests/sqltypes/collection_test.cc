@@ -382,7 +382,7 @@ TEST_F(CollectionTest, AgreesWithListModel) {
                             : static_cast<unsigned>(time(nullptr));
   SCOPED_TRACE("base seed " + std::to_string(base));
   for (int kind : {SQLLIST, SQLSET, SQLMULTISET}) {
-    for (int i = 0; i < 120; i++) {
+    for (int i = 0; i < 200; i++) {
       RunSequence(kind, SQLINT, 4, base + static_cast<unsigned>(i), 60);
       if (HasFatalFailure()) return;
       RunSequence(kind, SQLDECIMAL, 8 * 256 + 2, base + 7919u * static_cast<unsigned>(i), 60);
@@ -722,6 +722,112 @@ TEST_F(CollectionTest, NestedValuesFoldAndCopy) {
   ASSERT_EQ(0, zel_coll_free(&outer));
   free(info);
   free(inner_info);
+}
+
+}  // namespace
+
+namespace {
+
+// ROWs of INTEGER and VARCHAR fields: built field by field, changed through
+// cursors and by number, walked and folded, against a list model.
+TEST_F(CollectionTest, RowsAgreeWithListModel) {
+  const unsigned seed = static_cast<unsigned>(time(nullptr));
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  for (int round = 0; round < 300; round++) {
+    const int nf = 1 + static_cast<int>(rng() % 4);
+    CollTypeInfo* info = coll_typeinfo_alloc(nf + 1);
+    info->ti_entry[0].type = SQLROW;
+    std::vector<int> types;
+    for (int f = 1; f <= nf; f++) {
+      const int t = rng() % 2 ? SQLINT : SQLVCHAR;
+      types.push_back(t);
+      info->ti_entry[f].level_no = 1;
+      info->ti_entry[f].type = static_cast<uint16_t>(t);
+      info->ti_entry[f].length = static_cast<int16_t>(t == SQLINT ? 4 : 10);
+    }
+    auto value = [&](int f) { return RandomElem(rng, types[static_cast<size_t>(f - 1)]); };
+    SqliCollection c;
+    ASSERT_EQ(0, zel_coll_init(&c, info, 1, nullptr, 0));
+    std::vector<Bytes> model;
+    int64_t len = 0;
+    CollCursor k;
+    ASSERT_EQ(0, zel_coll_curs_attach(&c, &k));
+    int kpos = 0;
+    for (int f = 1; f <= nf; f++) {
+      Bytes e = value(f);
+      ASSERT_EQ(0, zel_coll_insert(&c, e.data(), static_cast<int32_t>(e.size()), 0));
+      model.push_back(e);
+      len += static_cast<int64_t>(e.size());
+      kpos = f;  // the inserting cursor stands on the new field
+      if (f < nf) ASSERT_EQ(-9989, zel_coll_tuple(&c));
+    }
+    for (int step = 0; step < 20; step++) {
+      const int op = static_cast<int>(rng() % 5);
+      if (op == 0) {
+        const int n = static_cast<int>(rng() % static_cast<unsigned>(nf + 2));
+        Bytes e = n >= 1 && n <= nf ? value(n) : value(1);
+        const int rc = zel_coll_update_nth(&c, n, e.data(), static_cast<int32_t>(e.size()));
+        if (n < 1 || n > nf) {
+          ASSERT_EQ(100, rc);
+        } else if (n == kpos) {
+          ASSERT_EQ(-9982, rc);
+        } else {
+          ASSERT_EQ(0, rc);
+          len += static_cast<int64_t>(e.size()) - static_cast<int64_t>(model[static_cast<size_t>(n - 1)].size());
+          model[static_cast<size_t>(n - 1)] = e;
+        }
+      } else if (op == 1) {
+        const int n = 1 + static_cast<int>(rng() % static_cast<unsigned>(nf));
+        ASSERT_EQ(0, cursor_seek(&k, n, CSEEK_SET));
+        kpos = n;
+        Bytes e = value(n);
+        ASSERT_EQ(0, zel_coll_update(&c, &k, e.data(), static_cast<int32_t>(e.size())));
+        len += static_cast<int64_t>(e.size()) - static_cast<int64_t>(model[static_cast<size_t>(n - 1)].size());
+        model[static_cast<size_t>(n - 1)] = e;
+      } else if (op == 2) {
+        ASSERT_EQ(-9974, zel_coll_delete(&c, &k, 0));
+      } else if (op == 3) {
+        char* p = nullptr;
+        int32_t n;
+        const int rc = zel_coll_next(&c, &k, &p, &n);
+        if (kpos >= nf) {
+          ASSERT_EQ(100, rc);
+        } else {
+          ASSERT_EQ(0, rc);
+          kpos++;
+          ASSERT_EQ(model[static_cast<size_t>(kpos - 1)], Bytes(p, static_cast<size_t>(n)));
+        }
+      } else {
+        const bool log = c.cl_log != nullptr;
+        ASSERT_EQ(0, zel_coll_tuple(&c));
+        if (log) {
+          Bytes want;
+          for (const Bytes& e : model) want += e;
+          PutBe32(&want, 0xFFFFFFFFu);
+          uint32_t off = 0;
+          std::vector<uint32_t> offs;
+          for (const Bytes& e : model) {
+            offs.push_back(off);
+            off += static_cast<uint32_t>(e.size());
+          }
+          for (auto it = offs.rbegin(); it != offs.rend(); ++it) PutBe32(&want, *it);
+          ASSERT_EQ(want, Bytes(c.cl_data, static_cast<size_t>(c.cl_datalen)));
+          len = static_cast<int64_t>(want.size());
+        }
+      }
+      uint32_t hash = 0;
+      for (int f = 1; f <= nf; f++)
+        hash ^= ModelHash(types[static_cast<size_t>(f - 1)], model[static_cast<size_t>(f - 1)]);
+      ASSERT_EQ(nf, c.cl_cardinality);
+      ASSERT_EQ(len, c.cl_len);
+      ASSERT_EQ(hash, static_cast<uint32_t>(c.cl_hashvalue));
+      ASSERT_EQ(kpos, k.cc_pos);
+    }
+    ASSERT_EQ(0, zel_coll_curs_detach(&c, &k));
+    ASSERT_EQ(0, zel_coll_free(&c));
+    free(info);
+  }
 }
 
 }  // namespace
