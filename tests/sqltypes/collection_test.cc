@@ -760,7 +760,9 @@ TEST_F(CollectionTest, RowsAgreeWithListModel) {
       model.push_back(e);
       len += static_cast<int64_t>(e.size());
       kpos = f;  // the inserting cursor stands on the new field
-      if (f < nf) ASSERT_EQ(-9989, zel_coll_tuple(&c));
+      if (f < nf) {
+        ASSERT_EQ(-9989, zel_coll_tuple(&c));
+      }
     }
     for (int step = 0; step < 20; step++) {
       const int op = static_cast<int>(rng() % 5);
