@@ -55,7 +55,7 @@ void coll_drop_data(SqliCollection* c) {
   c->cl_data = nullptr;
 }
 
-TV_EXTERN_C TV_API CollTypeInfo* coll_typeinfo_alloc(int n) {
+CollTypeInfo* coll_typeinfo_alloc(int n) {
   if (n < 0 || n > 32767) return nullptr;
   auto* info = static_cast<CollTypeInfo*>(calloc(1, COLL_TYPEINFO_SIZE(n)));
   if (info != nullptr) info->ti_count = static_cast<int16_t>(n);

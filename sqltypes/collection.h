@@ -100,7 +100,7 @@ typedef struct CollCursor {
 
 // A zeroed description with room for n entries (ti_count set to n); free
 // with free(). Null when out of memory.
-TV_API CollTypeInfo* coll_typeinfo_alloc(int n);
+CollTypeInfo* coll_typeinfo_alloc(int n);
 
 // Collections (data side).
 TV_API int zel_coll_init(SqliCollection* coll, CollTypeInfo* info, int typed, char* data,

@@ -648,3 +648,26 @@ TEST_F(FormsTest, CollectionColumnsThroughValueTables) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FormsTest, RowAccessors) {
+  CollTypeInfo* info = RowInfo();
+  info->ti_entry[0].xid = 4242;
+  strcpy(info->ti_entry[0].xtype_name, "point");
+  SqliCollection c;
+  ASSERT_EQ(0, zel_coll_init(&c, info, 0, nullptr, 0));  // the server's description
+  int count = 0;
+  EXPECT_EQ(4242, zel_get_row_xid(&c, &count));
+  EXPECT_EQ(3, count);
+  EXPECT_STREQ("point", zel_get_row_extended_name(&c));
+  ASSERT_EQ(0, zel_coll_free(&c));
+  ASSERT_EQ(0, zel_coll_init(&c, info, 1, nullptr, 0));  // the client's only
+  EXPECT_EQ(-1, zel_get_row_xid(&c, &count));
+  EXPECT_EQ(nullptr, zel_get_row_extended_name(&c));
+  EXPECT_EQ(-1, zel_get_row_xid(nullptr, &count));
+  ASSERT_EQ(0, zel_coll_free(&c));
+  free(info);
+}
+
+}  // namespace
