@@ -961,8 +961,10 @@ TV_EXTERN_C TV_API int zel_coll_tuple(SqliCollection* c) {
     int64_t wrote = n;
     if (repacked(e) && n >= 3) {
       if (!coll_hdr_isnull(p)) headers = true;
-      const int64_t size = coll_packed_size_n(p, n);
-      if (size < 0 || off + size + 8 > (fixed ? L : L - 4 * i - 4) + 8) {
+      int64_t size = coll_packed_size_n(p, n);
+      // Written again with the padding of its new place.
+      if (size > 3) size += coll_hdr_pad(block + off) - coll_hdr_pad(p);
+      if (size < 0 || off + size > (fixed ? L : L - 4 * i - 4)) {
         rc = -9986;
         break;
       }

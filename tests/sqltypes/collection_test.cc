@@ -833,3 +833,51 @@ TEST_F(CollectionTest, RowsAgreeWithListModel) {
 }
 
 }  // namespace
+
+namespace {
+
+// SETs of SETs: equal whatever the order of the outer and inner elements;
+// a nested duplicate is found and not inserted.
+TEST_F(CollectionTest, NestedSetEqualityAndDuplicates) {
+  CollTypeInfo* inner_info = Describe(SQLSET, SQLINT, 4);
+  CollTypeInfo* info = coll_typeinfo_alloc(3);
+  info->ti_entry[0].type = SQLSET;
+  info->ti_entry[1].level_no = 1;
+  info->ti_entry[1].type = SQLSET;
+  info->ti_entry[2].level_no = 2;
+  info->ti_entry[2].type = SQLINT;
+  info->ti_entry[2].length = 4;
+  auto build = [&](SqliCollection* outer, const std::vector<std::vector<uint32_t>>& sets) {
+    ASSERT_EQ(0, zel_coll_init(outer, info, 1, nullptr, 0));
+    for (const auto& s : sets) {
+      Bytes d;
+      for (uint32_t x : s) PutBe32(&d, x);
+      SqliCollection in;
+      ASSERT_EQ(0, zel_coll_init(&in, inner_info, 1, d.data(), static_cast<int32_t>(d.size())));
+      alignas(8) char ref[32];
+      zel_coll_puthdr(&in, ref);
+      ASSERT_EQ(0, zel_coll_insert(outer, ref, 26, 0));
+      ASSERT_EQ(0, zel_coll_free(&in));
+    }
+    ASSERT_EQ(0, zel_coll_tuple(outer));
+  };
+  SqliCollection a, b, d;
+  build(&a, {{1, 2}, {7}, {3, 4, 5}});
+  build(&b, {{7}, {5, 3, 4}, {2, 1}});
+  build(&d, {{7}, {5, 3, 4}, {2, 9}});
+  EXPECT_EQ(3, a.cl_cardinality);
+  int isnull = 0;
+  EXPECT_EQ(0, zel_coll_equal(&a, &b, nullptr, &isnull));
+  EXPECT_EQ(-1, zel_coll_equal(&a, &d, nullptr, &isnull));
+  // {2, 1} is already there (as {1, 2}): not inserted again.
+  zel_coll_free(&d);
+  build(&d, {{1, 2}, {2, 1}, {1, 2, 3}});
+  EXPECT_EQ(2, d.cl_cardinality);
+  zel_coll_free(&a);
+  zel_coll_free(&b);
+  zel_coll_free(&d);
+  free(info);
+  free(inner_info);
+}
+
+}  // namespace
