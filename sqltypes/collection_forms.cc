@@ -364,8 +364,8 @@ int LoadStored(const char* s, int64_t avail, SqliCollection* c, int longid) {
   const uint32_t word = coll_get32(s);
   const uint16_t half = static_cast<uint16_t>(Get16(s + 4));
   const char* name = s + 6;
-  int F = Get16(s + 6 + N);
-  if (F < 0) F = 0;
+  const int F = Get16(s + 6 + N);
+  if (F < 0) return -9986;  // refused before anything is allocated
   const char* p = s + 8 + N;
   int64_t left = avail - 8 - N;
   if (F * entry + 12 > left) return -9986;

@@ -315,11 +315,11 @@ TEST_F(FormsTest, DamagedFormsAreRefused) {
   EXPECT_GT(refused, 0);
   // Negative entry count and data length.
   std::vector<char> bad(good.begin(), good.begin() + n);
-  bad[4 + 8 + 18] = static_cast<char>(0xFF);
-  bad[4 + 8 + 18 + 1] = static_cast<char>(0xF0);
+  bad[4 + 6 + 18] = static_cast<char>(0xFF);  // F, after ti_word, ti_half and the name
+  bad[4 + 6 + 18 + 1] = static_cast<char>(0xF0);
   SqliCollection back;
   memset(&back, 0, sizeof back);
-  ldcollection(bad.data(), &back, 1, 0);  // no entries read; no crash
+  EXPECT_EQ(-9986, ldcollection(bad.data(), &back, 1, 0));
   zel_coll_free(&back);
   bad.assign(good.begin(), good.begin() + n);
   coll_put32(bad.data() + n - 20 - 8, 0xFFFFFF00u);
