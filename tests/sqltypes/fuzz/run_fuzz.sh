@@ -29,7 +29,7 @@ export TARVELONDIR="$tree"
 cd "$build"
 status=0
 for t in dtcvasc incvasc deccvasc bigintcvasc rstrdate rdefmtdate dtcvfmtasc incvfmtasc \
-  zel_to_gl_datetime; do
+  zel_to_gl_datetime collection; do
   rm -rf "work_$t" "artifacts_$t"
   mkdir -p "work_$t" "artifacts_$t"
   rc=0
