@@ -261,6 +261,12 @@ def build_binary(spec, prefix=100):
         for v in answer:
             w.u16(v)
         w.u16(0)
+    texts = spec.get("answer_texts")
+    if texts is not None:  # a kind-2 credential answer, list form
+        w.u16(ord("g"))
+        w.u16(len(texts))
+        for t in texts:
+            w.text(t)
     write_sections(w, spec)
     return bytes(w.b)
 
@@ -398,13 +404,76 @@ def packet(ptype, flags, data, last=0):
     return struct.pack(">HBBH", len(data) + 6, ptype, flags, last) + data
 
 
-def reply_body(level, answer=None):
+def reply_body(level, answer=None, texts=None):
     spec = {"info": {"server_type": "srv", "level": level, "protocol": "soctcp", "word": 1},
             "program": "srvqorv", "values": [316, 0, 0], "cred_kind": 0,
             "name1": None, "name2": None, "name3": None}
     if answer is not None:
         spec["answer"] = answer
+    if texts is not None:
+        spec["answer_texts"] = texts
     return build_binary(spec)
+
+
+def multi_serve_one(c, name, mode, arg):
+    """One connection of a multi-server listener. Modes: silent (read the
+    request, never answer), refuse (a type 3 refusal), answer (accept with
+    a kind-2 answer, then answer data packets with "R" and the data),
+    redirect (a type 13 reply whose list answer is arg), drop (close after
+    the request)."""
+    try:
+        read_first(c)
+    except (EOFError, OSError, ValueError):
+        print("closed %s" % name, flush=True)
+        return
+    print("request %s %.1f" % (name, time.monotonic() - START), flush=True)
+    if mode == "refuse":
+        c.sendall(packet(3, 61, reply_body(61, [-329, -2, 0]), 4096))
+    elif mode == "answer":
+        c.sendall(packet(2, 61, reply_body(61, [0, 0, 0]), 4096))
+    elif mode == "redirect":
+        c.sendall(packet(13, 61, reply_body(61, None, [arg]), 4096))
+    elif mode == "drop":
+        c.close()
+        return
+    c.settimeout(60)
+    try:
+        while True:
+            hdr = recv_exact(c, 6)
+            length, ptype, flags, last = struct.unpack(">HBBH", hdr)
+            data = recv_exact(c, length - 6)
+            print("data %s %s" % (name, data.decode(errors="replace")), flush=True)
+            if mode == "answer":
+                c.sendall(packet(6, 0, b"R" + data))
+    except (EOFError, OSError):
+        pass
+    print("end %s %.1f" % (name, time.monotonic() - START), flush=True)
+
+
+START = time.monotonic()
+
+
+def multi_server(host, specs):
+    """Listens once per spec "name:mode[:arg]"; prints the ports on one
+    line; logs every connection of every listener in one stream."""
+    socks = []
+    for spec in specs:
+        parts = spec.split(":", 2)
+        s = socket.socket(family(host), socket.SOCK_STREAM)
+        s.bind((host, 0))
+        s.listen(8)
+        socks.append((s, parts[0], parts[1], parts[2] if len(parts) > 2 else ""))
+    print(" ".join(str(s.getsockname()[1]) for s, _, _, _ in socks), flush=True)
+    while True:
+        ready, _, _ = select.select([s for s, _, _, _ in socks], [], [], 120)
+        if not ready:
+            return
+        for s, name, mode, arg in socks:
+            if s in ready:
+                c, _ = s.accept()
+                print("accept %s" % name, flush=True)
+                threading.Thread(target=multi_serve_one, args=(c, name, mode, arg),
+                                 daemon=True).start()
 
 
 def report_request(form, length, ptype, flags, last, data):
@@ -563,6 +632,8 @@ def main():
         sl_server(sys.argv[2], sys.argv[3], sys.argv[4] if len(sys.argv) > 4 else "")
     elif cmd == "sl-client":
         sl_client(sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5] if len(sys.argv) > 5 else "joe")
+    elif cmd == "multi":
+        multi_server(sys.argv[2], sys.argv[3:])
     elif cmd == "server":
         server(sys.argv[2], sys.argv[3])
     else:
