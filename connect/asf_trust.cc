@@ -172,7 +172,7 @@ int asf_trust_declared_host(const AsfIdentity* id, const char* host, const char*
   if (hostsequiv_check(user, uid, ignored, declared, flags)) return 0;
   if (ThisHost() == declared) return 0;
   if (std::strcmp(declared, "localhost") == 0) return 0;
-  if (host != nullptr && tcp_same_host(declared, host)) return 0;
+  if (host != nullptr && tcp_same_host(declared, host) == 0) return 0;
   return -956;
 }
 

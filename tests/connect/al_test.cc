@@ -46,6 +46,14 @@ int ClosedPort() {
 class Al : public ::testing::Test {
  protected:
   void SetUp() override {
+    tevtest::RunOptions o;
+    o.env = {{"TARVELON_REGISTRY", dir.Path("reg")}};
+    ASSERT_EQ(tevtest::RunProgram(tevtest::BuiltProgram("tvreg"),
+                                  {"set", "HKLM\\SOFTWARE\\Tarvelon\\Velkor\\tvtest\\Security\\Users",
+                                   "UIDSeed", "dword", "1000"},
+                                  o)
+                  .exit_code,
+              0);
     setenv("TARVELONDIR", tevtest::BuildTree().c_str(), 1);
     setenv("TARVELONSQLHOSTS", dir.Path("sqlhosts").c_str(), 1);
     unsetenv("ZIVEVODAREVEZO");
@@ -61,7 +69,8 @@ class Al : public ::testing::Test {
   void Hosts(const std::string& text) { dir.WriteFile("sqlhosts", text); }
   std::vector<std::string> Env() {
     return {"PATH=/usr/bin:/bin", "TARVELONDIR=" + tevtest::BuildTree(),
-            "TARVELONSQLHOSTS=" + dir.Path("sqlhosts"), "HOME=" + dir.path()};
+            "TARVELONSQLHOSTS=" + dir.Path("sqlhosts"), "HOME=" + dir.path(),
+            "TARVELON_REGISTRY=" + dir.Path("reg"), "ZIVEVODAREVEZO=tvtest"};
   }
   std::string Server() { return tevtest::BuiltProgram("al_server"); }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/os_accounts.h"
 #include "connect/asfns.h"
 #include "connect/asfutil.h"
 #include "tests/support/test_support.h"
@@ -134,10 +135,28 @@ TEST(HostsEquiv, Rules) {
   asf_set_hostsequiv_path(nullptr);
 }
 
+// A registry where accounts get their ids, as a server has one.
+void SeedAccounts(const tevtest::TempInstall& dir) {
+  setenv("TARVELON_REGISTRY", dir.Path("reg").c_str(), 1);
+  setenv("ZIVEVODAREVEZO", "tvtest", 1);
+  tevtest::RunOptions o;
+  o.env = {{"TARVELON_REGISTRY", dir.Path("reg")}};
+  ASSERT_EQ(tevtest::RunProgram(tevtest::BuiltProgram("tvreg"),
+                                {"set", "HKLM\\SOFTWARE\\Tarvelon\\Velkor\\tvtest\\Security\\Users",
+                                 "UIDSeed", "dword", "1000"},
+                                o)
+                .exit_code,
+            0);
+}
+
 TEST(TrustCheck, CodesOfTheCheckAndOfChkInternet) {
   tevtest::TempInstall dir;
+  SeedAccounts(dir);
   std::string user = CurrentUser();
   ASSERT_FALSE(user.empty());
+  OsUserEntry* account = os_userbyname(user.c_str());
+  ASSERT_NE(account, nullptr);
+  const int32_t account_uid = account->pw_uid;
   dir.WriteFile("trusting", "remote.example " + user + "\n");
   dir.WriteFile("refusing", "-remote.example\n+\n");
   AsfIdentity declared_far{};
@@ -173,7 +192,7 @@ TEST(TrustCheck, CodesOfTheCheckAndOfChkInternet) {
                                c.identity, c.password_flag);
     EXPECT_EQ(code, c.code) << c.equiv << " " << (c.host ? c.host : "-");
     if (code == 0) {
-      EXPECT_EQ(uid, static_cast<int32_t>(getuid() & 0xFFFF));
+      EXPECT_EQ(uid, account_uid);
     }
     AsfPeerCred peer{1, const_cast<char*>(user.c_str()), const_cast<char*>(c.password), 0};
     char* text = nullptr;
@@ -193,6 +212,7 @@ TEST(TrustCheck, NameServiceTakesNetrcPasswordsForForeignHosts) {
   dir.WriteFile(".netrc", "machine farhost login remote password secret\n"
                           "machine nearhost login near password np\n");
   dir.WriteFile("sqlhosts", "far vqsoctcp farhost 1\nnorc vqsoctcp farhost 1 r=0\n");
+  setenv("TARVELONDIR", tevtest::BuildTree().c_str(), 1);
   setenv("TARVELONSQLHOSTS", dir.Path("sqlhosts").c_str(), 1);
   unsetenv("ZEL_NETRC_LOOKUP");
   struct Case {
