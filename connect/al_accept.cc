@@ -257,6 +257,7 @@ int al_accept(AsfControlBlock* cb, AsfAssocState* ls, AsfRequest* request) {
   int rc = sess_accept(cb, &body, &st->peer);
   if (rc == 0) rc = AcceptAuth(cb, fresh, &body);
   if (rc != 0 && cb->error < 0) al_abort_at_once(cb, st);
+  if (rc == 0) cb->error = 0;
   return rc;
 }
 

@@ -167,6 +167,14 @@ int main(int argc, char** argv) {
     AsfAssociation* a = al_test::Accept(&acb, l, area, &body);
     if (a == nullptr) {
       Log("accept failed " + Codes(acb));
+      // A peer refused by the authentication gets a refusal.
+      if (body.assoc != nullptr && acb.error > 0) {
+        AsfControlBlock rcb{};
+        rcb.assoc = body.assoc;
+        rcb.mode = 1;
+        rcb.timeout_ms = -1;
+        Log("refuse rc=" + std::to_string(al_test::Respond(&rcb, 7)));
+      }
       continue;
     }
     auto* rec = static_cast<AsfConnRecord*>(body.conn_record);
@@ -183,6 +191,8 @@ int main(int argc, char** argv) {
     if (Echo(&scb, self) == 1) return 1;
     al_test::Abort(&scb);
   }
+  lcb.assoc = l;
+  al_test::Abort(&lcb);
   Log("done");
   return 0;
 }

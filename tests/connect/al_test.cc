@@ -328,7 +328,8 @@ TEST_F(Al, OneEntryIsRetriedWithGrowingWaits) {
   AsfControlBlock cb{};
   cb.timeout_ms = 6000;
   EXPECT_EQ(c.Connect(&cb, "@one", 2), -1);
-  EXPECT_LT(cb.error, 0);
+  EXPECT_LT(cb.error, 0) << cb.os_error;
+  std::cout << "  error " << cb.error << " " << cb.os_error << "\n";
   peers.child.Kill();
   std::vector<std::string> got = peers.Requests("never");
   // Waits of 2 s then at most the slice's share: a handful of attempts.
