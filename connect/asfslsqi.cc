@@ -986,11 +986,13 @@ TV_BEGIN_C
 // buffer does not travel: a hand-over happens between exchanges.
 int sl_export(AsfControlBlock* cb, AsfArena* arena) {
   SlSessionContext* x = Ctx(cb->assoc);
-  if (x == nullptr || x->mux == nullptr) return Fail(cb, -25546);
+  if (x == nullptr || (x->mux == nullptr && x->state != SL_ST_LISTENING) || x->is_listener_mux) {
+    return Fail(cb, -25546);
+  }
   auto* block = static_cast<unsigned char*>(asf_arena_alloc(arena, 12, nullptr));
   if (block == nullptr) return Fail(cb, -25557);
   int32_t words[3] = {x->state, static_cast<int32_t>(x->flags & ~static_cast<uint32_t>(SL_HANDSHAKE)),
-                      x->mux->level};
+                      x->mux != nullptr ? x->mux->level : x->level};
   std::memcpy(block, words, sizeof words);
   return 0;
 }
@@ -1013,6 +1015,8 @@ int sl_import_transport(AsfControlBlock* cb) {
   AsfAssociation* a = cb->assoc;
   SlSessionContext* x = Ctx(a);
   if (x == nullptr || a->transport == nullptr) return Fail(cb, -25546);
+  // A listener accepts on its transport and needs no connection record.
+  if (x->state == SL_ST_LISTENING) return 0;
   SlMuxControl* m = NewControl(a);
   if (m == nullptr) return Fail(cb, -406);
   m->level = x->level;

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <string>
 
+#include "connect/asfapi_internal.h"
 #include "connect/asfns.h"
 #include "connect/session.h"
 #include "tests/connect/al_fixture.h"
@@ -191,8 +192,7 @@ int main(int argc, char** argv) {
     if (Echo(&scb, self) == 1) return 1;
     al_test::Abort(&scb);
   }
-  lcb.assoc = l;
-  al_test::Abort(&lcb);
+  asf_assoc_destroy(l);
   Log("done");
   return 0;
 }
