@@ -436,6 +436,10 @@ def multi_serve_one(c, name, mode, arg):
     elif mode == "drop":
         c.close()
         return
+    elif mode == "reset":
+        c.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        c.close()
+        return
     # Replies without the multiplexing bit: data travels without headers.
     c.settimeout(60)
     try:
