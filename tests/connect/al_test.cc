@@ -3,6 +3,7 @@
 // python3 peers, redirection, skipped entries, the dynamic listener,
 // special accept and the hand-over of associations across an exec.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
 #include <pwd.h>
@@ -400,6 +401,35 @@ TEST_F(Al, SpecialAcceptChecksTheProgram) {
     EXPECT_EQ(cb.error, k.error) << k.program;
     EXPECT_EQ(cb.os_error, k.os) << k.program;
     asf_assoc_destroy(a);
+  }
+}
+
+TEST_F(Al, DamagedHandOverFailsTheTakeOver) {
+  struct Case {
+    std::string bytes;
+    int32_t error;
+  } cases[] = {
+      {std::string(10, 'x'), -406},
+      {std::string("\x1c\0\0\0\1\0\0\0", 8) + std::string(20, '\0') + std::string(300, '\x7f'), -25546},
+      {std::string("\x1b\0\0\0", 4) + std::string(60, '\0'), -25597},
+  };
+  for (const Case& c : cases) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], c.bytes.data(), c.bytes.size()), static_cast<ssize_t>(c.bytes.size()));
+    close(fds[1]);
+    setenv("ASF_C", std::to_string(fds[0]).c_str(), 1);
+    static unsigned char area[2];
+    AsfInitBody body{};
+    body.client_user = area;
+    AsfControlBlock cb{};
+    EXPECT_EQ(al_test::Init(&cb, 0x10015, &body), -1);
+    EXPECT_EQ(cb.error, c.error);
+    EXPECT_EQ(body.client_out, nullptr);
+    EXPECT_EQ(asf_global_get()->clients, nullptr);
+    // The descriptor was read and closed.
+    EXPECT_EQ(fcntl(fds[0], F_GETFD), -1);
+    unsetenv("ASF_C");
   }
 }
 
