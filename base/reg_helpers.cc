@@ -21,6 +21,10 @@
 //   8 int32 -1, 24 int32 -1, 32 int32 -1 (qv form), 40 installation
 //   directory [255], 295 configuration file [255], 550 SQLHOSTS location
 //   [255], 805 [64], 869 host [19]; texts start as "<Unknown>".
+// Server environment record (2824 bytes and two tails): the fields of
+//   kEnvFields below (offset, size, resource); 616 and 624 point at the
+//   texts of resources 16 and 15, which a read stores behind the fixed part
+//   (at 2824 and directly after it).
 // Scrambled password: "EP" and 18 numbers "%3d" (56 characters).
 #include "base/reg_helpers.h"
 
@@ -267,6 +271,96 @@ int32_t ServerInfo(const char* server, void* record, bool qv) {
   return 0;
 }
 
+struct EnvField {
+  int32_t resource;
+  uint32_t offset;
+  uint32_t size;
+};
+// In the order values are read and written; 16 and 15 are pointers.
+const EnvField kEnvFields[] = {
+    {4, 0, 19},       {13, 19, 129},    {10, 148, 6},     {12, 154, 19},    {14, 254, 81},
+    {38, 173, 81},    {11, 335, 19},    {9, 354, 1},      {26, 1132, 5},    {47, 1518, 129},
+    {48, 1647, 129},  {3, 355, 255},    {16, 616, 0},     {15, 624, 0},     {30, 632, 3},
+    {31, 635, 3},     {33, 719, 81},    {32, 638, 81},    {34, 800, 81},    {35, 881, 81},
+    {36, 962, 81},    {37, 1043, 81},   {17, 1124, 4},    {18, 1128, 4},    {39, 1253, 255},
+    {43, 1508, 6},    {44, 1514, 2},    {45, 1516, 2},    {51, 1776, 2},    {52, 1778, 24},
+    {53, 1802, 2},    {54, 1804, 2},    {55, 1806, 24},   {56, 1830, 2},    {57, 1832, 9},
+    {58, 1841, 2},    {59, 1843, 12},   {60, 1855, 4},    {61, 1859, 6},    {62, 1865, 5},
+    {63, 1870, 5},    {64, 1875, 2},    {65, 1877, 2},    {66, 1879, 2},    {67, 1881, 2},
+    {68, 1883, 4},
+};
+// The long forms of values 4 and 10.
+constexpr uint32_t kLong4 = 2400, kLong4Size = 129, kLong10 = 2144, kLong10Size = 256;
+const uint32_t kEnvCleared[] = {1136, 1155, 1174, 1193, 1195, 1214, 1233, 1887, 2529, 2562};
+
+int32_t EnvRead(HKEY key, void** record, QorvReallocFn grow) {
+  auto* r = static_cast<unsigned char*>(*record);
+  for (const EnvField& f : kEnvFields) {
+    int32_t rc = 0;
+    if (f.resource == 16) {
+      // The two texts of any length: measured, then read behind the record.
+      uint32_t n16 = 0, n15 = 0;
+      if ((rc = reg_value(key, 1, 16, nullptr, &n16)) != 0) return rc;
+      if ((rc = reg_value(key, 1, 15, nullptr, &n15)) != 0) return rc;
+      void* grown = grow(*record, QORV_ENV_RECORD + 2 + n16 + n15, record);
+      if (grown == nullptr) return 14;
+      *record = grown;
+      r = static_cast<unsigned char*>(grown);
+      std::memset(r + QORV_ENV_RECORD, 0, 2 + n16 + n15);
+      unsigned char* t16 = n16 > 0 ? r + QORV_ENV_RECORD : nullptr;
+      unsigned char* t15 = n15 > 0 ? r + QORV_ENV_RECORD + n16 : nullptr;
+      std::memcpy(r + 616, &t16, sizeof t16);
+      std::memcpy(r + 624, &t15, sizeof t15);
+      if (t16 != nullptr && (rc = reg_value(key, 1, 16, reinterpret_cast<char*>(t16), &n16)) != 0) return rc;
+      if (t15 != nullptr && (rc = reg_value(key, 1, 15, reinterpret_cast<char*>(t15), &n15)) != 0) return rc;
+      continue;
+    }
+    if (f.resource == 15) continue;
+    if (f.resource == 9) {
+      char c[4] = {};
+      uint32_t len = sizeof c;
+      if ((rc = reg_value(key, 1, 9, c, &len)) != 0) return rc;
+      r[f.offset] = static_cast<unsigned char>(c[0]);
+      continue;
+    }
+    uint32_t len = f.size;
+    char* field = reinterpret_cast<char*>(r + f.offset);
+    if ((rc = reg_value(key, 1, f.resource, field, &len)) != 0) return rc;
+    if ((f.resource == 4 || f.resource == 10) && len > f.size) {
+      uint32_t at = f.resource == 4 ? kLong4 : kLong10;
+      uint32_t size = f.resource == 4 ? kLong4Size : kLong10Size;
+      len = size;
+      if ((rc = reg_value(key, 1, f.resource, reinterpret_cast<char*>(r + at), &len)) != 0) return rc;
+    }
+  }
+  for (uint32_t at : kEnvCleared) r[at] = 0;
+  return 0;
+}
+
+int32_t EnvWrite(HKEY key, const unsigned char* r) {
+  for (const EnvField& f : kEnvFields) {
+    std::string text;
+    if (f.resource == 16 || f.resource == 15) {
+      const char* p = nullptr;
+      std::memcpy(&p, r + f.offset, sizeof p);
+      if (p != nullptr) text = p;
+    } else if (f.resource == 9 || f.resource == 26) {
+      // One character, in lower case.
+      char c = static_cast<char>(r[f.offset]);
+      if (c != '\0') text.assign(1, static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    } else {
+      text = Field(r + f.offset, f.size);
+      // A value read into its long field travels from there.
+      if (text.empty() && f.resource == 4) text = Field(r + kLong4, kLong4Size);
+      if (text.empty() && f.resource == 10) text = Field(r + kLong10, kLong10Size);
+    }
+    uint32_t len = static_cast<uint32_t>(text.size() + 1);
+    int32_t rc = reg_value(key, 2, f.resource, text.data(), &len);
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
 bool FlagWithoutPassword(const char* flag) {
   return flag[0] != '\0' && flag[1] == '\0' && std::strchr("YNyn", flag[0]) != nullptr;
 }
@@ -338,6 +432,26 @@ int32_t reg_openkey(HKEY root, int32_t kind, uint32_t access, HKEY* out) {
   if (access == KEY_READ) return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, out);
   return RegCreateKeyExA(root, path.c_str(), 0, kClass, REG_OPTION_NON_VOLATILE, access, nullptr,
                          out, nullptr);
+}
+
+int32_t QorvRegEnv(HKEY root, int32_t op, void** record, QorvReallocFn grow) {
+  if ((op != 1 && op != 2) || record == nullptr) return kBadParam;
+  if (op == 1) {
+    if (grow == nullptr) return kBadParam;
+    void* fixed = grow(*record, QORV_ENV_RECORD, record);
+    if (fixed == nullptr) return 14;
+    *record = fixed;
+    std::memset(fixed, 0, QORV_ENV_RECORD);
+  } else if (*record == nullptr) {
+    return kBadParam;
+  }
+  Key env;
+  if (reg_openkey(root, QORV_KIND_ENV, op == 1 ? KEY_READ : KEY_ALL_ACCESS, &env.h) != 0) {
+    env.h = nullptr;
+    return -2;
+  }
+  if (op == 1) return EnvRead(env.h, record, grow);
+  return EnvWrite(env.h, static_cast<unsigned char*>(*record));
 }
 
 int32_t OpenSqlHosts(const char* machine, HKEY* root) {

@@ -34,6 +34,13 @@ const char* reg_resource(int32_t number);
 int32_t reg_value(HKEY key, int32_t operation, int32_t resource, char* text, uint32_t* length);
 int32_t reg_openkey(HKEY root, int32_t kind, uint32_t access, HKEY* out);
 
+// The caller's reallocation function of QorvRegEnv: the record grown to
+// new_size bytes, also stored through record_ptr.
+typedef void* (*QorvReallocFn)(void* old_record, uint32_t new_size, void** record_ptr);
+#define QORV_ENV_RECORD 2824
+// Reads (1) or writes (2) the current server's environment record.
+TV_API int32_t QorvRegEnv(HKEY root, int32_t operation, void** record, QorvReallocFn grow);
+
 TV_API int32_t OpenSqlHosts(const char* machine, HKEY* root);
 TV_API int32_t QorvOpenRegSubHive(HKEY root, int32_t kind, int32_t access, HKEY* out);
 TV_API int32_t QorvRegGetEnv(HKEY root, const char* name, char* buffer, uint32_t* length);

@@ -273,6 +273,61 @@ TEST_F(Reg, ServerEnvironmentValues) {
   EXPECT_EQ(QorvRegGetEnv(HKEY_LOCAL_MACHINE, "A", buf, &length), -2);
 }
 
+void* Grow(void* old, uint32_t size, void** out) {
+  void* p = std::realloc(old, size);
+  *out = p;
+  return p;
+}
+
+TEST_F(Reg, ServerEnvironmentRecord) {
+  const std::string env = "HKLM\\Software\\Tarvelon\\Velkor\\srv\\Environment";
+  const std::string long_name(40, 'z');
+  struct Seed {
+    const char* name;
+    std::string value;
+  } seeds[] = {{"DBPATH", "/a:/b"},       {"ZIVEVODAREVEZO", long_name}, {"SERVERNUM", "12"},
+               {"CASESENSITIVE", "Y"},    {"DBANSIWARN", "y"},          {"DBENVTEXT1", "sixteen"},
+               {"TARVELONDIR", "/opt/t"}, {"PDQPRIORITY", "42"}};
+  for (const Seed& sd : seeds) ASSERT_EQ(Tool({"set", env, sd.name, "sz", sd.value}), 0) << sd.name;
+  void* record = nullptr;
+  ASSERT_EQ(QorvRegEnv(HKEY_LOCAL_MACHINE, 1, &record, Grow), 0);
+  auto* r = static_cast<unsigned char*>(record);
+  auto text = [&](size_t at) { return std::string(reinterpret_cast<char*>(r + at)); };
+  EXPECT_EQ(text(355), "/a:/b");
+  EXPECT_EQ(text(0), "");  // too long for the short field
+  EXPECT_EQ(text(2400), long_name);
+  EXPECT_EQ(text(148), "12");
+  EXPECT_EQ(r[354], 'Y');
+  EXPECT_EQ(text(1132), "y");
+  EXPECT_EQ(text(173), "/opt/t");
+  EXPECT_EQ(text(1883), "42");
+  const char* t16 = nullptr;
+  const char* t15 = nullptr;
+  std::memcpy(&t16, r + 616, sizeof t16);
+  std::memcpy(&t15, r + 624, sizeof t15);
+  ASSERT_NE(t16, nullptr);
+  EXPECT_EQ(t16, reinterpret_cast<char*>(r + 2824));
+  EXPECT_STREQ(t16, "sixteen");
+  EXPECT_EQ(t15, nullptr);
+  // Written back with changes: one character in lower case, the long
+  // value kept, an emptied field deleted.
+  r[354] = 'N';
+  r[355] = '\0';
+  std::strcpy(reinterpret_cast<char*>(r + 148), "7");
+  ASSERT_EQ(QorvRegEnv(HKEY_LOCAL_MACHINE, 2, &record, Grow), 0);
+  EXPECT_EQ(Get(env, "CASESENSITIVE"), "n");
+  EXPECT_EQ(Get(env, "DBPATH"), "<missing>");
+  EXPECT_EQ(Get(env, "ZIVEVODAREVEZO"), long_name);
+  EXPECT_EQ(Get(env, "SERVERNUM"), "7");
+  EXPECT_EQ(Get(env, "DBENVTEXT1"), "sixteen");
+  std::free(record);
+  EXPECT_EQ(QorvRegEnv(HKEY_LOCAL_MACHINE, 3, &record, Grow), 87);
+  setenv("ZIVEVODAREVEZO", "nosuch", 1);
+  record = nullptr;
+  EXPECT_EQ(QorvRegEnv(HKEY_LOCAL_MACHINE, 1, &record, Grow), -2);
+  std::free(record);
+}
+
 TEST_F(Reg, ProtocolList) {
   char list[32] = "onsoctcp\0onsocssl\0ontlitcp";
   uint32_t length = sizeof list, count = 2;
