@@ -276,6 +276,29 @@ TEST_F(Al, FailoverReachesTheGoodPeerInOrder) {
   EXPECT_EQ(al_test::Release(&cb), 0);
 }
 
+TEST_F(Al, MultiplexedEntriesShareOneConnection) {
+  tevtest::Child peer({tevtest::Python(), tevtest::SourceDir() + "/tests/connect/peer.py", "sl-server",
+                       "127.0.0.1", "muxa"},
+                      {"PATH=/usr/bin:/bin"});
+  std::string port = peer.ReadLine();
+  Hosts("mx vqsoctcp 127.0.0.1 " + port + " m=1\n");
+  al_test::ClientRecords a("joe", "pw"), b("joe", "pw");
+  AsfControlBlock ca{}, cb{};
+  ca.timeout_ms = cb.timeout_ms = 10000;
+  ASSERT_EQ(a.Connect(&ca, "@mx"), 0) << ca.error << " " << ca.os_error;
+  ASSERT_EQ(b.Connect(&cb, "@mx"), 0) << cb.error << " " << cb.os_error;
+  EXPECT_NE(a.assoc, b.assoc);
+  EXPECT_EQ(a.assoc->transport, b.assoc->transport);
+  EXPECT_EQ(Next(peer, "accept "), "accept 1");
+  EXPECT_EQ(Next(peer, "open slot "), "open slot 1");
+  ASSERT_EQ(al_test::Send(&cb, "two"), 0);
+  EXPECT_EQ(al_test::Recv(&cb), "Rtwo");
+  ASSERT_EQ(al_test::Send(&ca, "one"), 0);
+  EXPECT_EQ(al_test::Recv(&ca), "Rone");
+  EXPECT_EQ(al_test::Release(&cb), 0);
+  EXPECT_EQ(al_test::Release(&ca), 0);
+}
+
 TEST_F(Al, RedirectionIsTriedAtOnce) {
   Multi good({"good:answer"});
   std::string text = "moved=127.0.0.1|" + std::to_string(good.ports[0]);

@@ -512,7 +512,8 @@ def serve_mux(c, mode):
             if mode == "mux-refuse":
                 c.sendall(packet(12, 0x80, b"\0" * 16))
             else:
-                c.sendall(packet(11, flags, reply_body(61), 4096))
+                answer = [0, 0, 0] if mode == "muxa" else None
+                c.sendall(packet(11, flags, reply_body(61, answer), 4096))
         elif ptype == 6:
             print("data slot %d %s" % (flags, data.hex()), flush=True)
             if data.startswith(b"to:"):
@@ -554,9 +555,10 @@ def sl_serve_one(c, n, mode, arg):
         c.sendall(packet(13, level, reply_body(61), 4096))
     else:
         mux = 0x80 if (flags & 0x80) else 0
-        c.sendall(packet(2, min(level, 61) | mux, reply_body(61), 4096))
-    if mode in ("mux", "mux-refuse") and (flags & 0x80):
-        serve_mux(c, mode if n == 1 else "mux")
+        answer = [0, 0, 0] if mode == "muxa" else None
+        c.sendall(packet(2, min(level, 61) | mux, reply_body(61, answer), 4096))
+    if mode in ("mux", "mux-refuse", "muxa") and (flags & 0x80):
+        serve_mux(c, mode if n == 1 or mode == "muxa" else "mux")
         return
     if mode == "urgent":
         select.select([], [], [c], 60)
