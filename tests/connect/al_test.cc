@@ -427,6 +427,68 @@ TEST_F(Al, SpecialAcceptChecksTheProgram) {
   }
 }
 
+TEST_F(Al, LookupResolvesThroughTheCallersEnvironment) {
+  Hosts("one vqsoctcp 127.0.0.1 1\ntwo vqsoctcp 127.0.0.2 2\n");
+  char n0[] = "ZIVEVODAREVEZO", v0[] = "two";
+  char* names[1] = {n0};
+  char* values[1] = {v0};
+  AsfOptionList env{1, names, values};
+  struct Case {
+    int32_t mode;
+    int32_t kind;
+    const char* text;
+    const char* server;
+  } cases[] = {{0, 3, "@one", "one"}, {0, 7, nullptr, "two"}, {1, 3, "@one", nullptr}};
+  for (const Case& c : cases) {
+    AsfRequest r;
+    asf_request_init(ASF_LOOKUP, &r);
+    std::string text = c.text != nullptr ? c.text : "";
+    r.body.lookup.mode = c.mode;
+    r.body.lookup.target.kind = c.kind;
+    r.body.lookup.target.text = c.text != nullptr ? text.data() : nullptr;
+    r.body.lookup.env_list = &env;
+    AsfControlBlock cb{};
+    cb.mode = 1;
+    ASSERT_EQ(asf_service_request(&cb, &r), 0) << cb.error;
+    auto* list = static_cast<AsfServerList*>(r.body.lookup.server_list);
+    if (c.server == nullptr) {
+      EXPECT_EQ(list, nullptr);
+      continue;
+    }
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->count, 1);
+    EXPECT_STREQ(list->entries[0].server_name, c.server);
+    asf_free_server_list(list);
+  }
+}
+
+TEST_F(Al, HandOverWithoutProgramAbortsEverything) {
+  Multi peer({"good:answer"});
+  Hosts("srv vqsoctcp 127.0.0.1 " + std::to_string(peer.ports[0]) + "\n");
+  al_test::ClientRecords c("joe", "pw");
+  AsfControlBlock cb{};
+  cb.timeout_ms = 10000;
+  ASSERT_EQ(c.Connect(&cb, "@srv"), 0) << cb.error;
+  AsfRequest h;
+  asf_request_init(ASF_HANDOVER, &h);
+  AsfControlBlock hcb{};
+  hcb.mode = 1;
+  ASSERT_EQ(asf_service_request(&hcb, &h), 0) << hcb.error;
+  // The layer is gone and the peer sees the connection end.
+  EXPECT_EQ(asf_global_get(), nullptr);
+  EXPECT_EQ(std::getenv("ASF_C"), nullptr);
+  std::string end;
+  for (std::string l = peer.child.ReadLine(); !l.empty(); l = peer.child.ReadLine()) {
+    if (l.rfind("end good", 0) == 0) {
+      end = l;
+      break;
+    }
+  }
+  EXPECT_FALSE(end.empty());
+  AsfControlBlock icb{};
+  EXPECT_EQ(al_test::Init(&icb), 0);
+}
+
 TEST_F(Al, DamagedHandOverFailsTheTakeOver) {
   struct Case {
     std::string bytes;
