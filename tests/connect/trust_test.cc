@@ -209,9 +209,12 @@ TEST(TrustCheck, CodesOfTheCheckAndOfChkInternet) {
 TEST(TrustCheck, NameServiceTakesNetrcPasswordsForForeignHosts) {
   tevtest::TempInstall dir;
   InDir in(dir.path());
+  char self[256] = {};
+  gethostname(self, sizeof self - 1);
   dir.WriteFile(".netrc", "machine farhost login remote password secret\n"
-                          "machine nearhost login near password np\n");
-  dir.WriteFile("sqlhosts", "far vqsoctcp farhost 1\nnorc vqsoctcp farhost 1 r=0\n");
+                          "machine " + std::string(self) + " login near password np\n");
+  dir.WriteFile("sqlhosts", "far vqsoctcp farhost 1\nnorc vqsoctcp farhost 1 r=0\n"
+                            "near vqsoctcp " + std::string(self) + " 1\n");
   setenv("TARVELONDIR", tevtest::BuildTree().c_str(), 1);
   setenv("TARVELONSQLHOSTS", dir.Path("sqlhosts").c_str(), 1);
   unsetenv("ZEL_NETRC_LOOKUP");
@@ -222,13 +225,18 @@ TEST(TrustCheck, NameServiceTakesNetrcPasswordsForForeignHosts) {
     int32_t out_kind;
     const char* user;
     const char* out_password;
+    bool lookup_set = false;
   } cases[] = {
       {"@far", 1, nullptr, 1, "remote", "secret"},
+      {"@near", 1, nullptr, 1, "joe", nullptr},
+      {"@near", 1, nullptr, 1, "near", "np", true},
       {"@far", 1, "given", 1, "joe", "given"},
       {"@norc", 1, nullptr, 1, "joe", nullptr},
       {"@far", 16, nullptr, 16, "joe", nullptr},
   };
   for (const Case& c : cases) {
+    if (c.lookup_set) setenv("ZEL_NETRC_LOOKUP", "", 1);
+    else unsetenv("ZEL_NETRC_LOOKUP");
     char user[] = "joe";
     std::string pw = c.password != nullptr ? c.password : "";
     AsfCredentials cred{c.kind, user, c.password != nullptr ? pw.data() : nullptr, 1, 77};
@@ -246,6 +254,7 @@ TEST(TrustCheck, NameServiceTakesNetrcPasswordsForForeignHosts) {
     EXPECT_EQ(e.word2, c.kind == 16 ? 77 : 0);
     asf_free_server_list(list);
   }
+  unsetenv("ZEL_NETRC_LOOKUP");
   unsetenv("TARVELONSQLHOSTS");
 }
 
