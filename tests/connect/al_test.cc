@@ -299,6 +299,30 @@ TEST_F(Al, MultiplexedEntriesShareOneConnection) {
   EXPECT_EQ(al_test::Release(&ca), 0);
 }
 
+TEST_F(Al, OneEntryIsRetriedUntilItsServerListens) {
+  // The server listens only after the first attempt failed: the loop
+  // waits and tries the same entry again within the budget.
+  tevtest::Child late({tevtest::Python(), tevtest::SourceDir() + "/tests/connect/peer.py", "late",
+                       "127.0.0.1", "1.5", "good:answer"},
+                      {"PATH=/usr/bin:/bin"});
+  std::string port = late.ReadLine();
+  ASSERT_FALSE(port.empty());
+  Hosts("one vqsoctcp 127.0.0.1 " + port + "\n");
+  al_test::ClientRecords c("joe", "pw"), d("joe", "pw");
+  AsfControlBlock cb{};
+  cb.timeout_ms = 10000;
+  ASSERT_EQ(c.Connect(&cb, "@one", 3), 0) << cb.error << " " << cb.os_error;
+  EXPECT_EQ(late.ReadLine(), "listening");
+  EXPECT_EQ(al_test::Release(&cb), 0);
+  // Without retries the first refusal ends the connect.
+  Hosts("two vqsoctcp 127.0.0.1 " + std::to_string(ClosedPort()) + "\n");
+  AsfControlBlock cb2{};
+  cb2.timeout_ms = 10000;
+  EXPECT_EQ(d.Connect(&cb2, "@two", 0), -1);
+  EXPECT_EQ(cb2.error, -908);
+  EXPECT_STREQ(cb2.text, "two");
+}
+
 TEST_F(Al, RedirectionIsTriedAtOnce) {
   Multi good({"good:answer"});
   std::string text = "moved=127.0.0.1|" + std::to_string(good.ports[0]);

@@ -458,17 +458,34 @@ def multi_serve_one(c, name, mode, arg):
 START = time.monotonic()
 
 
-def multi_server(host, specs):
+def multi_server(host, specs, delay=0.0):
     """Listens once per spec "name:mode[:arg]"; prints the ports on one
-    line; logs every connection of every listener in one stream."""
+    line; logs every connection of every listener in one stream. With a
+    delay the ports are printed first and listened on only after it."""
     socks = []
     for spec in specs:
         parts = spec.split(":", 2)
         s = socket.socket(family(host), socket.SOCK_STREAM)
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         s.bind((host, 0))
-        s.listen(8)
         socks.append((s, parts[0], parts[1], parts[2] if len(parts) > 2 else ""))
-    print(" ".join(str(s.getsockname()[1]) for s, _, _, _ in socks), flush=True)
+    ports = [s.getsockname()[1] for s, _, _, _ in socks]
+    if delay > 0:
+        for s, _, _, _ in socks:
+            s.close()
+    print(" ".join(str(p) for p in ports), flush=True)
+    if delay > 0:
+        time.sleep(delay)
+        again = []
+        for (old, name, mode, arg), port in zip(socks, ports):
+            s = socket.socket(family(host), socket.SOCK_STREAM)
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            s.bind((host, port))
+            again.append((s, name, mode, arg))
+        socks = again
+        print("listening", flush=True)
+    for s, _, _, _ in socks:
+        s.listen(8)
     while True:
         ready, _, _ = select.select([s for s, _, _, _ in socks], [], [], 120)
         if not ready:
@@ -641,6 +658,8 @@ def main():
         sl_client(sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5] if len(sys.argv) > 5 else "joe")
     elif cmd == "multi":
         multi_server(sys.argv[2], sys.argv[3:])
+    elif cmd == "late":
+        multi_server(sys.argv[2], sys.argv[4:], float(sys.argv[3]))
     elif cmd == "server":
         server(sys.argv[2], sys.argv[3])
     else:
