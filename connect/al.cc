@@ -1,17 +1,29 @@
-// Set-up handlers of the service table: init, and the handlers that make,
-// find, accept and hand over associations.
+// Set-up handlers of the service table: init with the take-over of
+// inherited associations, server look-up, connect with its loop over the
+// server entries of a name, listen, accept, respond, special accept, the
+// peer authentication of the accepting side and the hand-over.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string>
 
 #include "base/conn_calls.h"
 #include "base/os_accounts.h"
 #include "base/os_files.h"
+#include "connect/al_internal.h"
+#include "connect/asf_flatten.h"
 #include "connect/asfapi_internal.h"
+#include "connect/asfns.h"
 #include "connect/asfutil.h"
+#include "connect/csm.h"
+#include "connect/driver.h"
+#include "connect/session.h"
 
 namespace {
 
@@ -76,8 +88,9 @@ int NewGlobal(AsfControlBlock* cb, const AsfInitBody& body) {
   return 0;
 }
 
-// The set-up handlers that are not part of this layer's build yet.
-int NotAvailable(AsfControlBlock* cb) { return ASF_ERROR(cb, -25546, 0), -1; }
+// The module configuration is not loadable in this build: every module
+// entry fails as with an unreadable configuration file.
+int CsmEnsureConfig() { return -14589; }
 
 }  // namespace
 
@@ -85,7 +98,7 @@ TV_BEGIN_C
 
 int al_init(AsfControlBlock* cb, AsfAssocState*, AsfRequest* request) {
   cb->assoc = nullptr;
-  const AsfInitBody& body = request->body.init;
+  AsfInitBody& body = request->body.init;
   int rc = 0;
   if ((body.flags & 0x10) && asf_global_get() == nullptr) rc = NewGlobal(cb, body);
   if (rc == 0 && (body.flags & 0x10)) {
@@ -94,40 +107,64 @@ int al_init(AsfControlBlock* cb, AsfAssocState*, AsfRequest* request) {
     else rc = GatherIdentity(cb, g);
   }
   if (rc == 0) rc = tl_init_drivers(cb, request);
+  if (rc == 0 && (body.flags & 0x10) && (body.flags & 0x10000)) rc = al_takeover_all(cb, &body);
   cb->assoc = nullptr;
   if (rc == 0) cb->error = 0;
   return rc;
 }
 
-int al_listen(AsfControlBlock* cb, AsfAssocState*, AsfRequest*) { return NotAvailable(cb); }
-int al_lookup(AsfControlBlock* cb, AsfAssocState*, AsfRequest*) { return NotAvailable(cb); }
-int al_connect(AsfControlBlock* cb, AsfAssocState* st, AsfRequest* request) {
-  st->kind = ASF_INITIATOR;
-  if (request->body.connect.flag_area != nullptr) request->body.connect.flag_area[0] = 1;
-  return NotAvailable(cb);
-}
-int al_accept(AsfControlBlock* cb, AsfAssocState*, AsfRequest*) { return NotAvailable(cb); }
-int al_respond(AsfControlBlock* cb, AsfAssocState*, AsfRequest*) { return NotAvailable(cb); }
-int al_special_accept(AsfControlBlock* cb, AsfAssocState*, AsfRequest*) { return NotAvailable(cb); }
-int al_accept_move(AsfControlBlock* cb, AsfAssocState*, AsfRequest*) { return NotAvailable(cb); }
-int al_accept_shared(AsfControlBlock* cb, AsfAssocState*, AsfRequest*) { return NotAvailable(cb); }
-int al_handover(AsfControlBlock* cb, AsfAssocState*, AsfRequest*) {
-  int rc = NotAvailable(cb);
-  cb->assoc = nullptr;
+int al_lookup(AsfControlBlock* cb, AsfAssocState*, AsfRequest* request) {
+  AsfLookupBody& body = request->body.lookup;
+  if (body.mode != 0) {
+    cb->error = 0;
+    return 0;
+  }
+  AsfCredentials cred{};
+  uint32_t flags = 0;
+  AsfServerList* list = nullptr;
+  int rc = asfns_resolve(cb, 0, &cred, &body.target, &list,
+                         static_cast<AsfOptionList*>(body.env_list), &flags);
+  body.server_list = list;
   return rc;
 }
 
-int al_connect_confirm(AsfControlBlock* cb, AsfAssocState* st) {
-  if (st == nullptr) return -1;
-  if (cb->error != 0 && cb->error != ASF_REFUSED) {
-    st->state = ASF_ST_FAILED;
-    if (st->flag_area != nullptr) st->flag_area[0] = 1;
-    return -1;
+int al_respond(AsfControlBlock* cb, AsfAssocState* st, AsfRequest* request) {
+  st->kind = ASF_RESPONDER;
+  AsfGlobal* g = asf_global_get();
+  if (g == nullptr) return ASF_ERROR(cb, -25557, 0), -1;
+  AsfRespondBody& body = request->body.respond;
+  int32_t offered = body.info.level;
+  if (offered > 0 && st->session_level > 0) {
+    if (offered < st->session_level) st->session_level = offered;
+    else if (offered > st->session_level) return ASF_ERROR(cb, -25549, 0), -1;
   }
+  if (sess_respond(cb, &body, &g->identity) != 0) return -1;
+  cb->error = 0;
   return 0;
 }
 
-int al_accept_confirm(AsfControlBlock* cb, AsfAssocState*) { return cb->error < 0 ? -1 : 0; }
-int al_respond_confirm(AsfControlBlock* cb, AsfAssocState*) { return cb->error != 0 ? -1 : 0; }
+int al_respond_confirm(AsfControlBlock* cb, AsfAssocState* st) {
+  if (st == nullptr) return -1;
+  AsfRequest* request = st->slots[ASF_SLOT_OUT].request;
+  bool refused = request != nullptr && request->body.respond.code == ASF_REFUSED;
+  if (cb->error != 0 || refused) {
+    al_abort_at_once(cb, st);
+    return cb->error != 0 ? -1 : 0;
+  }
+  st->state = ASF_ST_ESTABLISHED;
+  if (st->flag_area != nullptr) st->flag_area[0] = 0;
+  return 0;
+}
+
+// Re-accept and accept on a shared transport need the session layer's
+// re-accept and shared accept, which this build does not have.
+int al_accept_move(AsfControlBlock* cb, AsfAssocState*, AsfRequest*) {
+  return ASF_ERROR(cb, -25546, 0), -1;
+}
+int al_accept_shared(AsfControlBlock* cb, AsfAssocState*, AsfRequest*) {
+  return ASF_ERROR(cb, -25546, 0), -1;
+}
+
+int al_csm_ensure_config(void) { return CsmEnsureConfig(); }
 
 TV_END_C

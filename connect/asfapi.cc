@@ -196,6 +196,9 @@ void asf_state_free_records(AsfAssocState* st, int all) {
     st->option_list = nullptr;
   }
   asf_free_identity(1, &st->peer);
+  // The host the peer declared is the state record's too.
+  std::free(st->peer.text88);
+  st->peer.text88 = nullptr;
   std::free(st->message);
   st->message = nullptr;
   if (all || st->kind != ASF_RESPONDER) {

@@ -978,3 +978,58 @@ int sl_release(AsfControlBlock* cb, int32_t code, AsfPacketBuffer* buf) {
 }
 
 TV_END_C
+
+TV_BEGIN_C
+
+// Session-layer export block (12 bytes, machine order): 0 state, 4 flags,
+// 8 the connection's level. A read-ahead still in the connection's
+// buffer does not travel: a hand-over happens between exchanges.
+int sl_export(AsfControlBlock* cb, AsfArena* arena) {
+  SlSessionContext* x = Ctx(cb->assoc);
+  if (x == nullptr || (x->mux == nullptr && x->state != SL_ST_LISTENING) || x->is_listener_mux) {
+    return Fail(cb, -25546);
+  }
+  auto* block = static_cast<unsigned char*>(asf_arena_alloc(arena, 12, nullptr));
+  if (block == nullptr) return Fail(cb, -25557);
+  int32_t words[3] = {x->state, static_cast<int32_t>(x->flags & ~static_cast<uint32_t>(SL_HANDSHAKE)),
+                      x->mux != nullptr ? x->mux->level : x->level};
+  std::memcpy(block, words, sizeof words);
+  return 0;
+}
+
+int sl_import(AsfControlBlock* cb, AsfArena* arena) {
+  SlSessionContext* x = Ctx(cb->assoc);
+  auto* block = static_cast<unsigned char*>(asf_arena_take(arena, 12));
+  if (x == nullptr || block == nullptr) return Fail(cb, -25557);
+  int32_t words[3];
+  std::memcpy(words, block, sizeof words);
+  if (words[2] < 0 || words[2] > 127) return Fail(cb, -25563);
+  std::memset(x, 0, sizeof *x);
+  x->state = words[0];
+  x->flags = static_cast<uint32_t>(words[1]) & (SL_HEADERS | SL_MULTIPLEXED);
+  x->level = words[2];
+  return 0;
+}
+
+int sl_import_transport(AsfControlBlock* cb) {
+  AsfAssociation* a = cb->assoc;
+  SlSessionContext* x = Ctx(a);
+  if (x == nullptr || a->transport == nullptr) return Fail(cb, -25546);
+  // A listener accepts on its transport and needs no connection record.
+  if (x->state == SL_ST_LISTENING) return 0;
+  SlMuxControl* m = NewControl(a);
+  if (m == nullptr) return Fail(cb, -406);
+  m->level = x->level;
+  x->data = sl_buffer_new(SL_MAX_PACKET);
+  if (x->data == nullptr || OpenBuffers(cb, m) != 0) {
+    sl_buffer_free(x->data);
+    x->data = nullptr;
+    FreeControl(m);
+    return Fail(cb, -406);
+  }
+  x->mux = m;
+  x->slot = 0;
+  return 0;
+}
+
+TV_END_C

@@ -92,6 +92,13 @@ int32_t sl_receiver_slot(AsfAssociation* assoc);
 // The level negotiated on the session's connection.
 int32_t sl_level(AsfAssociation* assoc);
 
+// Hand-over of a session's layer state: the export block, its import
+// into the taken-over association, and the connection record made once
+// the transport has been imported.
+int sl_export(AsfControlBlock* cb, struct AsfArena* arena);
+int sl_import(AsfControlBlock* cb, struct AsfArena* arena);
+int sl_import_transport(AsfControlBlock* cb);
+
 // A packet buffer of n bytes of its own (freed with sl_buffer_free).
 AsfPacketBuffer* sl_buffer_new(uint32_t n);
 void sl_buffer_free(AsfPacketBuffer* buf);

@@ -2,6 +2,7 @@
 // switches, and the small descriptor and user helpers.
 #include "connect/driver.h"
 
+#include <pwd.h>
 #include <sys/select.h>
 #include <unistd.h>
 
@@ -206,8 +207,18 @@ int os_current_user(char* buf) {
   if (buf == nullptr) return -1;
   buf[0] = '\0';
   AsfUserRecord record;
-  if (os_user_record(tv_getuid(), &record) != 0) return -1;
-  std::strcpy(buf, record.name);
+  if (os_user_record(tv_getuid(), &record) == 0) {
+    std::strcpy(buf, record.name);
+    return 0;
+  }
+  // A process whose account the base services have not registered yet
+  // still has its operating-system account.
+  struct passwd pw;
+  struct passwd* found = nullptr;
+  char text[4096];
+  if (getpwuid_r(geteuid(), &pw, text, sizeof text, &found) != 0 || found == nullptr) return -1;
+  std::strncpy(buf, found->pw_name, 255);
+  buf[255] = '\0';
   return 0;
 }
 

@@ -4,7 +4,8 @@
 //
 // Session export block (80 bytes, machine byte order):
 //   0 state, 4 selector, 8 connect kind, 12 unused,
-//   16 the 40-byte session information, 56 the 24-byte data format
+//   16 the 40-byte session information, 56 the 24-byte data format;
+//   then, for a session over the session layer, that layer's block
 #include "connect/session.h"
 
 #include <cerrno>
@@ -167,6 +168,7 @@ int sess_export(AsfControlBlock* cb, AsfArena* arena) {
   std::memcpy(block + 8, &s->connect_kind, 4);
   std::memcpy(block + 16, &s->info, 40);
   std::memcpy(block + 56, &s->format, 24);
+  if (!Direct(s) && sl_export(cb, arena) != 0) return -1;
   s->state = SESS_EXPORTED;
   return 0;
 }
@@ -186,6 +188,7 @@ int sess_import(AsfControlBlock* cb, AsfArena* arena) {
   std::memcpy(&s->connect_kind, block + 8, 4);
   s->info = info;
   std::memcpy(&s->format, block + 56, 24);
+  if (!Direct(s) && sl_import(cb, arena) != 0) return -1;
   return 0;
 }
 

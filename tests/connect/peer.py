@@ -261,6 +261,12 @@ def build_binary(spec, prefix=100):
         for v in answer:
             w.u16(v)
         w.u16(0)
+    texts = spec.get("answer_texts")
+    if texts is not None:  # a kind-2 credential answer, list form
+        w.u16(ord("g"))
+        w.u16(len(texts))
+        for t in texts:
+            w.text(t)
     write_sections(w, spec)
     return bytes(w.b)
 
@@ -398,13 +404,98 @@ def packet(ptype, flags, data, last=0):
     return struct.pack(">HBBH", len(data) + 6, ptype, flags, last) + data
 
 
-def reply_body(level, answer=None):
+def reply_body(level, answer=None, texts=None):
     spec = {"info": {"server_type": "srv", "level": level, "protocol": "soctcp", "word": 1},
             "program": "srvqorv", "values": [316, 0, 0], "cred_kind": 0,
             "name1": None, "name2": None, "name3": None}
     if answer is not None:
         spec["answer"] = answer
+    if texts is not None:
+        spec["answer_texts"] = texts
     return build_binary(spec)
+
+
+def multi_serve_one(c, name, mode, arg):
+    """One connection of a multi-server listener. Modes: silent (read the
+    request, never answer), refuse (a type 3 refusal), answer (accept with
+    a kind-2 answer, then answer data packets with "R" and the data),
+    redirect (a type 13 reply whose list answer is arg), drop (close after
+    the request)."""
+    try:
+        read_first(c)
+    except (EOFError, OSError, ValueError):
+        print("closed %s" % name, flush=True)
+        return
+    print("request %s %.1f" % (name, time.monotonic() - START), flush=True)
+    if mode == "refuse":
+        c.sendall(packet(3, 61, reply_body(61, [-329, -2, 0]), 4096))
+    elif mode == "answer":
+        c.sendall(packet(2, 61, reply_body(61, [0, 0, 0]), 4096))
+    elif mode == "redirect":
+        c.sendall(packet(13, 61, reply_body(61, None, [arg]), 4096))
+    elif mode == "drop":
+        c.close()
+        return
+    elif mode == "reset":
+        c.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        c.close()
+        return
+    # Replies without the multiplexing bit: data travels without headers.
+    c.settimeout(60)
+    try:
+        while True:
+            data = c.recv(65536)
+            if not data:
+                break
+            print("data %s %s" % (name, data.decode(errors="replace")), flush=True)
+            if mode == "answer":
+                c.sendall(b"R" + data)
+    except OSError:
+        pass
+    print("end %s %.1f" % (name, time.monotonic() - START), flush=True)
+
+
+START = time.monotonic()
+
+
+def multi_server(host, specs, delay=0.0):
+    """Listens once per spec "name:mode[:arg]"; prints the ports on one
+    line; logs every connection of every listener in one stream. With a
+    delay the ports are printed first and listened on only after it."""
+    socks = []
+    for spec in specs:
+        parts = spec.split(":", 2)
+        s = socket.socket(family(host), socket.SOCK_STREAM)
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        s.bind((host, 0))
+        socks.append((s, parts[0], parts[1], parts[2] if len(parts) > 2 else ""))
+    ports = [s.getsockname()[1] for s, _, _, _ in socks]
+    if delay > 0:
+        for s, _, _, _ in socks:
+            s.close()
+    print(" ".join(str(p) for p in ports), flush=True)
+    if delay > 0:
+        time.sleep(delay)
+        again = []
+        for (old, name, mode, arg), port in zip(socks, ports):
+            s = socket.socket(family(host), socket.SOCK_STREAM)
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            s.bind((host, port))
+            again.append((s, name, mode, arg))
+        socks = again
+        print("listening", flush=True)
+    for s, _, _, _ in socks:
+        s.listen(8)
+    while True:
+        ready, _, _ = select.select([s for s, _, _, _ in socks], [], [], 120)
+        if not ready:
+            return
+        for s, name, mode, arg in socks:
+            if s in ready:
+                c, _ = s.accept()
+                print("accept %s" % name, flush=True)
+                threading.Thread(target=multi_serve_one, args=(c, name, mode, arg),
+                                 daemon=True).start()
 
 
 def report_request(form, length, ptype, flags, last, data):
@@ -438,7 +529,8 @@ def serve_mux(c, mode):
             if mode == "mux-refuse":
                 c.sendall(packet(12, 0x80, b"\0" * 16))
             else:
-                c.sendall(packet(11, flags, reply_body(61), 4096))
+                answer = [0, 0, 0] if mode == "muxa" else None
+                c.sendall(packet(11, flags, reply_body(61, answer), 4096))
         elif ptype == 6:
             print("data slot %d %s" % (flags, data.hex()), flush=True)
             if data.startswith(b"to:"):
@@ -480,9 +572,10 @@ def sl_serve_one(c, n, mode, arg):
         c.sendall(packet(13, level, reply_body(61), 4096))
     else:
         mux = 0x80 if (flags & 0x80) else 0
-        c.sendall(packet(2, min(level, 61) | mux, reply_body(61), 4096))
-    if mode in ("mux", "mux-refuse") and (flags & 0x80):
-        serve_mux(c, mode if n == 1 else "mux")
+        answer = [0, 0, 0] if mode == "muxa" else None
+        c.sendall(packet(2, min(level, 61) | mux, reply_body(61, answer), 4096))
+    if mode in ("mux", "mux-refuse", "muxa") and (flags & 0x80):
+        serve_mux(c, mode if n == 1 or mode == "muxa" else "mux")
         return
     if mode == "urgent":
         select.select([], [], [c], 60)
@@ -563,6 +656,10 @@ def main():
         sl_server(sys.argv[2], sys.argv[3], sys.argv[4] if len(sys.argv) > 4 else "")
     elif cmd == "sl-client":
         sl_client(sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5] if len(sys.argv) > 5 else "joe")
+    elif cmd == "multi":
+        multi_server(sys.argv[2], sys.argv[3:])
+    elif cmd == "late":
+        multi_server(sys.argv[2], sys.argv[4:], float(sys.argv[3]))
     elif cmd == "server":
         server(sys.argv[2], sys.argv[3])
     else:

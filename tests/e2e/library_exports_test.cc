@@ -33,10 +33,11 @@ TEST(LibraryExports, OnlyCNamesLeaveTheLibrary) {
   ASSERT_FALSE(names.empty());
   for (const auto& n : names) EXPECT_NE(n.rfind("_Z", 0), 0u) << n;
   // A few names of every client library, the connectivity layer's file
-  // calls and host name among them.
+  // calls, host name, trust check and registry helpers among them.
   for (const char* want : {"stleng", "bycmpr", "ggetenv", "os_username", "gl_setextfunc", "decadd",
                            "stbigint", "isopen", "rhostname", "NT_open", "NT_read", "NT_close",
-                           "NT_fstat"})
+                           "NT_fstat", "chkInternet", "EnP", "OpenSqlHosts", "QorvRegSqlHostsEx2",
+                           "QorvRegNetrcEx", "QorvGetServerInfo", "qvQorvGetServerInfo"})
     EXPECT_TRUE(names.count(want)) << want;
 }
 
