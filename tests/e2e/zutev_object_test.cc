@@ -195,6 +195,7 @@ TEST_F(Objects, DeleteAndDumpRefuseOtherAdministrators) {
   ASSERT_EQ(t_.Run({"-S", "DUMP", "lock"}).exit_code, 0);
   // The tree is shared with the administrators' group.
   ASSERT_EQ(chmod(t_.dir().path().c_str(), 0770), 0);
+  ASSERT_EQ(tevtest::RunProgram("/bin/chmod", {"-R", "g+rwX", t_.dir().path()}).exit_code, 0);
   for (const std::string& cmd : {std::string("DEL"), std::string("DUMP")}) {
     SCOPED_TRACE(cmd);
     tevtest::RunOptions options;
