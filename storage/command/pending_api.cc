@@ -8,4 +8,3 @@ int tevGetObject(int64_t, XbsaObjectDescriptor*, XbsaDataBlock*) {
 int tevGetData(int64_t, XbsaDataBlock*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int tevEndData(int64_t) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int tevDeleteObject(int64_t, UInt64Pair) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-char* cloudTargetUrl(CloudClientArgs*) { return nullptr; }

@@ -21,10 +21,3 @@ int tevGetData(int64_t handle, XbsaDataBlock* block);
 int tevEndData(int64_t handle);
 // Deletes the object of the copy id: the catalog's result or the lock's.
 int tevDeleteObject(int64_t handle, UInt64Pair copy_id);
-
-struct CloudClientArgs;
-// The address of a stored part on a cloud device, for the object detail
-// report: a text of malloc the caller frees, or null. The cloud clients
-// define it; until they land pending_api.cc answers null (the report then
-// says it cannot retrieve the address).
-char* cloudTargetUrl(CloudClientArgs* args);

@@ -7,3 +7,4 @@
 
 int zarDeviceScan(zarHandle*, const char*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zarDevicePurge(zarHandle*, const char*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+char* cloudTargetUrl(CloudClientArgs*) { return nullptr; }

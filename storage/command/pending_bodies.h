@@ -1,5 +1,5 @@
 // Operations the command dispatches to whose modules are still to come:
-// the device scan and purge. Each is declared with its final signature;
+// the device scan and purge, and the cloud address of a stored part. Each is declared with its final signature;
 // pending_bodies.cc defines it as a call that does nothing and returns
 // BSA_RC_ABORT_SYSTEM_ERROR, and its owner replaces the definition (and
 // moves the declaration into the owner's header). The bodies that have
@@ -16,6 +16,7 @@
 struct zarHandle;
 struct TypedList;
 struct ZutevPoolRecord;
+struct CloudClientArgs;
 
 // The catalog check of every table: 0, -1, or 3 without configuration.
 int zutevCheckCatalogTables(int listing, int answer_yes);
@@ -24,6 +25,11 @@ int zutevCheckCatalogTables(int listing, int answer_yes);
 int zarInsertDevice(zarHandle* handle, TevDevice* device);
 int zarDeviceScan(zarHandle* handle, const char* device_name);
 int zarDevicePurge(zarHandle* handle, const char* device_name);
+
+// The address of a stored part on a cloud device, for the object detail
+// report: a text of malloc the caller frees, or null (the report then says
+// it cannot retrieve the address). The cloud clients define it.
+char* cloudTargetUrl(CloudClientArgs* args);
 
 // Pools.
 int zutevAddPool(zarHandle* handle, ZutevPoolRecord* pool);

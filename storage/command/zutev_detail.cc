@@ -10,7 +10,7 @@
 #include "base/fields.h"
 #include "base/msgfile.h"
 #include "storage/catalog/smc_lock.h"
-#include "storage/command/pending_api.h"
+#include "storage/command/pending_bodies.h"
 #include "storage/command/sm_trace.h"
 #include "storage/command/typed_list.h"
 #include "storage/command/zutev_device.h"
