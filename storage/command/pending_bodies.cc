@@ -5,15 +5,6 @@
 
 #include "storage/datapath/xbsa.h"
 
-int zutevProcDeviceArgs(zarHandle*, int, char**, int32_t*, TevDevice*, int32_t*, char*) {
-  return BSA_RC_ABORT_SYSTEM_ERROR;
-}
-int zutevListDevices(zarHandle*, int) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-int zutevUnloadDeviceFile(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-int zutevLoadDeviceFile(zarHandle*, TevDevice*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zarDeviceScan(zarHandle*, const char*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
 int zarDevicePurge(zarHandle*, const char*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-
-int zutevDeleteObjects(TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-int zutevDumpObjects(TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
-int zutevReportObjectDetail(zarHandle*, TypedList*) { return BSA_RC_ABORT_SYSTEM_ERROR; }
+char* cloudTargetUrl(CloudClientArgs*) { return nullptr; }
