@@ -11,7 +11,7 @@
 
 #include "base/msgfile.h"
 #include "storage/command/config.h"
-#include "storage/command/pending_api.h"
+#include "storage/datapath/smapi.h"
 #include "storage/command/sm_trace.h"
 #include "storage/command/typed_list.h"
 

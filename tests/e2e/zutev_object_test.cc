@@ -22,13 +22,6 @@ bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// The read and delete calls of the storage-manager API are placeholders
-// while this file is in the tree.
-bool ApiReadPathPending() {
-  struct stat st {};
-  return stat((tevtest::SourceDir() + "/storage/command/pending_api.cc").c_str(), &st) == 0;
-}
-
 std::string RandomBytes(size_t n, unsigned seed) {
   std::mt19937 rng(seed);
   std::string s(n, '\0');
@@ -127,10 +120,6 @@ TEST_F(Objects, DetailOfStdioAndCloudParts) {
 }
 
 TEST_F(Objects, DumpWritesEachObjectIntoTheCurrentDirectory) {
-  if (ApiReadPathPending()) {
-    GTEST_SKIP() << "the storage-manager API's read path (tevGetObject, tevGetData, tevEndData) "
-                    "still answers 3";
-  }
   const std::string dev = t_.dir().Path("fdev");
   AddFileDevice(dev);
   // 128 KB transfer blocks: one object fits a block, one spans many and
@@ -154,10 +143,6 @@ TEST_F(Objects, DumpWritesEachObjectIntoTheCurrentDirectory) {
 }
 
 TEST_F(Objects, DumpOfAnObjectWhoseFileCannotBeMadeFails) {
-  if (ApiReadPathPending()) {
-    GTEST_SKIP() << "the storage-manager API's read path (tevGetObject, tevGetData, tevEndData) "
-                    "still answers 3";
-  }
   const std::string dev = t_.dir().Path("fdev");
   AddFileDevice(dev);
   const std::string id = Store(dev, "/rootdbs", "/p/q", "tiny", 100);
@@ -169,9 +154,6 @@ TEST_F(Objects, DumpOfAnObjectWhoseFileCannotBeMadeFails) {
 }
 
 TEST_F(Objects, DeleteGoesOnPastAMissingObject) {
-  if (ApiReadPathPending()) {
-    GTEST_SKIP() << "the storage-manager API's delete call (tevDeleteObject) still answers 3";
-  }
   const std::string dev = t_.dir().Path("fdev");
   AddFileDevice(dev);
   const std::string a = Store(dev, "/rootdbs", "/d/1", "one", 100);

@@ -54,8 +54,7 @@ uint64_t U64(UInt64Pair p) { return (static_cast<uint64_t>(p.high) << 32) | p.lo
 
 }  // namespace
 
-// The wrapped API calls (C++ names of storage/datapath/smapi.h and
-// storage/command/pending_api.h).
+// The wrapped API calls (C++ names of storage/datapath/smapi.h).
 extern "C" {
 int __wrap__Z7tevInitPlP17XbsaSecurityTokenP15XbsaObjectOwnerPPc(int64_t* handle,
                                                                   XbsaSecurityToken*,
