@@ -41,13 +41,6 @@ bool EnvIsOne(const char* name) {
 
 void Fail(int32_t code) { _iqseterr(code); }
 
-bool InList(const SqliConnection* c) {
-  for (SqliConnection* p = g_list; p != nullptr; p = p->next) {
-    if (p == c) return true;
-  }
-  return false;
-}
-
 // The steps of opening a connection that CONNECT, the implicit connection
 // and sqlstart share, after the record is registered: 0, or the sqlcode
 // (the record is then gone).

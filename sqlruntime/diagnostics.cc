@@ -169,6 +169,11 @@ int sqli_diag_warning(const char* state, SqliRuntime* rt) {
     TakeNames(e, rt);
     return 0;
   }
+  // A first warning still waiting in slot 0 to be counted is counted now,
+  // so that a second warning does not take its place.
+  if (a->count == 0 && a->entries[0].sqlstate[0] != '\0') a->count = 1;
+  if (a->count >= rt->diag_capacity && sqli_diag_grow(rt) != 0) return -1;
+  a = rt->diag;
   SqliDiagEntry* e = &a->entries[a->count];
   ClearEntry(e);
   std::strncpy(e->sqlstate, state, 5);

@@ -39,12 +39,13 @@ void ReadBounded(char* dst, int32_t room, int32_t n, SqliMessageStream* s) {
   if (keep < 0) keep = 0;
   sqli_msg_get_bytes(dst, keep, s);
   dst[keep] = '\0';
+  // The rest and the pad, byte for byte (keep may be odd).
   int32_t rest = n - keep + (n & 1);
-  if (rest == 1) {
-    char pad;
-    sqli_msg_get_bytes(&pad, 1, s);
-  } else if (rest > 0) {
-    sqli_msg_skip(rest, s);  // even here: keep is even whenever rest > 1
+  char scratch[128];
+  while (rest > 0) {
+    int32_t k = rest < 128 ? rest : 128;
+    sqli_msg_get_bytes(scratch, k, s);
+    rest -= k;
   }
 }
 

@@ -39,8 +39,11 @@ inline tevtest::TempInstall& Install() {
   static tevtest::TempInstall* install = [] {
     auto* t = new tevtest::TempInstall();
     namespace fs = std::filesystem;
-    fs::path from = fs::path(tevtest::BuildTree()) / "msg";
-    fs::copy(from, fs::path(t->path()) / "msg", fs::copy_options::recursive);
+    // Message files and the locale tree of the build.
+    for (const char* dir : {"msg", "lxr"}) {
+      fs::path from = fs::path(tevtest::BuildTree()) / dir;
+      if (fs::exists(from)) fs::copy(from, fs::path(t->path()) / dir, fs::copy_options::recursive);
+    }
     t->WriteFile("etc/sqlhosts", "");
     setenv("TARVELONDIR", t->path().c_str(), 1);
     setenv("TARVELONSQLHOSTS", t->Path("etc/sqlhosts").c_str(), 1);
@@ -211,7 +214,11 @@ class SqliTest : public ::testing::Test {
   void SetUp() override {
     Install();
     sqli_connect_call = SingleEntryConnect;
-    ASSERT_NE(sqli_runtime_get(), nullptr);
+    SqliRuntime* rt = sqli_runtime_get();
+    ASSERT_NE(rt, nullptr);
+    // Start from an empty diagnostics area whatever the last test left.
+    sqli_diag_update(rt);
+    sqli_sqlca_reset(rt);
   }
   void TearDown() override {
     sqli_connect_close(SQLI_CONN_ALL, nullptr, 1, 0);

@@ -24,9 +24,12 @@ The configuration (JSON) names the port, the log file and what to answer:
   raw         number of raw bytes to read (and log) after start-up for a
               request code 999 the test writes; answered 12
 
-It prints "ready" when listening and serves connections one at a time
-until killed. Each type 6 packet is logged as "packet <length>", each
-client request up to its end code as "request <hex>".
+It prints "ready" when listening and serves each connection on a thread
+of its own until killed. After the connection reply the SQL messages travel in type 6
+packets when the client asked for packet headers (flag 0x80), else as the
+bare stream. Each packet (or each chunk of the bare stream) is logged as
+"packet <length>", each client request up to its end code as
+"request <hex>".
 """
 import json
 import os
@@ -34,6 +37,7 @@ import select
 import socket
 import struct
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "connect"))
@@ -44,17 +48,22 @@ class Closed(Exception):
     pass
 
 
+LOG_LOCK = threading.Lock()
+
+
 class Conn:
     def __init__(self, c, cfg, log):
         self.c = c
+        self.headers = False  # type 6 packets, or the bare stream
         self.cfg = cfg
         self.log = log
         self.buf = b""
         self.req = b""
 
     def note(self, line):
-        self.log.write(line + "\n")
-        self.log.flush()
+        with LOG_LOCK:
+            self.log.write(line + "\n")
+            self.log.flush()
 
     def packet(self):
         while True:
@@ -66,6 +75,15 @@ class Conn:
                     except OSError:
                         pass
                     continue
+            if not self.headers:
+                try:
+                    data = self.c.recv(65536)
+                except OSError:
+                    raise Closed()
+                if not data:
+                    raise Closed()
+                self.note("packet %d" % len(data))
+                return data
             try:
                 hdr = peer.recv_exact(self.c, 6)
             except (EOFError, OSError):
@@ -104,7 +122,10 @@ class Conn:
             raise Closed()
 
     def send(self, data):
-        # Replies travel in type 6 packets of at most 4,000 bytes.
+        # Replies travel in type 6 packets of at most 4,000 bytes, or bare.
+        if not self.headers:
+            self.c.sendall(data)
+            return
         for i in range(0, len(data), 4000):
             self.c.sendall(peer.packet(6, 0, data[i:i + 4000]))
 
@@ -215,7 +236,7 @@ def serve(conn):
         if delay:
             time.sleep(delay / 1000.0)
         if key in cfg.get("close_mid", {}):
-            conn.c.sendall(peer.packet(6, 0, bytes.fromhex(cfg["close_mid"][key])))
+            conn.send(bytes.fromhex(cfg["close_mid"][key]))
             raise Closed()
         if key in cfg.get("inject", {}):
             reply = bytes.fromhex(cfg["inject"][key])
@@ -233,23 +254,29 @@ def main():
     print("ready", flush=True)
     while True:
         c, _ = s.accept()
-        conn = Conn(c, cfg, log)
-        conn.note("accept")
-        try:
-            first = peer.read_first(c)
-            form, length, ptype, flags, last, data = first
-            conn.note("connect type=%d" % ptype)
-            level = flags & 0x7F
-            c.sendall(peer.packet(2, min(level, 61), connect_reply(cfg), 4096))
-            if cfg.get("status", 0) == 0:
-                serve(conn)
-        except (Closed, EOFError, OSError, ValueError):
-            pass
-        conn.note("closed")
-        try:
-            c.close()
-        except OSError:
-            pass
+        threading.Thread(target=serve_one, args=(c, cfg, log), daemon=True).start()
+
+
+def serve_one(c, cfg, log):
+    conn = Conn(c, cfg, log)
+    conn.note("accept")
+    try:
+        first = peer.read_first(c)
+        form, length, ptype, flags, last, data = first
+        conn.note("connect type=%d" % ptype)
+        level = flags & 0x7F
+        # Packets with headers when the client asks for them (0x80).
+        conn.headers = bool(flags & 0x80)
+        c.sendall(peer.packet(2, min(level, 61) | (flags & 0x80), connect_reply(cfg), 4096))
+        if cfg.get("status", 0) == 0:
+            serve(conn)
+    except (Closed, EOFError, OSError, ValueError):
+        pass
+    conn.note("closed")
+    try:
+        c.close()
+    except OSError:
+        pass
 
 
 if __name__ == "__main__":
