@@ -44,6 +44,25 @@ void RecordSecondary(SqliRuntime* rt) {
   sqli_status.code = code;
 }
 
+// The sqlca on standard error, then a flush.
+void DumpSqlca() {
+  std::fprintf(stderr, "sqlca:\n");
+  std::fprintf(stderr, " sqlcode:%d\n", sqlca.sqlcode);
+  std::fprintf(stderr, " sqlerrm: '%s'\n", sqlca.sqlerrm);
+  char errp[9];
+  std::memcpy(errp, sqlca.sqlerrp, 8);
+  errp[8] = '\0';
+  std::fprintf(stderr, " sqlerrp: '%s'\n", errp);
+  std::fprintf(stderr, " sqlerrd:\n");
+  std::fprintf(stderr, " sqlerrd(1)=%d\n", sqlca.sqlerrd[0]);
+  for (int i = 1; i < 6; ++i) std::fprintf(stderr, "        (%d)=%d\n", i + 1, sqlca.sqlerrd[i]);
+  const char* w = &sqlca.sqlwarn.sqlwarn0;
+  std::fprintf(stderr, " sqlwarn.sqlwarn0:%c\n", w[0]);
+  for (int i = 1; i < 8; ++i) std::fprintf(stderr, "        .sqlwarn%d:%c\n", i, w[i]);
+  std::fprintf(stderr, "\n");
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 TV_BEGIN_C
@@ -167,41 +186,13 @@ void sqli_sqlca_save(const Sqlca* ca, SqliRuntime* rt) {
 void sqli_sqlca_dump(const char* heading, int32_t os_error) {
   std::fprintf(stderr, "\n%s\n", heading != nullptr ? heading : "");
   std::fprintf(stderr, "oserrno: %d\n", os_error);
-  std::fprintf(stderr, "sqlca:\n");
-  std::fprintf(stderr, " sqlcode:%d\n", sqlca.sqlcode);
-  std::fprintf(stderr, " sqlerrm: '%s'\n", sqlca.sqlerrm);
-  char errp[9];
-  std::memcpy(errp, sqlca.sqlerrp, 8);
-  errp[8] = '\0';
-  std::fprintf(stderr, " sqlerrp: '%s'\n", errp);
-  std::fprintf(stderr, " sqlerrd:\n");
-  std::fprintf(stderr, " sqlerrd(1)=%d\n", sqlca.sqlerrd[0]);
-  for (int i = 1; i < 6; ++i) std::fprintf(stderr, "        (%d)=%d\n", i + 1, sqlca.sqlerrd[i]);
-  const char* w = &sqlca.sqlwarn.sqlwarn0;
-  std::fprintf(stderr, " sqlwarn.sqlwarn0:%c\n", w[0]);
-  for (int i = 1; i < 8; ++i) std::fprintf(stderr, "        .sqlwarn%d:%c\n", i, w[i]);
-  std::fprintf(stderr, "\n");
-  std::fflush(stderr);
+  DumpSqlca();
 }
 
 void sqli_stop_whenever(void) {
   std::fprintf(stderr, "\n");
   std::fprintf(stderr, "Program stopped by WHENEVER STOP\n");
-  std::fprintf(stderr, "sqlca:\n");
-  std::fprintf(stderr, " sqlcode:%d\n", sqlca.sqlcode);
-  std::fprintf(stderr, " sqlerrm: '%s'\n", sqlca.sqlerrm);
-  char errp[9];
-  std::memcpy(errp, sqlca.sqlerrp, 8);
-  errp[8] = '\0';
-  std::fprintf(stderr, " sqlerrp: '%s'\n", errp);
-  std::fprintf(stderr, " sqlerrd:\n");
-  std::fprintf(stderr, " sqlerrd(1)=%d\n", sqlca.sqlerrd[0]);
-  for (int i = 1; i < 6; ++i) std::fprintf(stderr, "        (%d)=%d\n", i + 1, sqlca.sqlerrd[i]);
-  const char* w = &sqlca.sqlwarn.sqlwarn0;
-  std::fprintf(stderr, " sqlwarn.sqlwarn0:%c\n", w[0]);
-  for (int i = 1; i < 8; ++i) std::fprintf(stderr, "        .sqlwarn%d:%c\n", i, w[i]);
-  std::fprintf(stderr, "\n");
-  std::fflush(stderr);
+  DumpSqlca();
 }
 
 void sqli_set_names(const char* server, const char* connection) {

@@ -103,6 +103,19 @@ TEST_F(ReplyTest, LongParameterIsCutAndTheStreamStaysInStep) {
   EXPECT_EQ(sqlca.sqlcode, -206);
 }
 
+TEST_F(ReplyTest, LongServerMessageIsCutAndTheStreamStaysInStep) {
+  std::string msg(9001, 'm');
+  msg[8190] = 'E';
+  EXPECT_EQ(Exchange("000d" + H16(0) + H16(0) + H16(0) + Str("") + "5859393937" + "00" + Str(msg) + "000c"), 0);
+  ASSERT_NE(Current(), nullptr);  // the end code was read in step
+  SqliDiagArea* d = sqli_runtime_get()->diag;
+  ASSERT_GE(d->count, 1);
+  const SqliDiagEntry& e = d->entries[d->count - 1];
+  EXPECT_STREQ(e.sqlstate, "XY997");
+  EXPECT_EQ(std::strlen(e.message), 8191u);
+  EXPECT_EQ(e.message[8190], 'E');
+}
+
 TEST_F(ReplyTest, UnknownReplyClosesWith408) {
   EXPECT_EQ(Exchange(H16(200) + "000c"), -408);
   EXPECT_EQ(Current(), nullptr);
