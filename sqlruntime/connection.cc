@@ -76,6 +76,7 @@ int32_t OpenSteps(SqliRuntime* rt, SqliConnection* c, int32_t kind, SqliConnecti
     sqli_conn_release(c->stream->cb.assoc, 1);
     c->stream->cb.assoc = nullptr;
     undo();
+    if (previous != nullptr && previous != c) sqli_conn_make_current(previous);
     return code;
   }
   if (previous != nullptr && previous != c && previous->dormant == 1) previous->in_use = 0;
