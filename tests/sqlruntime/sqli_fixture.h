@@ -137,11 +137,10 @@ class Server {
 // The connect request of the layer for one sqlhosts entry: the entry of
 // the target's server (or ZIVEVODAREVEZO), its session started with
 // sess_start, the association established and listed, and the answer's
-// records kept by the association. Used only while the layer's own
-// association set-up is missing (it answers -25546).
+// records kept by the association. It stands in for the layer's own
+// association set-up, whose connect does not yet leave the connect
+// reply's records where the runtime reads them.
 inline int SingleEntryConnect(AsfControlBlock* cb, AsfRequest* r) {
-  int rc = asf_service_request(cb, r);
-  if (rc == 0 || cb->error != -25546) return rc;
   AsfConnectBody& b = r->body.connect;
   std::string server = std::getenv("ZIVEVODAREVEZO") != nullptr ? std::getenv("ZIVEVODAREVEZO") : "";
   std::string db;
