@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "isam/bigendian.h"
 #include "isam/btree.h"
 #include "isam/btree_node.h"
 #include "isam/records.h"
@@ -181,8 +182,56 @@ int is_search(IsamKeyEntry* k, const IsamKeyDesc& kd, int n, int mode) {
     };
     int found = -1, foundnext = 0, lastoff = 0, off = 0;
     bool damaged = false;
+    bool done = false;  // the raw search below settled the node
     int start = 0;
-    if (fixed) {
+    if (fixed && mode != BT_INSERT && kd.keylen >= 0 && kd.keylen <= IS_MAXKEYLEN) {
+      // Entries of one size that hold their whole key: compare them where
+      // they lie and decode only the entry the search stops on. The probes
+      // are those of the decoding search below, so the result is the same.
+      int size = FixedSize(kd);
+      int count = used / size;
+      int dupw = dups ? is_dupwidth() : 0;
+      auto greater_at = [&](int at) {
+        int c = is_keycmpbytes(area + at, k->key, kd, n);
+        if (c != 0) return c > 0;
+        if (mode == BT_GREATER) return false;
+        if (!dups) return true;
+        const unsigned char* d = area + at + kd.keylen;
+        int32_t dupno = dupw == 2 ? ld16(d) : ld32(d);
+        return !(dupno < k->dupno);
+      };
+      if (used % size != 0) {
+        damaged = true;
+      } else {
+        if (count > 3) {
+          int low = 0, high = count - 1;
+          while (high - low > 2) {
+            int mid = (low + high) / 2;
+            if (greater_at(mid * size)) {
+              high = mid;
+            } else {
+              low = mid + 1;
+            }
+          }
+          start = low * size;
+        }
+        for (off = start; off < used; off += size) {
+          if (greater_at(off)) {
+            found = off;
+            break;
+          }
+          lastoff = off;
+        }
+        done = true;
+        int at = found >= 0 ? found : lastoff;
+        int next = is_getentry(area, at, used, &cur, kd);
+        if (next < 0) {
+          damaged = true;
+        } else if (found >= 0) {
+          foundnext = next;
+        }
+      }
+    } else if (fixed) {
       int size = FixedSize(kd);
       int count = used / size;
       if (used % size != 0) {
@@ -205,7 +254,7 @@ int is_search(IsamKeyEntry* k, const IsamKeyDesc& kd, int n, int mode) {
         start = low * size;
       }
     }
-    for (off = start; !damaged && !refused && off < used;) {
+    for (off = start; !done && !damaged && !refused && off < used;) {
       int next = is_getentry(area, off, used, &cur, kd);
       if (next < 0) {
         damaged = true;
