@@ -191,8 +191,40 @@ int is_search(IsamKeyEntry* k, const IsamKeyDesc& kd, int n, int mode) {
       int size = FixedSize(kd);
       int count = used / size;
       int dupw = dups ? is_dupwidth() : 0;
+      // A key of one integer or byte part over its whole length is
+      // compared inline; other keys part by part.
+      const IsamKeyPart& p0 = kd.parts[0];
+      int ptype = p0.type & 0x7F;
+      int whole = kd.nparts == 1 && p0.len == kd.keylen && (n <= 0 || n >= kd.keylen)
+                      ? (ptype == 2 && p0.len == 4   ? 2
+                         : ptype == 1 && p0.len == 2 ? 1
+                         : ptype == 0                ? 3
+                                                     : 0)
+                      : 0;
+      bool desc = (p0.type & IS_DESCENDING) != 0;
+      auto compare = [&](const unsigned char* e) {
+        int c;
+        switch (whole) {
+          case 2: {
+            int32_t x = ld32(e), y = ld32(k->key);
+            c = x < y ? -1 : x > y ? 1 : 0;
+            break;
+          }
+          case 1: {
+            int16_t x = ld16(e), y = ld16(k->key);
+            c = x < y ? -1 : x > y ? 1 : 0;
+            break;
+          }
+          case 3:
+            c = std::memcmp(e, k->key, static_cast<size_t>(kd.keylen));
+            break;
+          default:
+            return is_keycmpbytes(e, k->key, kd, n);
+        }
+        return desc ? -c : c;
+      };
       auto greater_at = [&](int at) {
-        int c = is_keycmpbytes(area + at, k->key, kd, n);
+        int c = compare(area + at);
         if (c != 0) return c > 0;
         if (mode == BT_GREATER) return false;
         if (!dups) return true;
