@@ -437,6 +437,25 @@ int is_dupstatus(const IsamKeyDesc& kd, int dir) {
       return 0;
     }
   }
+  if (pos.endflags == 0 && (kd.flags & kCompressionFlags) == 0 && kd.keylen >= 0 &&
+      kd.keylen <= IS_MAXKEYLEN && pos.depth == pos.leafdepth) {
+    // Entries of one size: a neighbour in the same leaf is compared where
+    // it lies, without stepping there and back.
+    int size = FixedSize(kd);
+    int at = dir == BT_FORWARD ? level.next : level.offset - size;
+    if (at >= 0 && at + size <= level.used && level.offset < level.used) {
+      IsamBuffer* b = bt_readnode(level.node, 0);
+      if (b == nullptr) return -1;
+      bool same = b->used - 2 == level.used &&
+                  is_keycmpbytes(b->data + 2 + at, st.curkey.key, kd, 0) == 0;
+      bool fits = b->used - 2 == level.used;
+      is_release(b);
+      if (fits) {
+        if (same) pos.flags |= POS_DUPLICATE;
+        return 0;
+      }
+    }
+  }
   IsamPosition saved = pos;
   IsamKeyEntry savedkey = st.curkey;
   int r = is_step(kd, dir);
