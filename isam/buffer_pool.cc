@@ -47,14 +47,6 @@ void LruAppend(IsamBuffer* b) {
   head.lprev = b;
 }
 
-void LruPrepend(IsamBuffer* b) {
-  IsamBuffer& head = Pool().lru;
-  b->lnext = head.lnext;
-  b->lprev = &head;
-  head.lnext->lprev = b;
-  head.lnext = b;
-}
-
 uint32_t Bucket(uint32_t block, const IsamSharedFile* sf) {
   uint32_t ino = static_cast<uint32_t>(sf->ino) & 0xFFFFu;
   return (block + ino) % static_cast<uint32_t>(Pool().nbuckets);
@@ -255,17 +247,7 @@ void is_release(IsamBuffer* b) {
       pool.modified.push_back(b);
     }
   }
-  // A data block read for one record is seldom wanted again before the
-  // nodes that lead to it: once every buffer holds something, it is the
-  // first to be reused, so that reads in random order do not push the
-  // index out of the pool. A block read again at once (the next record of
-  // a record-number scan) is still found.
-  IsamBuffer* first = Pool().lru.lnext;
-  if (!IsNode(b) && !(b->flags & BUF_MODIFIED) && first != &Pool().lru && first->owner != nullptr) {
-    LruPrepend(b);
-  } else {
-    LruAppend(b);
-  }
+  LruAppend(b);
 }
 
 void is_releasedirty(IsamBuffer* b) {
