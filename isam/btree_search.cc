@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "isam/bigendian.h"
 #include "isam/btree.h"
 #include "isam/btree_node.h"
 #include "isam/records.h"
@@ -181,8 +182,88 @@ int is_search(IsamKeyEntry* k, const IsamKeyDesc& kd, int n, int mode) {
     };
     int found = -1, foundnext = 0, lastoff = 0, off = 0;
     bool damaged = false;
+    bool done = false;  // the raw search below settled the node
     int start = 0;
-    if (fixed) {
+    if (fixed && mode != BT_INSERT && kd.keylen >= 0 && kd.keylen <= IS_MAXKEYLEN) {
+      // Entries of one size that hold their whole key: compare them where
+      // they lie and decode only the entry the search stops on. The probes
+      // are those of the decoding search below, so the result is the same.
+      int size = FixedSize(kd);
+      int count = used / size;
+      int dupw = dups ? is_dupwidth() : 0;
+      // A key of one integer or byte part over its whole length is
+      // compared inline; other keys part by part.
+      const IsamKeyPart& p0 = kd.parts[0];
+      int ptype = p0.type & 0x7F;
+      int whole = kd.nparts == 1 && p0.len == kd.keylen && (n <= 0 || n >= kd.keylen)
+                      ? (ptype == 2 && p0.len == 4   ? 2
+                         : ptype == 1 && p0.len == 2 ? 1
+                         : ptype == 0                ? 3
+                                                     : 0)
+                      : 0;
+      bool desc = (p0.type & IS_DESCENDING) != 0;
+      auto compare = [&](const unsigned char* e) {
+        int c;
+        switch (whole) {
+          case 2: {
+            int32_t x = ld32(e), y = ld32(k->key);
+            c = x < y ? -1 : x > y ? 1 : 0;
+            break;
+          }
+          case 1: {
+            int16_t x = ld16(e), y = ld16(k->key);
+            c = x < y ? -1 : x > y ? 1 : 0;
+            break;
+          }
+          case 3:
+            c = std::memcmp(e, k->key, static_cast<size_t>(kd.keylen));
+            break;
+          default:
+            return is_keycmpbytes(e, k->key, kd, n);
+        }
+        return desc ? -c : c;
+      };
+      auto greater_at = [&](int at) {
+        int c = compare(area + at);
+        if (c != 0) return c > 0;
+        if (mode == BT_GREATER) return false;
+        if (!dups) return true;
+        const unsigned char* d = area + at + kd.keylen;
+        int32_t dupno = dupw == 2 ? ld16(d) : ld32(d);
+        return !(dupno < k->dupno);
+      };
+      if (used % size != 0) {
+        damaged = true;
+      } else {
+        if (count > 3) {
+          int low = 0, high = count - 1;
+          while (high - low > 2) {
+            int mid = (low + high) / 2;
+            if (greater_at(mid * size)) {
+              high = mid;
+            } else {
+              low = mid + 1;
+            }
+          }
+          start = low * size;
+        }
+        for (off = start; off < used; off += size) {
+          if (greater_at(off)) {
+            found = off;
+            break;
+          }
+          lastoff = off;
+        }
+        done = true;
+        int at = found >= 0 ? found : lastoff;
+        int next = is_getentry(area, at, used, &cur, kd);
+        if (next < 0) {
+          damaged = true;
+        } else if (found >= 0) {
+          foundnext = next;
+        }
+      }
+    } else if (fixed) {
       int size = FixedSize(kd);
       int count = used / size;
       if (used % size != 0) {
@@ -205,7 +286,7 @@ int is_search(IsamKeyEntry* k, const IsamKeyDesc& kd, int n, int mode) {
         start = low * size;
       }
     }
-    for (off = start; !damaged && !refused && off < used;) {
+    for (off = start; !done && !damaged && !refused && off < used;) {
       int next = is_getentry(area, off, used, &cur, kd);
       if (next < 0) {
         damaged = true;
@@ -354,6 +435,25 @@ int is_dupstatus(const IsamKeyDesc& kd, int dir) {
     if (dir == BT_BACKWARD && level.offset > 0 && level.offset < level.used) {
       if (st.curkey.flags & KE_REPEATS_PREVIOUS) pos.flags |= POS_DUPLICATE;
       return 0;
+    }
+  }
+  if (pos.endflags == 0 && (kd.flags & kCompressionFlags) == 0 && kd.keylen >= 0 &&
+      kd.keylen <= IS_MAXKEYLEN && pos.depth == pos.leafdepth) {
+    // Entries of one size: a neighbour in the same leaf is compared where
+    // it lies, without stepping there and back.
+    int size = FixedSize(kd);
+    int at = dir == BT_FORWARD ? level.next : level.offset - size;
+    if (at >= 0 && at + size <= level.used && level.offset < level.used) {
+      IsamBuffer* b = bt_readnode(level.node, 0);
+      if (b == nullptr) return -1;
+      bool same = b->used - 2 == level.used &&
+                  is_keycmpbytes(b->data + 2 + at, st.curkey.key, kd, 0) == 0;
+      bool fits = b->used - 2 == level.used;
+      is_release(b);
+      if (fits) {
+        if (same) pos.flags |= POS_DUPLICATE;
+        return 0;
+      }
     }
   }
   IsamPosition saved = pos;

@@ -85,6 +85,17 @@ int dataxfer(int mode, int64_t recnum, unsigned char* buf, int len) {
   tb.off = static_cast<int>(flagpos % kBlockSize);
   tb.infirst = std::min(tl, kBlockSize - tb.off);
 
+  // A fixed-length record read whose slot lies in one block: one buffer,
+  // one copy.
+  if (mode == DX_READ && !var && start / kBlockSize == e) {
+    IsamBuffer* b = is_readbuffer(DataBlock(e));
+    if (b == nullptr) return -1;
+    bool active = b->data[tb.off] == kActive;
+    if (active) std::memcpy(buf, b->data + start % kBlockSize, static_cast<size_t>(L));
+    is_release(b);
+    return active ? L : -1;
+  }
+
   // The record bytes, in chunks that end at block boundaries; every block
   // but the flag byte's is given back as soon as its chunk is done.
   bool bytes_changed = false;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/fields.h"
+#include "isam/bigendian.h"
 #include "isam/collation.h"
 #include "isam/key_entry.h"
 #include "sqltypes/bigint.h"
@@ -28,7 +29,7 @@ int NullableOrder(double a, bool anull, double b, bool bnull) {
 // Collated parts use the client locale's collation.
 GlLocale* CollationLocale() { return is_collationlocale(); }
 
-int ComparePart(const unsigned char* a, const unsigned char* b, int type, int len, int n) {
+inline int ComparePart(const unsigned char* a, const unsigned char* b, int type, int len, int n) {
   switch (type) {
     case 0: {
       int m = len < n ? len : n;
@@ -36,9 +37,9 @@ int ComparePart(const unsigned char* a, const unsigned char* b, int type, int le
       return r < 0 ? -1 : r > 0 ? 1 : 0;
     }
     case 1:
-      return Order(ldint(a), ldint(b));
+      return Order(ld16(a), ld16(b));
     case 2:
-      return Order(ldlong(a), ldlong(b));
+      return Order(ld32(a), ld32(b));
     case 3: {
       int16_t an = 0, bn = 0;
       double x = lddblnull(a, &an), y = lddblnull(b, &bn);
@@ -68,6 +69,10 @@ int ComparePart(const unsigned char* a, const unsigned char* b, int type, int le
 }  // namespace
 
 int is_keycompare(const IsamKeyEntry& a, const IsamKeyEntry& b, const IsamKeyDesc& kd, int n) {
+  return is_keycmpbytes(a.key, b.key, kd, n);
+}
+
+int is_keycmpbytes(const unsigned char* a, const unsigned char* b, const IsamKeyDesc& kd, int n) {
   if (n <= 0) n = kd.keylen;
   int off = 0;
   int r = 0;
@@ -76,7 +81,7 @@ int is_keycompare(const IsamKeyEntry& a, const IsamKeyEntry& b, const IsamKeyDes
     int len = part.len;
     // A part that would run past the key buffer ends the comparison.
     if (len < 0 || off + len > IS_MAXKEYLEN) break;
-    r = ComparePart(a.key + off, b.key + off, part.type & 0x7F, len, n);
+    r = ComparePart(a + off, b + off, part.type & 0x7F, len, n);
     if (part.type & IS_DESCENDING) r = -r;
     n -= len;
     off += len;

@@ -35,6 +35,10 @@ int is_dupwidth();
 // Compares the keys of a and b over n key bytes (0 or less: the whole key):
 // -1, 0 or 1.
 int is_keycompare(const IsamKeyEntry& a, const IsamKeyEntry& b, const IsamKeyDesc& kd, int n);
+// The same over two key images (each the key's parts end to end, as many
+// bytes as the parts cover): an uncompressed entry in a node can be
+// compared where it lies.
+int is_keycmpbytes(const unsigned char* a, const unsigned char* b, const IsamKeyDesc& kd, int n);
 
 // Lays the key parts of the record end to end into e; the other fields of
 // e become 0.

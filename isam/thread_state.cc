@@ -9,8 +9,11 @@ thread_local int isrecsize = 0;
 
 namespace isam {
 
-IsamThreadState& is_state() {
+constinit thread_local IsamThreadState* is_tlstate = nullptr;
+
+IsamThreadState& is_statefirst() {
   static thread_local IsamThreadState state;
+  is_tlstate = &state;
   return state;
 }
 

@@ -65,7 +65,15 @@ struct IsamThreadState {
   IsamBufferPool pool;
 };
 
-IsamThreadState& is_state();
+// The calling thread's state. The pointer is set when a thread first asks,
+// so that the hot paths load it directly instead of passing through the
+// guard of a thread-local object each time.
+extern constinit thread_local IsamThreadState* is_tlstate;
+IsamThreadState& is_statefirst();
+inline IsamThreadState& is_state() {
+  IsamThreadState* s = is_tlstate;
+  return s != nullptr ? *s : is_statefirst();
+}
 
 // Sets iserrno (and isiocode when not 0) and returns -1.
 int is_fail(int err, int iocode = 0);
