@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,10 +21,80 @@
 
 #include "base/msgfile.h"
 #include "platform/temp_dir.h"
+#include "storage/command/config.h"
 #include "storage/command/sm_trace.h"
+#include "storage/command/trace_file.h"
 #include "storage/datapath/smfilter.h"
 
 namespace {
+
+// Trace files are kept per thread: a client on a filter thread opens the
+// activity log and the debug log for itself for the length of its run.
+thread_local int64_t t_act = -1;
+thread_local int64_t t_dbg = -1;
+
+void OpenThreadLogs() {
+  const TevConfig* cfg = zarGetConfig();
+  if (cfg == nullptr) return;
+  char prefix[64];
+  sm_trace_prefix(prefix, sizeof prefix);
+  if (find_trace_file(cfg->actLogHandle) == nullptr) {
+    open_trace_file(cfg->actLogPath, 2048, &t_act, prefix, 1);
+  }
+  if (cfg->debugLevel != 0 && find_trace_file(cfg->debugHandle) == nullptr) {
+    open_trace_file(cfg->debugLogPath, cfg->traceThreshold, &t_dbg, prefix, 1);
+  }
+}
+
+void CloseThreadLogs() {
+  if (t_act >= 0) close_trace_file(t_act);
+  if (t_dbg >= 0) close_trace_file(t_dbg);
+  t_act = -1;
+  t_dbg = -1;
+}
+
+__attribute__((format(printf, 5, 6))) void CloudActlog(int32_t destination, const char* file,
+                                                       int line, int32_t kind, const char* format,
+                                                       ...) {
+  char text[4096];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(text, sizeof text, format, ap);
+  va_end(ap);
+  if (t_act >= 0) {
+    trace_text(t_act, 2048, 0, text);
+  } else {
+    sm_actlog(destination, file, line, kind, "%s", text);
+  }
+}
+
+__attribute__((format(printf, 4, 5))) void CloudTrace(int32_t level, const char* file, int line,
+                                                      const char* format, ...) {
+  int64_t handle = t_dbg;
+  if (handle < 0) {
+    const TevConfig* cfg = zarGetConfig();
+    if (cfg == nullptr) return;
+    handle = cfg->debugHandle;
+  }
+  // Nothing is formatted below the file's threshold.
+  const TraceFile* f = find_trace_file(handle);
+  if (f == nullptr || level < f->level) return;
+  char text[4096];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(text, sizeof text, format, ap);
+  va_end(ap);
+  if (t_dbg >= 0) {
+    trace_text(t_dbg, level, 0, text);
+  } else {
+    sm_trace(level, file, line, 0, "%s", text);
+  }
+}
+
+#undef SM_ACTLOG
+#undef SM_TRACE
+#define SM_ACTLOG(dest, kind, ...) CloudActlog((dest), __FILE_NAME__, __LINE__, (kind), __VA_ARGS__)
+#define SM_TRACE(level, ...) CloudTrace((level), __FILE_NAME__, __LINE__, __VA_ARGS__)
 
 constexpr size_t kWorkSize = 2048;
 constexpr size_t kBodyStep = 2048;
@@ -363,6 +434,7 @@ struct Run {
       SM_TRACE(136, "WRITING STATUS %d ", rc);
     }
     SM_TRACE(135, "%s is returning %d", name, rc);
+    CloseThreadLogs();
     return rc;
   }
 
@@ -549,6 +621,7 @@ bool cloudS3Signature(const char* verb, const char* date, const char* bucket, co
 }
 
 int cloudS3ClientStart(int32_t filter_id, CloudClientArgs* args) {
+  OpenThreadLogs();
   Run run{"cloudS3ClientStart", filter_id, args != nullptr ? args->mode : 0};
   SM_TRACE(136, "%s: enter", run.name);
   if (args == nullptr) return run.Finish(-1);
@@ -631,6 +704,7 @@ int cloudS3ClientStart(int32_t filter_id, CloudClientArgs* args) {
 }
 
 int cloudSwiftClientStart(int32_t filter_id, CloudClientArgs* args) {
+  OpenThreadLogs();
   Run run{"cloudSwiftClientStart", filter_id, args != nullptr ? args->mode : 0};
   SM_TRACE(136, "%s: enter", run.name);
   if (args == nullptr) return run.Finish(-1);

@@ -9,6 +9,7 @@ never do.
 
 Usage: cloud_server.py --cert C --key K --dir D --log L --port-file P
                        [--fault NAME]
+The file "<dir>.fault", when it exists, holds the fault switch instead.
 The chosen port is written to the port file once the server listens.
 """
 import argparse
@@ -27,6 +28,15 @@ SWIFT_KEY = "testing"
 TOKEN = "AUTH_tk0123456789"
 
 args = None
+
+
+def fault():
+    """The fault switch: the fault file's text when it exists, else --fault."""
+    try:
+        with open(args.dir + ".fault") as f:
+            return f.read().strip()
+    except OSError:
+        return args.fault
 
 
 def s3_signature(verb, ctype, date, resource):
@@ -88,7 +98,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     # S3: header-signed requests, checked for real.
     def s3(self, bucket):
-        if args.fault == "put-500" and self.command == "PUT":
+        if fault() == "put-500" and self.command == "PUT":
             self.read_body()
             return self.answer(500, b"<Error><Message>Internal trouble</Message></Error>")
         resource = "/" + bucket + self.path
@@ -109,24 +119,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if (self.headers.get("X-Auth-User") != SWIFT_USER or
                     self.headers.get("X-Auth-Key") != SWIFT_KEY):
                 return self.answer(401, b"Unauthorized")
-            if args.fault == "bare-lf":
+            if fault() == "bare-lf":
                 return self.raw("HTTP/1.1 200 OK\r\nX-Storage-Token: %s\n"
                                 "Content-Length: 0\r\n\r\n" % TOKEN)
-            if args.fault == "no-colon":
+            if fault() == "no-colon":
                 return self.raw("HTTP/1.1 200 OK\r\nX-Storage-Token %s\r\n"
                                 "Content-Length: 0\r\n\r\n" % TOKEN)
             headers = []
-            if args.fault != "no-url":
+            if fault() != "no-url":
                 headers.append(("X-Storage-Url", "https://127.0.0.1:%d/v1/AUTH_test" %
                                 self.server.server_address[1]))
-            if args.fault != "no-token":
+            if fault() != "no-token":
                 headers.append(("X-Storage-Token", TOKEN))
             return self.answer(200, b"", headers)
         prefix = "/v1/AUTH_test/"
         if not self.path.startswith(prefix) or self.headers.get("X-Auth-token") != TOKEN:
             return self.answer(401, b"Unauthorized")
         container, _, name = self.path[len(prefix):].partition("/")
-        if args.fault == "put-500" and self.command == "PUT":
+        if fault() == "put-500" and self.command == "PUT":
             self.read_body()
             return self.answer(500, b"Internal Server Error")
         return self.objects(container, name, created=201)
@@ -148,7 +158,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             os.unlink(path)
             return self.answer(204)
         data = open(path, "rb").read()
-        if args.fault == "cut-body":
+        if fault() == "cut-body":
             self.send_response(200)
             self.send_header("Content-Length", str(len(data)))
             self.end_headers()
@@ -160,6 +170,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return self.answer(200, data)
 
 
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # A client that stops reading is one of the cases under test.
+        pass
+
+
 def main():
     global args
     p = argparse.ArgumentParser()
@@ -167,8 +185,7 @@ def main():
         p.add_argument(name, required=True)
     p.add_argument("--fault", default="")
     args = p.parse_args()
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
+    server = Server(("127.0.0.1", 0), Handler)
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     ctx.load_cert_chain(args.cert, args.key)
     server.socket = ctx.wrap_socket(server.socket, server_side=True)

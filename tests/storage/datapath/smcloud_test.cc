@@ -17,6 +17,8 @@
 #include <unistd.h>
 #include <dirent.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -405,22 +407,22 @@ TEST_F(Cloud, ObjectsRoundTripOnS3AndSwift) {
     ASSERT_EQ(rcs, (std::pair<int, int>{0, 0}));
     const uint64_t copy = copy_;
     for (size_t part = 1; part <= c.parts; ++part) {
-      const std::string name = std::string(c.store) + "/srv/db/rootdbs." + std::to_string(copy) +
+      const std::string name = std::string(c.store) + "/srv/db/db." + std::to_string(copy) +
                                "." + std::to_string(part);
-      const std::string slice = data.substr((part - 1) * per_part, per_part);
+      const std::string slice = c.parts == 1 ? data : data.substr((part - 1) * per_part, per_part);
       EXPECT_EQ(StoredPart(Store(name), slice), "/rootdbs|" + path + "|" + std::to_string(part) +
                                                     "|same")
           << name;
     }
     EXPECT_FALSE(env_->install().Exists(
-        "store/" + std::string(c.store) + "/srv/db/rootdbs." + std::to_string(copy) + "." +
+        "store/" + std::string(c.store) + "/srv/db/db." + std::to_string(copy) + "." +
         std::to_string(c.parts + 1)));
     const std::string back = Dump(copy);
     EXPECT_EQ(back.size(), data.size());
     EXPECT_TRUE(back == data);
     EXPECT_EQ(DeleteObject(copy), 0);
     for (size_t part = 1; part <= c.parts; ++part) {
-      EXPECT_FALSE(env_->install().Exists("store/" + std::string(c.store) + "/srv/db/rootdbs." +
+      EXPECT_FALSE(env_->install().Exists("store/" + std::string(c.store) + "/srv/db/db." +
                                           std::to_string(copy) + "." + std::to_string(part)));
     }
   }
@@ -428,6 +430,221 @@ TEST_F(Cloud, ObjectsRoundTripOnS3AndSwift) {
   // and the final status were two responses.
   EXPECT_NE(env_->install().ReadFile("debug.log").find("HTTP/1.1 100 Continue"),
             std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Failures of the service make the write fail and leave their reason in
+// the activity log; the Swift authentication failures make no second
+// request.
+TEST_F(Cloud, ServiceFailuresFailTheWrite) {
+  struct Case {
+    const char* fault;
+    bool s3;
+    const char* secret;  // S3 secret or Swift key
+    const char* logged;  // activity log text
+    int requests;        // requests the server saw (-1: not checked)
+  };
+  const Case cases[] = {
+      {"", true, "wrong", "The request signature we calculated does not match", 1},
+      {"put-500", true, kSecret, "Internal trouble", 1},
+      {"", false, "wrong", "REST ERROR: The operation returned status 401 instead of 200", 1},
+      {"put-500", false, "testing", "", 2},
+      {"no-url", false, "testing", "ERROR: Cannot retrieve autherixation URL.", 1},
+      {"no-token", false, "testing", "ERROR: Cannot retrieve autherixation token.", 1},
+      {"bare-lf", false, "testing", "REST ERROR: Invalid HTTP header.", 1},
+      {"no-colon", false, "testing", "REST ERROR: Invalid HTTP header.", 1},
+  };
+  const int port = StartFixture();
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.fault) + (c.s3 ? " s3 " : " swift ") + c.secret);
+    tevtest::WriteFile(Path("store.fault"), c.fault);
+    unlink(Path("requests.log").c_str());
+    const std::string p = std::to_string(port);
+    const int32_t pool = 10 + n;
+    const std::string name = "dev" + std::to_string(n++);
+    if (c.s3) {
+      AddCloud(name, 1, "https://bkt.s3.localhost:" + p, kAccess, c.secret, "bkt", 100000, pool);
+    } else {
+      AddCloud(name, 2, "https://127.0.0.1:" + p + "/auth/v1.0", "test:tester", c.secret, "cont",
+               0, pool);
+    }
+    const std::pair<int, int> rcs = WriteObject("/rootdbs", "/srv/f", Data(100), 100, pool);
+    EXPECT_TRUE(rcs.first == 3 || rcs.second == 3) << rcs.first << " " << rcs.second;
+    EXPECT_EQ(h_->currentMount, nullptr);
+    EXPECT_EQ(h_->filterId, -1);
+    if (c.logged[0] != '\0') {
+      EXPECT_NE(ActLog().find(c.logged), std::string::npos) << ActLog();
+    }
+    const std::string requests = RequestLog();
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), '\n'), c.requests) << requests;
+  }
+  // A bare line feed ends the header line's parse.
+  EXPECT_NE(env_->install().ReadFile("debug.log").find("REST ERROR: Cannot find CRLF."),
+            std::string::npos);
+}
+
+// The client on a filter thread, as the mounts start it.
+struct ClientRun {
+  CloudClientArgs args{};
+  int32_t id = -1;
+};
+int S3Thread(int32_t id, void* a) { return cloudS3ClientStart(id, static_cast<CloudClientArgs*>(a)); }
+int SwiftThread(int32_t id, void* a) {
+  return cloudSwiftClientStart(id, static_cast<CloudClientArgs*>(a));
+}
+
+// An S3 part of exactly the part size is stored; one byte more is refused
+// before anything is sent, and the upload counts as failed. The status
+// file holds each run's result.
+TEST_F(Cloud, S3PartSizeBoundsTheUpload) {
+  const int port = StartFixture();
+  constexpr int32_t kPart = 300000;  // more than two reads of 128 KB
+  for (int32_t extra : {0, 1}) {
+    SCOPED_TRACE(extra);
+    unlink(Path("requests.log").c_str());
+    CloudClientArgs args{};
+    args.mode = CLOUD_MODE_PUT;
+    args.provider = 1;
+    std::snprintf(args.url, sizeof args.url, "https://bkt.s3.localhost:%d", port);
+    std::snprintf(args.user, sizeof args.user, "%s", kAccess);
+    std::snprintf(args.password, sizeof args.password, "%s", kSecret);
+    std::snprintf(args.container, sizeof args.container, "bkt");
+    std::snprintf(args.targetName, sizeof args.targetName, "\\dir\\part%d", extra);
+    args.partSize = kPart;
+    int32_t id = -1;
+    ASSERT_EQ(create_filter(FILTER_THREAD_WRITE, FILTER_PIPE_SIZE, nullptr, S3Thread, &args, &id),
+              0);
+    const std::string data = Data(static_cast<size_t>(kPart + extra), 5);
+    const int wrc = write_to_filter(id, data.data(), data.size());
+    EXPECT_TRUE(wrc == 0 || wrc == FILTER_BROKEN_PIPE) << wrc;
+    EXPECT_EQ(destroy_filter(id), extra == 0 ? 0 : -1);
+    // Slashes in the name.
+    EXPECT_EQ(tevtest::ReadFile(Store("bkt/dir/part" + std::to_string(extra))) == data,
+              extra == 0);
+    EXPECT_EQ(RequestLog(), extra == 0 ? "PUT /dir/part0\n" : "");
+    std::string status;
+    if (DIR* d = opendir(Path("tmp").c_str())) {
+      const std::string prefix = "s3_status." + std::to_string(getpid()) + ".";
+      while (dirent* e = readdir(d)) {
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) {
+          status = tevtest::ReadFile(Path("tmp/") + e->d_name);
+          unlink((Path("tmp/") + e->d_name).c_str());
+        }
+      }
+      closedir(d);
+    }
+    EXPECT_EQ(status, extra == 0 ? "0" : "-1");
+  }
+  EXPECT_NE(ActLog().find("REST ERROR: received more data than promised. used + tsize = 300001 > "
+                          "buffer size(300000)."),
+            std::string::npos);
+}
+
+// A download that the reader stops early ends quietly; one that the
+// server cuts short fails the read.
+TEST_F(Cloud, DownloadsStoppedByTheReaderOrCutByTheServer) {
+  const int port = StartFixture();
+  const std::string data = Data(4000000, 11);
+  tevtest::WriteFile(Store("cont/big"), data);
+  CloudClientArgs args{};
+  args.mode = CLOUD_MODE_GET;
+  args.provider = 2;
+  std::snprintf(args.url, sizeof args.url, "https://127.0.0.1:%d/auth/v1.0", port);
+  std::snprintf(args.user, sizeof args.user, "test:tester");
+  std::snprintf(args.password, sizeof args.password, "testing");
+  std::snprintf(args.container, sizeof args.container, "cont");
+  std::snprintf(args.targetName, sizeof args.targetName, "/big");
+  int32_t id = -1;
+  ASSERT_EQ(create_filter(FILTER_THREAD_READ, FILTER_PIPE_SIZE, nullptr, SwiftThread, &args, &id),
+            0);
+  std::string head(1000, '\0');
+  size_t got = 0;
+  ASSERT_EQ(read_from_filter(id, head.data(), head.size(), &got), 0);
+  EXPECT_EQ(got, head.size());
+  EXPECT_TRUE(head == data.substr(0, 1000));
+  EXPECT_EQ(destroy_filter(id), 0);
+  EXPECT_NE(ActLog().find("Process completed because the parent closed the connection."),
+            std::string::npos);
+
+  // Stored through the writer, read back from a server that cuts the body.
+  AddCloud("swiftdev", 2, "https://127.0.0.1:" + std::to_string(port) + "/auth/v1.0",
+           "test:tester", "testing", "cont", 0);
+  const std::string small = Data(50000, 12);
+  ASSERT_EQ(WriteObject("/rootdbs", "/srv/c", small, 5000), (std::pair<int, int>{0, 0}));
+  const uint64_t copy = copy_;
+  tevtest::WriteFile(Path("store.fault"), "cut-body");
+  EXPECT_EQ(Dump(copy), "<rc 3>");
+}
+
+// moto's S3 server stores the parts; boto3 reads back what the client
+// stored, and the deletion leaves the bucket empty.
+TEST_F(Cloud, MotoKeepsThePartsOfAnObject) {
+  const std::string python = Python();
+  int port = 0;
+  {
+    // A port free at this moment, for moto to take.
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    close(s);
+  }
+  const std::string p = std::to_string(port);
+  server_ = std::make_unique<Server>(std::vector<std::string>{
+      python, "-m", "moto.server", "-H", "127.0.0.1", "-p", p, "-c", g_certs + "/cert.pem", "-k",
+      g_certs + "/key.pem"});
+  ASSERT_TRUE(server_->WaitFor(port)) << "moto_server did not start";
+  // boto3 on the same server: makes the bucket, lists "key size" lines, or
+  // prints an object's bytes as hex.
+  const char kBoto[] = R"PY(
+import sys, boto3, urllib3
+urllib3.disable_warnings()
+s3 = boto3.client('s3', endpoint_url='https://127.0.0.1:' + sys.argv[1], verify=False,
+                  aws_access_key_id='a', aws_secret_access_key='b', region_name='us-east-1')
+if sys.argv[2] == 'make':
+  s3.create_bucket(Bucket='bkt')
+elif sys.argv[2] == 'list':
+  for o in s3.list_objects_v2(Bucket='bkt').get('Contents', []):
+    print(o['Key'], o['Size'])
+else:
+  open(sys.argv[3], 'wb').write(s3.get_object(Bucket='bkt', Key=sys.argv[2])['Body'].read())
+)PY";
+  tevtest::RunOptions o;
+  o.env = {{"PATH", "/usr/bin:/bin"}, {"HOME", std::getenv("HOME") ? std::getenv("HOME") : "/"}};
+  o.timeout_seconds = 60;
+  auto boto = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"-c", kBoto, p};
+    all.insert(all.end(), args.begin(), args.end());
+    return tevtest::RunProgram(python, all, o);
+  };
+  tevtest::RunResult r = boto({"make"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  AddCloud("moto", 1, "https://bkt.s3.localhost:" + p, kAccess, kSecret, "bkt", 1500000);
+  const std::string data = Data(2000000, 21);
+  ASSERT_EQ(WriteObject("/rootdbs", "/srv/m", data, 64 * 1024), (std::pair<int, int>{0, 0}));
+  const uint64_t copy = copy_;
+  const size_t header = 192 + std::strlen("/rootdbs") + 1 + std::strlen("/srv/m") + 1;
+  const size_t first = 1500000 - header;
+  const std::string key = "srv/m/m." + std::to_string(copy) + ".";
+  r = boto({"list"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, key + "1 1500000\n" + key + "2 " +
+                       std::to_string(header + data.size() - first) + "\n");
+  r = boto({key + "2", Path("part2")});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(StoredPart(Path("part2"), data.substr(first)), "/rootdbs|/srv/m|2|same");
+  EXPECT_TRUE(Dump(copy) == data);
+  EXPECT_EQ(DeleteObject(copy), 0);
+  r = boto({"list"});
+  EXPECT_EQ(r.out, "");
 }
 
 }  // namespace
