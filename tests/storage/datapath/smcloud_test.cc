@@ -79,6 +79,16 @@ std::string Data(size_t n, unsigned seed = 1) {
   return s;
 }
 
+// The descriptors the process has open.
+size_t OpenDescriptors() {
+  size_t n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
 bool Answers(int port) {
   const int s = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
@@ -398,6 +408,7 @@ TEST_F(Cloud, ObjectsRoundTripOnS3AndSwift) {
   const std::string path = "\\srv\\db";
   const size_t header = 192 + std::strlen("/rootdbs") + 1 + path.size() + 1;
   const size_t per_part = 100000 - header;
+  size_t descriptors = 0;
   for (const Case& c : {Case{"s3dev", "bkt", 5000, 1}, Case{"s3dev", "bkt", 250000, 3},
                         Case{"s3dev", "bkt", per_part, 1}, Case{"swiftdev", "cont", 3000000, 1}}) {
     SCOPED_TRACE(std::string(c.device) + " " + std::to_string(c.size));
@@ -421,6 +432,10 @@ TEST_F(Cloud, ObjectsRoundTripOnS3AndSwift) {
     EXPECT_EQ(back.size(), data.size());
     EXPECT_TRUE(back == data);
     EXPECT_EQ(DeleteObject(copy), 0);
+    // Runs leave no descriptor behind (the first run's count includes what
+    // the libraries keep).
+    if (descriptors == 0) descriptors = OpenDescriptors();
+    EXPECT_EQ(OpenDescriptors(), descriptors);
     for (size_t part = 1; part <= c.parts; ++part) {
       EXPECT_FALSE(env_->install().Exists("store/" + std::string(c.store) + "/srv/db/db." +
                                           std::to_string(copy) + "." + std::to_string(part)));
