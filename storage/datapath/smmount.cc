@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "base/msgfile.h"
 #include "storage/command/sm_fileio.h"
@@ -171,20 +172,35 @@ long readZAR(zarHandle* handle, XbsaDataBlock* block) {
   return count;
 }
 
-int zarWriteData(zarHandle* handle, const void* data, size_t length) {
-  if (handle == nullptr || (data == nullptr && length > 0)) return 22;
-  if (handle->currentMount == nullptr) return 5;
-  if (length == 0) return 0;
-  // A part that has reached the write limit ends when more data comes, so
-  // an object never ends with an empty part.
-  if (handle->writeLimit != 0 && handle->partBytes >= handle->writeLimit) {
-    int rc = smcAcquireCatalogLock(handle);
-    if (rc != 0) return rc;
-    rc = zarUnmountVolume(handle);
-    if (rc == 0) rc = zarVolumeWriteMount(handle);
-    smcReleaseCatalogLock(handle);
-    if (rc != 0) return rc;
-  }
+namespace {
+
+// Ends the current part and mounts the next one.
+int NextPart(zarHandle* handle) {
+  int rc = smcAcquireCatalogLock(handle);
+  if (rc != 0) return rc;
+  rc = zarUnmountVolume(handle);
+  if (rc == 0) rc = zarVolumeWriteMount(handle);
+  smcReleaseCatalogLock(handle);
+  return rc;
+}
+
+// The data bytes an S3 part can still take: the S3 client holds a whole
+// part, header included, in a cache of the device's part size. false: no
+// bound.
+bool S3Room(const zarHandle* handle, const TevMount* mount, int64_t* room) {
+  if (mount->type != DEV_TYPE_CLOUD || mount->cloudProvider != 1) return false;
+  const auto part_size = static_cast<int32_t>(static_cast<uint32_t>(mount->partSize));
+  if (part_size <= 0 || handle->currentObject == nullptr) return false;
+  const int64_t header = TEV_DTLHDR_SIZE +
+                         static_cast<int64_t>(std::strlen(handle->currentObject->objectSpaceName)) +
+                         1 + static_cast<int64_t>(std::strlen(handle->currentObject->pathName)) +
+                         1;
+  *room = part_size - header - handle->partBytes;
+  return true;
+}
+
+// Writes one block into the current part.
+int WriteBlock(zarHandle* handle, const void* data, size_t length) {
   TevMount* mount = handle->currentMount;
   bool whole = false;
   switch (mount->type) {
@@ -209,5 +225,42 @@ int zarWriteData(zarHandle* handle, const void* data, size_t length) {
   handle->partBytes += static_cast<int64_t>(length);
   handle->bytesWritten += static_cast<int64_t>(length);
   handle->headerRewrite = 1;
+  return 0;
+}
+
+}  // namespace
+
+int zarWriteData(zarHandle* handle, const void* data, size_t length) {
+  if (handle == nullptr || (data == nullptr && length > 0)) return 22;
+  if (handle->currentMount == nullptr) return 5;
+  if (length == 0) return 0;
+  // A part that has reached the write limit ends when more data comes, so
+  // an object never ends with an empty part.
+  if (handle->writeLimit != 0 && handle->partBytes >= handle->writeLimit) {
+    const int rc = NextPart(handle);
+    if (rc != 0) return rc;
+  }
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (length > 0) {
+    // An S3 part ends before header and data pass the part size; the
+    // block goes on in the next part.
+    // A part too small for its header takes the block whole, and its
+    // upload fails.
+    int64_t room = 0;
+    bool bounded = S3Room(handle, handle->currentMount, &room);
+    if (bounded && room <= 0 && handle->partBytes > 0) {
+      const int rc = NextPart(handle);
+      if (rc != 0) return rc;
+      bounded = S3Room(handle, handle->currentMount, &room);
+    }
+    size_t chunk = length;
+    if (bounded && room > 0 && static_cast<uint64_t>(room) < chunk) {
+      chunk = static_cast<size_t>(room);
+    }
+    const int rc = WriteBlock(handle, bytes, chunk);
+    if (rc != 0) return rc;
+    bytes += chunk;
+    length -= chunk;
+  }
   return 0;
 }

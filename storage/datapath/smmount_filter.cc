@@ -7,7 +7,7 @@
 #include "base/fields.h"
 #include "base/msgfile.h"
 #include "storage/command/sm_trace.h"
-#include "storage/datapath/pending_calls.h"
+#include "storage/datapath/smcloud.h"
 #include "storage/datapath/smdevmgt.h"
 #include "storage/datapath/smfilter.h"
 #include "storage/datapath/smnames.h"

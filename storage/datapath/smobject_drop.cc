@@ -18,7 +18,7 @@
 #include "storage/command/sm_path.h"
 #include "storage/command/sm_trace.h"
 #include "storage/command/sm_util.h"
-#include "storage/datapath/pending_calls.h"
+#include "storage/datapath/smcloud.h"
 #include "storage/datapath/smdevmgt.h"
 #include "storage/datapath/smnames.h"
 #include "storage/datapath/smobject.h"
