@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "storage/catalog/smc_dev.h"
+#include "storage/datapath/smscan.h"
 
 struct zarHandle;
 struct TypedList;
@@ -27,8 +28,6 @@ int zarInsertDevice(zarHandle* handle, TevDevice* device);
 int zutevListDevices(zarHandle* handle, int xml);
 int zutevUnloadDeviceFile(zarHandle* handle, TevDevice* device);
 int zutevLoadDeviceFile(zarHandle* handle, TevDevice* device);
-int zarDeviceScan(zarHandle* handle, const char* device_name);
-int zarDevicePurge(zarHandle* handle, const char* device_name);
 
 // Objects.
 int zutevDeleteObjects(TypedList* ids);
