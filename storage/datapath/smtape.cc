@@ -15,6 +15,7 @@
 #include "base/msgfile.h"
 #include "storage/catalog/smc_dev.h"
 #include "storage/catalog/smc_lock.h"
+#include "storage/catalog/smc_pool.h"
 #include "storage/command/sm_fileio.h"
 #include "storage/command/sm_trace.h"
 #include "storage/command/typed_list.h"
@@ -314,7 +315,8 @@ int tapeFindDetailHdr(zarHandle* handle, TevMount* mount, TevObjectDetail* detai
 // ---- Operator --------------------------------------------------------------
 
 int todoOperatorMessage(const char* format, ...) {
-  FILE* console = std::fopen(Console(), "w");
+  // Appended: a console file keeps every message, not only the last.
+  FILE* console = std::fopen(Console(), "a");
   if (console == nullptr) return 8;
   va_list args;
   va_start(args, format);
@@ -447,7 +449,11 @@ int readMountTape(zarHandle* handle, TevVolume* volume) {
     }
     if (candidate == nullptr) {
       DestroyDevices(&devices);
-      sm_trace(2048, __FILE_NAME__, __LINE__, SM_KIND_ISAM, SM_MSG(88035), volume->label);
+      TevPool pool{};
+      if (zarGetPoolName(handle, static_cast<int32_t>(volume->poolId), &pool) != 0) {
+        pool.pool_name[0] = '\0';
+      }
+      sm_trace(2048, __FILE_NAME__, __LINE__, SM_KIND_ISAM, SM_MSG(88035), pool.pool_name);
       return 19;
     }
 
