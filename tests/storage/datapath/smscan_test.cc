@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -466,6 +467,43 @@ TEST_F(Scan, PurgeDropsObjectsWhoseFilesAreGone) {
   EXPECT_EQ(Rows(smcDumpDetailTab), details);
   EXPECT_EQ(RunPurge(Path("Nowhere")), BSA_RC_NO_MATCH);
   (void)vol;
+}
+
+}  // namespace
+
+namespace {
+
+// The parts of one object on two devices, found later parts first: the
+// size is the sum of every part registered, whatever the order.
+TEST_F(Scan, SizeCountsPartsFoundInAnyOrder) {
+  const std::string dev = Path("Dev");
+  AddDevice(dev);
+  const std::string data = Data(2200010, 11);
+  const uint64_t copy = WriteObject("/rootdbs", "/srv/split", data);
+  ASSERT_EQ(Details(copy).size(), 3u);
+  FreshCatalog();
+  const std::string dev2 = Path("Dev2");
+  const uint32_t vol = AddDevice(dev);
+  const uint32_t vol2 = AddDevice(dev2);
+  // Part 1 lies on the second device.
+  ASSERT_EQ(mkdir((dev2 + "/srv").c_str(), 0770), 0);
+  ASSERT_EQ(mkdir((dev2 + "/srv/split").c_str(), 0770), 0);
+  ASSERT_EQ(rename((dev + "/srv/split/rootdbs.1.1").c_str(),
+                   (dev2 + "/srv/split/rootdbs.1.1").c_str()),
+            0);
+  EXPECT_EQ(RunScan(dev), 0);
+  EXPECT_EQ(ObjectRow(copy)[tevtest::kObjBytesLo], "1100010");
+  EXPECT_NE(ActLog().find("the highest part is 2 but 1 parts are registered."),
+            std::string::npos);
+  EXPECT_EQ(RunScan(dev2), 0);
+  EXPECT_EQ(ObjectRow(copy)[tevtest::kObjBytesLo], std::to_string(data.size()));
+  const std::string v = std::to_string(vol), v2 = std::to_string(vol2);
+  std::vector<std::vector<std::string>> details = Details(copy);
+  std::sort(details.begin(), details.end(),
+            [](const auto& a, const auto& b) { return a[1] < b[1]; });
+  EXPECT_EQ(details, (std::vector<std::vector<std::string>>{
+                         {v2, "1", "1100000"}, {v, "2", "1100000"}, {v, "3", "10"}}));
+  EXPECT_TRUE(Dump(copy) == data);
 }
 
 }  // namespace

@@ -487,6 +487,26 @@ TEST_F(TapeVolumes, OperatorMountsTheVolume) {
             std::string::npos);
 }
 
+// A tape whose recorded data ends before the part's header: the search
+// ends there and the read fails.
+TEST_F(TapeVolumes, HeaderSearchEndsWithTheData) {
+  const std::string image = Path("tape");
+  const TevVolume v = AddTape(image, 64);
+  const uint64_t copy = WriteTape(image, v, 64, Data(500), "/srv/cut");
+  for (size_t keep : {size_t{80}, size_t{200}}) {
+    SCOPED_TRACE(keep);
+    tevtest::WriteFile(image, tevtest::ReadFile(image).substr(0, keep));
+    std::string got;
+    EXPECT_EQ(Dump(copy, &got), BSA_RC_ABORT_SYSTEM_ERROR);
+    TevMount* m = TapeMount(v.volumeId);
+    if (m != nullptr) {
+      EXPECT_EQ(smcAcquireCatalogLock(h_), 0);
+      EXPECT_EQ(removeMountList(h_, m), 0);
+      EXPECT_EQ(smcReleaseCatalogLock(h_), 0);
+    }
+  }
+}
+
 // The volume change of a full TAPE mount flushes its last block.
 TEST_F(TapeVolumes, VolumeChangeFlushesTheFullVolume) {
   const std::string image = Path("tape");
