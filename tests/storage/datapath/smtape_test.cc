@@ -507,6 +507,27 @@ TEST_F(TapeVolumes, HeaderSearchEndsWithTheData) {
   }
 }
 
+// The session's end gives the drive and the volume back: the next session
+// reads the volume again.
+TEST_F(TapeVolumes, SessionEndFreesTheVolume) {
+  const std::string image = Path("tape");
+  const TevVolume v = AddTape(image, 64);
+  const std::string data = Data(700, 4);
+  const uint64_t copy = WriteTape(image, v, 64, data, "/srv/again");
+  for (int session = 0; session < 2; ++session) {
+    std::string got;
+    EXPECT_EQ(Dump(copy, &got), BSA_RC_NO_MORE_DATA);
+    EXPECT_TRUE(got == data);
+    EXPECT_EQ(VolumeStatus(v.volumeId), "B");
+    EXPECT_EQ(tevTerminate(hn_), 0);
+    destroy_bsa_handles(0);
+    h_ = nullptr;
+    EXPECT_EQ(VolumeStatus(v.volumeId), "I");
+    ASSERT_EQ(tevInit(&hn_, &token_, &owner_, nullptr), 0);
+    ASSERT_EQ(find_bsa_handle(static_cast<uint32_t>(hn_), &h_, __FILE_NAME__, __LINE__), 0);
+  }
+}
+
 // The volume change of a full TAPE mount flushes its last block.
 TEST_F(TapeVolumes, VolumeChangeFlushesTheFullVolume) {
   const std::string image = Path("tape");
