@@ -61,6 +61,16 @@ bool SamePath(const char* a, const char* b) {
   }
 }
 
+// The name as the file system takes it: "\\" of a device name typed on
+// the command line is the separator "/".
+std::string FsPath(const std::string& path) {
+  std::string out = path;
+  for (char& c : out) {
+    if (c == '\\') c = '/';
+  }
+  return out;
+}
+
 // A directory entry (not followed when it is a symbolic link, so a link
 // cannot lead the walk round in a circle).
 bool IsDirectory(const std::string& path) {
@@ -275,7 +285,7 @@ int zarDevicePathScan(zarHandle* handle, TevVolume* volume, const char* director
     return 22;
   }
   SM_ACTLOG(SM_ACT_LOGONLY, SM_KIND_PLAIN, SM_MSG(87451), directory);
-  const std::string pattern = std::string(directory) + "/*";
+  const std::string pattern = FsPath(directory) + "/*";
   OsDirHandle* dir = os_opendir(pattern.c_str());
   if (dir == nullptr) return 3;
   int result = 0;
@@ -283,7 +293,7 @@ int zarDevicePathScan(zarHandle* handle, TevVolume* volume, const char* director
   for (OsDirEntry* entry; (entry = os_readdir(dir)) != nullptr;) {
     const char* name = entry->name;
     if (name == nullptr || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    const std::string path = std::string(directory) + "/" + name;
+    const std::string path = FsPath(directory) + "/" + name;
     if (IsDirectory(path)) {
       zarDevicePathScan(handle, volume, path.c_str());
       continue;
@@ -374,7 +384,7 @@ int zarDevicePurge(zarHandle* handle, const char* device_path) {
       SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ERROR, SM_MSG(88165), 1024);
       continue;
     }
-    const int part_fd = open(name, O_RDONLY | O_CLOEXEC);
+    const int part_fd = open(FsPath(name).c_str(), O_RDONLY | O_CLOEXEC);
     if (part_fd >= 0) {
       SM_TRACE(135, "File '%s' for object Id %ld found.", name, static_cast<long>(copy_id));
       sm_close(part_fd);

@@ -507,3 +507,25 @@ TEST_F(Scan, SizeCountsPartsFoundInAnyOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// A device name with "\" separators, as the command line gives it: the
+// scan walks the same directory and finds the part.
+TEST_F(Scan, BackslashDeviceNameWalksTheSameTree) {
+  const std::string dev = Path("Dev");
+  AddDevice(dev);
+  const std::string data = Data(900, 6);
+  const uint64_t copy = WriteObject("/rootdbs", "/srv/bs", data);
+  FreshCatalog();
+  std::string typed = dev;
+  for (size_t i = 1; i < typed.size(); ++i) {
+    if (typed[i] == '/') typed[i] = '\\';
+  }
+  AddDevice(typed);
+  EXPECT_EQ(RunScan(typed), 0);
+  EXPECT_EQ(ObjectRow(copy)[tevtest::kObjBytesLo], "900");
+  EXPECT_EQ(Details(copy).size(), 1u);
+}
+
+}  // namespace
