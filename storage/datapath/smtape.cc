@@ -350,10 +350,12 @@ int readMountTape(zarHandle* handle, TevVolume* volume) {
                static_cast<int>(volume->volumeId));
       return 19;
     }
-    if (m->volumeFull != 2 && tapeControl(m, 2) != 0) return 3;
-    // Behind the label again: the header search starts there.
-    char label[TEV_TAPE_LABEL_SIZE];
-    tape_read(m, label, sizeof label);
+    if (m->volumeFull != 2) {
+      if (tapeControl(m, 2) != 0) return 3;
+      // Behind the label again: the header search starts there.
+      char label[TEV_TAPE_LABEL_SIZE];
+      if (tape_read(m, label, sizeof label) != TEV_TAPE_LABEL_SIZE) return 3;
+    }
     m->busy = 1;
     handle->currentMount = m;
     return 0;
