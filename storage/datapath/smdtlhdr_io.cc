@@ -109,8 +109,9 @@ bool readDetailHdr(zarHandle* handle, TevMount* mount, TevObjectDetail* detail) 
 
 int readMountDetailHdr(zarHandle* handle, TevMount* mount, TevObjectDetail* detail) {
   if (handle == nullptr || mount == nullptr || detail == nullptr) return 22;
-  // A TAPE volume is searched for the part's header by the tape layer's
-  // read mount; here as on every medium the header must be the one at the
-  // medium's position.
+  // A TAPE volume is searched for the part's header, from behind the label
+  // to the end of the recorded data; on every other medium the header must
+  // be the one at the medium's position.
+  if (mount->type == DEV_TYPE_TAPE) return tapeFindDetailHdr(handle, mount, detail);
   return readDetailHdr(handle, mount, detail) ? 0 : 3;
 }

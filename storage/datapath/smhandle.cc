@@ -7,6 +7,8 @@
 #include "base/msgfile.h"
 #include "storage/command/sm_trace.h"
 #include "storage/command/sm_util.h"
+#include "storage/catalog/smc_dev.h"
+#include "storage/datapath/smtape.h"
 
 namespace {
 
@@ -95,6 +97,14 @@ void destroy_bsa_handle(void** element) {
   auto* h = static_cast<zarHandle*>(*element);
   std::free(h->currentObject);
   h->currentObject = nullptr;
+  // TAPE mounts kept for a later read hold their media until now.
+  if (h->mountList != nullptr) {
+    int32_t status = LL_OK;
+    for (auto* m = static_cast<TevMount*>(ll_first(h->mountList, &status)); m != nullptr;
+         m = static_cast<TevMount*>(ll_next(h->mountList, &status))) {
+      tapeReleaseMedium(m);
+    }
+  }
   DestroyList(&h->mountList, 1);
   // The transaction list shares its record numbers with the object list,
   // which owns them: freeing them from both would free each twice.

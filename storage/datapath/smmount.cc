@@ -78,6 +78,7 @@ int removeMountList(zarHandle* handle, TevMount* mount) {
       break;
     case DEV_TYPE_TAPE:
       WriteTapeRows(handle, mount);
+      tapeReleaseMedium(mount);
       break;
     default:
       break;

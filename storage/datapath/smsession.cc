@@ -106,6 +106,12 @@ int zarCloseSession(zarHandle* handle) {
   rc = smcAcquireCatalogLock(handle);
   if (rc != 0) return rc;
   zarUnmountVolume(handle);
+  // TAPE mounts kept for later reads end with the session: their drives
+  // and volumes become idle again in the catalog.
+  int32_t status = LL_OK;
+  while (auto* mount = static_cast<TevMount*>(ll_first(handle->mountList, &status))) {
+    if (removeMountList(handle, mount) == -1) break;
+  }
   rc = smcDeleteSession(handle);
   smcReleaseCatalogLock(handle);
   if (rc != 0) return rc;
