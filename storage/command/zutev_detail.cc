@@ -14,7 +14,7 @@
 #include "storage/command/sm_trace.h"
 #include "storage/command/typed_list.h"
 #include "storage/command/zutev_device.h"
-#include "storage/datapath/pending_calls.h"
+#include "storage/datapath/smcloud.h"
 #include "storage/datapath/smdevmgt.h"
 #include "storage/datapath/smnames.h"
 #include "storage/datapath/smobject.h"
