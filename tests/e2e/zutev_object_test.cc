@@ -192,3 +192,61 @@ TEST_F(Objects, DeleteAndDumpRefuseOtherAdministrators) {
 }
 
 }  // namespace
+
+namespace {
+
+// A FILE device's objects come back into a catalog made anew by SCAN, and
+// PURGE drops an object whose part file is gone.
+TEST_F(Objects, ScanRegistersADevicesObjectsInANewCatalog) {
+  const std::string dev = t_.dir().Path("fdev");
+  AddFileDevice(dev);
+  const std::string data = RandomBytes(5000, 7);
+  const std::string id = Store(dev, "/rootdbs", "/s/deep/a", data, 2000);
+  ASSERT_FALSE(id.empty());
+
+  // A new catalog (the files stay), in which the device is added after
+  // another one, so that it gets another volume id.
+  auto r = t_.Run({"-C", "INIT", "-y"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  AddFileDevice(t_.dir().Path("other"));
+  AddFileDevice(dev);
+  // The new catalog does not know the object.
+  r = t_.Run({"-O", "DETAIL", "-o", id});
+  EXPECT_TRUE(Has(r.err, Msg(88251) + id + ".")) << r.err;
+
+  r = t_.Run({"-D", "SCAN", dev});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  const std::string log = t_.ActLog();
+  EXPECT_TRUE(Has(log, Msg(87455, 1, 0u, static_cast<unsigned>(std::stoul(id))))) << log;
+  EXPECT_TRUE(Has(log, Msg(87455, 2, 0u, static_cast<unsigned>(std::stoul(id))))) << log;
+
+  // The object reads back whole from the new catalog.
+  r = t_.Run({"-O", "DUMP", "-o", id});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(t_.dir().ReadFile("s_deep_a." + id), data);
+
+  // A second scan registers nothing new.
+  r = t_.Run({"-D", "SCAN", dev});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(Has(t_.ActLog(), Msg(87454, 0u, static_cast<unsigned>(std::stoul(id)), 1)));
+}
+
+TEST_F(Objects, PurgeDropsObjectsWhoseFilesAreGone) {
+  const std::string dev = t_.dir().Path("fdev");
+  AddFileDevice(dev);
+  const std::string gone = Store(dev, "/rootdbs", "/p/gone", RandomBytes(3000, 8), 2000);
+  const std::string kept = Store(dev, "/rootdbs", "/p/kept", RandomBytes(100, 9), 2000);
+  ASSERT_EQ(unlink((dev + "/p/gone/rootdbs.1.1").c_str()), 0);
+
+  auto r = t_.Run({"-D", "PURGE", dev});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(Has(t_.ActLog(), Msg(87453, 0u, static_cast<unsigned>(std::stoul(gone)))))
+      << t_.ActLog();
+  r = t_.Run({"-O", "DETAIL", "-o", gone});
+  EXPECT_TRUE(Has(r.err, Msg(88251) + gone + ".")) << r.err;
+  r = t_.Run({"-O", "DETAIL", "-o", kept});
+  EXPECT_EQ(r.exit_code, 17) << r.err;
+  EXPECT_FALSE(Has(r.err, Msg(88251))) << r.err;
+}
+
+}  // namespace
