@@ -282,16 +282,30 @@ int al_connect_loop(AsfControlBlock* cb, AsfConnectBody* body, AsfServerList* li
     else if (cb->error == 0) ASF_ERROR(cb, -25557, 0);
     result = -1;
   }
-  // What the server sent back goes to the state record.
+  // What the server sent back goes to the state record, which owns it from
+  // here on and frees it with the association. The body keeps pointing at
+  // the records: they are the connect's outputs, which the caller reads
+  // (the server's level, its option list, the connect reply) for as long
+  // as the association lives.
   if (body->server_record != nullptr) {
-    asf_free_connect_body(1, st->conn_record);
+    if (st->conn_record != body->server_record) asf_free_connect_body(1, st->conn_record);
     st->conn_record = static_cast<AsfConnRecord*>(body->server_record);
-    body->server_record = nullptr;
+  }
+  if (body->option_list != nullptr) {
+    if (st->option_list != body->option_list) asf_free_option_list(1, st->option_list);
+    st->option_list = static_cast<AsfOptionList*>(body->option_list);
   }
   auto* answer = static_cast<SqliConnCred*>(body->cred_answer);
   if (answer != nullptr && answer->kind == 2) {
-    if (st->credential != nullptr) asf_free_conn_cred(1, st->credential);
+    if (st->credential != nullptr && st->credential != answer) {
+      if (st->credential->kind == 1) asf_free_start_request(1, st->credential);
+      else asf_free_conn_cred(1, st->credential);
+    }
     st->credential = answer;
+  } else if (answer != nullptr) {
+    // An answer of another kind is no connect reply; nothing would own it.
+    if (answer->kind == 1) asf_free_start_request(1, answer);
+    else asf_free_conn_cred(1, answer);
     body->cred_answer = nullptr;
   }
   if (ok) {

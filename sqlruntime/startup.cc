@@ -31,10 +31,6 @@
 #include "sqlruntime/replies.h"
 #include "sqltypes/moneyfmt.h"
 
-TV_BEGIN_C
-SqliServiceCall sqli_connect_call = nullptr;
-TV_END_C
-
 namespace {
 
 thread_local bool t_layer_started = false;
@@ -298,7 +294,7 @@ int sqli_asf_connect(SqliConnection* c, AsfStartRequest* redirect, int32_t dbope
   r.body.connect.conn_record = &rec;
   r.body.connect.env_list = &env;
   r.body.connect.credential = &holder;
-  if ((sqli_connect_call != nullptr ? sqli_connect_call : asf_service_request)(&cb, &r) == 0) {
+  if (asf_service_request(&cb, &r) == 0) {
     renvlist_free(&snap);
     auto* answer = static_cast<SqliConnCred*>(r.body.connect.cred_answer);
     if (sqli_conn_check_reply(answer) == 0) {

@@ -95,10 +95,4 @@ double sqli_msg_get_double(SqliMessageStream* s);
 void sqli_msg_get_padded(void* dst, int32_t count, SqliMessageStream* s);
 void sqli_msg_get_decimal(Decimal* out, SqliMessageStream* s);
 
-// The service call the stream and the connections use (the connectivity
-// layer's asf_service_request unless a test puts another in its place for
-// the connect request).
-typedef int (*SqliServiceCall)(AsfControlBlock* cb, AsfRequest* request);
-extern SqliServiceCall sqli_connect_call;
-
 TV_END_C

@@ -82,10 +82,17 @@ struct ClientRecords {
     cb->mode = 1;
     int rc = asf_service_request(cb, &r);
     assoc = r.body.connect.assoc;
+    server_record = r.body.connect.server_record;
+    option_list = r.body.connect.option_list;
+    cred_answer = r.body.connect.cred_answer;
     return rc;
   }
   std::string target_text;
   AsfAssociation* assoc = nullptr;
+  // The connect's outputs as the request held them on return.
+  void* server_record = nullptr;
+  void* option_list = nullptr;
+  void* cred_answer = nullptr;
 };
 
 // Listen (type 1, mode 0) on a target: the listener or null.

@@ -134,6 +134,14 @@ TEST_F(Al, ConnectSendReceiveReleaseAndAbortBetweenTwoProcesses) {
   EXPECT_EQ(cb.assoc, c.assoc);
   EXPECT_EQ(c.assoc->state->state, ASF_ST_ESTABLISHED);
   EXPECT_EQ(asf_global_get()->clients, c.assoc);
+  // The server's record and reply stay readable in the request and belong
+  // to the association, which frees them with its state.
+  ASSERT_NE(c.server_record, nullptr);
+  EXPECT_EQ(c.server_record, c.assoc->state->conn_record);
+  ASSERT_NE(c.cred_answer, nullptr);
+  EXPECT_EQ(static_cast<SqliConnCred*>(c.cred_answer)->kind, 2);
+  EXPECT_EQ(c.cred_answer, c.assoc->state->credential);
+  EXPECT_EQ(c.option_list, c.assoc->state->option_list);
   // The kept copy of the entry hides its password; the caller's is wiped.
   ASSERT_NE(c.assoc->state->server_entry, nullptr);
   EXPECT_STREQ(c.assoc->state->server_entry->server_name, "srv");

@@ -1,8 +1,8 @@
 // Shared set-up of the SQL runtime tests: one temporary installation for
 // the test program (TARVELONDIR is read once per thread), the python3 SQL
-// test server on 127.0.0.1 at a port the test picks, and the single-entry
-// connect that stands in for the connectivity layer's association set-up
-// while the layer has none.
+// test server on 127.0.0.1 at a port the test picks, named "srv1" in the
+// installation's sqlhosts file; connections go through the connectivity
+// layer's own association set-up.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -134,85 +134,11 @@ class Server {
   bool ready_ = false;
 };
 
-// The connect request of the layer for one sqlhosts entry: the entry of
-// the target's server (or ZIVEVODAREVEZO), its session started with
-// sess_start, the association established and listed, and the answer's
-// records kept by the association. It stands in for the layer's own
-// association set-up, whose connect does not yet leave the connect
-// reply's records where the runtime reads them.
-inline int SingleEntryConnect(AsfControlBlock* cb, AsfRequest* r) {
-  AsfConnectBody& b = r->body.connect;
-  std::string server = std::getenv("ZIVEVODAREVEZO") != nullptr ? std::getenv("ZIVEVODAREVEZO") : "";
-  std::string db;
-  if (b.target.kind == 3 && b.target.text != nullptr) {
-    std::string t = b.target.text;
-    size_t at = t.find('@');
-    if (at != std::string::npos) {
-      db = t.substr(0, at);
-      server = t.substr(at + 1);
-    } else {
-      db = t;
-    }
-  }
-  std::ifstream hosts(std::getenv("TARVELONSQLHOSTS"));
-  std::string line, host, port, options;
-  bool found = false;
-  while (std::getline(hosts, line)) {
-    std::istringstream words(line);
-    std::string name, nettype;
-    words >> name >> nettype >> host >> port >> options;
-    if (name == server) {
-      found = true;
-      break;
-    }
-  }
-  if (!found) {
-    asf_set_error(cb, -25555, 0, "asfns.c", 1);
-    return -1;
-  }
-  std::string address = host + "|" + port + "|soctcp";
-  AsfServerEntry e{};
-  std::memcpy(e.server_type, "sqlexec", 7);
-  std::memcpy(e.protocol, "soctcp", 6);
-  e.server_name = server.data();
-  e.database = db.data();
-  e.address_kind = 1;
-  e.address = address.data();
-  if (options.rfind("b=", 0) == 0) e.options.buffer_size = std::max(140, std::atoi(options.c_str() + 2));
-  cb->error = 0;
-  cb->assoc = nullptr;
-  AsfAssociation* a = asf_assoc_for_request(cb, r);
-  if (a == nullptr) return -1;
-  cb->assoc = a;
-  AsfGlobal* g = asf_global_get();
-  if (sess_start(cb, &e, &b, &g->identity, &a->state->peer, nullptr) != 0) {
-    int32_t error = cb->error, os = cb->os_error;
-    asf_assoc_destroy(a);
-    b.assoc = nullptr;
-    cb->assoc = nullptr;
-    cb->error = error;
-    cb->os_error = os;
-    return -1;
-  }
-  AsfAssocState* st = a->state;
-  st->state = ASF_ST_ESTABLISHED;
-  st->server_entry = asf_dup_server_entry(1, &e);
-  st->credential = static_cast<SqliConnCred*>(b.cred_answer);
-  st->option_list = static_cast<AsfOptionList*>(b.option_list);
-  AsfConnRecord* answer_record = static_cast<AsfConnRecord*>(b.server_record);
-  st->conn_record = answer_record;
-  asf_list_insert(g->mutex, &g->clients, &g->client_count, a);
-  if (b.flag_area != nullptr) b.flag_area[0] = 0;
-  cb->error = 0;
-  return 0;
-}
-
-// Every test starts with no connection and the single-entry connect.
+// Every test starts with no connection.
 class SqliTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Install();
-    sqli_connect_call = SingleEntryConnect;
     SqliRuntime* rt = sqli_runtime_get();
     ASSERT_NE(rt, nullptr);
     // Start from an empty diagnostics area whatever the last test left.
