@@ -272,6 +272,121 @@ print(ok, 'passed,', bad, 'failed')
   EXPECT_NE(std::string::npos, out.find(std::to_string(cases) + " passed, 0 failed")) << out;
 }
 
+// Stored forms written by a Python encoder with BOOLEAN (extended type id 5)
+// and LVARCHAR (id 1) elements, null elements and null values: ldcollection
+// gives back the description with those types, the flags and the elements.
+TEST_F(FormsTest, LoadsPythonEncodedBooleanAndLvarchar) {
+  const char* script = R"(
+import random, struct
+rng = random.Random(39)
+SET, MULTISET, LIST, ROW = 19, 20, 21, 22
+def entry(N, seq, lev, par, typ, ln, xid, name=b''):
+    pad = lambda b: (b + bytes(N))[:N]
+    return (struct.pack('>hhhh', seq, lev, par, len(name)) + pad(name) +
+            struct.pack('>hHhiHh', rng.randrange(-9, 9), typ, ln, xid, rng.randrange(65536), 0) +
+            pad(b'') + struct.pack('>h', 0) + pad(b'') + struct.pack('>hi', 0, 0))
+def element(boolean):
+    # The variable-length form: null flag, 4-byte length, the bytes.
+    if rng.random() < 0.25:
+        return None, b'\x01' + bytes(4)
+    v = bytes([rng.choice(b'tf')]) if boolean else bytes(rng.choice(b'ab \x00\xff') for _ in range(rng.randrange(0, 12)))
+    return v, b'\x00' + struct.pack('>I', len(v)) + v
+for case in range(200):
+    longid = rng.randrange(2); N = 128 if longid else 18; skip = rng.randrange(2)
+    kind = rng.choice([SET, MULTISET, LIST, ROW])
+    nfield = rng.randrange(1, 4) if kind == ROW else 1
+    ents = [entry(N, 1, 0, 0, kind, 0, 0)]
+    want_types = [kind]
+    kinds = []
+    for f in range(nfield):
+        boolean = rng.randrange(2) == 1
+        kinds.append(boolean)
+        high = rng.choice([0, 0x100])
+        ents.append(entry(N, 2 + f, 1, 1, high | rng.choice([40, 41]), 1 if boolean else rng.choice([0, 200, 2048]),
+                          5 if boolean else 1, b'f%d' % f if kind == ROW else b''))
+        want_types.append(high | (45 if boolean else 43))
+    count = nfield if kind == ROW else rng.randrange(0, 6)
+    elems = [element(kinds[i] if kind == ROW else kinds[0]) for i in range(count)]
+    null = rng.random() < 0.15
+    if null:
+        elems = []
+    data = b''.join(e[1] for e in elems)
+    offs = []
+    o = 0
+    for e in elems:
+        offs.append(o); o += len(e[1])
+    if elems:
+        data += struct.pack('>I', 0xFFFFFFFF) + b''.join(struct.pack('>I', x) for x in reversed(offs))
+    flags = rng.randrange(0, 1 << 20) & ~0x4 & ~0x3000000 & ~0x4000000
+    if null:
+        flags |= 0x80000000
+    body = (struct.pack('>IH', 7, 9) + bytes(N) + struct.pack('>h', len(ents)) + b''.join(ents) +
+            struct.pack('>iiI', 1234, len(data), flags) + data)
+    if skip:
+        body = struct.pack('>I', len(body)) + body
+    out = [str(longid), str(skip), body.hex(), ','.join(map(str, want_types)), str(int(null)),
+           str(flags & 0x7FFFFFFF), str(len(elems))]
+    out += [('-' if v is None else 'v' + v.hex()) + ':' + raw.hex() for v, raw in elems]
+    print(' '.join(out))
+)";
+  std::istringstream lines(RunPython(script, ""));
+  std::string line;
+  int cases = 0;
+  while (std::getline(lines, line)) {
+    std::istringstream t(line);
+    int longid, skip, null, count;
+    uint32_t flags;
+    std::string hex, types;
+    t >> longid >> skip >> hex >> types >> null >> flags >> count;
+    SCOPED_TRACE(line.substr(0, 80));
+    Bytes form;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) form.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    SqliCollection c;
+    memset(&c, 0, sizeof c);
+    ASSERT_EQ(0, ldcollection(form.data(), &c, skip, longid));
+    const CollTypeInfo* info = c.cl_svr_typeinfo;
+    ASSERT_NE(nullptr, info);
+    std::vector<int> want;
+    std::istringstream tt(types);
+    for (std::string x; std::getline(tt, x, ',');) want.push_back(std::stoi(x));
+    ASSERT_EQ(static_cast<int>(want.size()), info->ti_count);
+    for (size_t j = 0; j < want.size(); j++) {
+      EXPECT_EQ(want[j], info->ti_entry[j].type) << j;
+      EXPECT_EQ(0, info->ti_entry[j].xid) << j;
+    }
+    EXPECT_EQ(null != 0, (c.cl_flags & COLL_ISNULL) != 0);
+    EXPECT_EQ(0u, c.cl_flags & 0x80000000u);
+    EXPECT_EQ(flags, c.cl_flags & flags);
+    if (!null) {
+      EXPECT_EQ(count, c.cl_cardinality);
+      CollCursor k;
+      ASSERT_EQ(0, zel_coll_curs_attach(&c, &k));
+      for (int j = 0; j < count; j++) {
+        std::string elem;
+        t >> elem;
+        const std::string raw = elem.substr(elem.find(':') + 1);
+        char* p = nullptr;
+        int32_t len = 0;
+        ASSERT_EQ(0, zel_coll_next(&c, &k, &p, &len)) << j;
+        EXPECT_EQ(raw, Hex(p, static_cast<size_t>(len))) << j;
+        // The null flag and the value as the element's reader sees them.
+        ASSERT_GE(len, 5);
+        EXPECT_EQ(elem[0] == '-', p[0] == 1) << j;
+        if (elem[0] == 'v') {
+          EXPECT_EQ(elem.substr(1, elem.find(':') - 1), Hex(p + 5, coll_get32(p + 1))) << j;
+        }
+      }
+      char* p = nullptr;
+      int32_t len = 0;
+      EXPECT_NE(0, zel_coll_next(&c, &k, &p, &len));
+      zel_coll_curs_detach(&c, &k);
+    }
+    zel_coll_free(&c);
+    cases++;
+  }
+  EXPECT_EQ(200, cases);
+}
+
 // Damaged stored forms and packed data give errors, never a read past the
 // bytes (the sanitizer build checks the reads).
 TEST_F(FormsTest, DamagedFormsAreRefused) {
