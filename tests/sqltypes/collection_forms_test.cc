@@ -291,6 +291,19 @@ def element(boolean):
         return None, b'\x01' + bytes(4)
     v = bytes([rng.choice(b'tf')]) if boolean else bytes(rng.choice(b'ab \x00\xff') for _ in range(rng.randrange(0, 12)))
     return v, b'\x00' + struct.pack('>I', len(v)) + v
+def string_hash(b):
+    h = 0
+    for c in b:
+        if c == 0: break
+        h = (h * 16 + (c - 256 if c > 127 else c)) & 0xFFFFFFFF
+        g = h & 0xF0000000
+        if g: h ^= (g >> 24) ^ g
+    return h % 211
+def fold(b):
+    b = b + bytes(-len(b) % 4)
+    h = 0
+    for i in range(0, len(b), 4): h ^= struct.unpack('>I', b[i:i + 4])[0]
+    return h
 for case in range(200):
     longid = rng.randrange(2); N = 128 if longid else 18; skip = rng.randrange(2)
     kind = rng.choice([SET, MULTISET, LIST, ROW])
@@ -324,8 +337,14 @@ for case in range(200):
             struct.pack('>iiI', 1234, len(data), flags) + data)
     if skip:
         body = struct.pack('>I', len(body)) + body
+    # The value's hash: the XOR of its element hashes (LVARCHAR by the
+    # string hash, BOOLEAN by the fold).
+    h = 0
+    for i, e in enumerate(elems):
+        boolean = kinds[i] if kind == ROW else kinds[0]
+        h ^= fold(e[1]) if boolean else string_hash(e[1])
     out = [str(longid), str(skip), body.hex(), ','.join(map(str, want_types)), str(int(null)),
-           str(flags & 0x7FFFFFFF), str(len(elems))]
+           str(flags & 0x7FFFFFFF), str(h), str(len(elems))]
     out += [('-' if v is None else 'v' + v.hex()) + ':' + raw.hex() for v, raw in elems]
     print(' '.join(out))
 )";
@@ -335,9 +354,9 @@ for case in range(200):
   while (std::getline(lines, line)) {
     std::istringstream t(line);
     int longid, skip, null, count;
-    uint32_t flags;
+    uint32_t flags, hash;
     std::string hex, types;
-    t >> longid >> skip >> hex >> types >> null >> flags >> count;
+    t >> longid >> skip >> hex >> types >> null >> flags >> hash >> count;
     SCOPED_TRACE(line.substr(0, 80));
     Bytes form;
     for (size_t i = 0; i + 1 < hex.size(); i += 2) form.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
@@ -359,6 +378,7 @@ for case in range(200):
     EXPECT_EQ(flags, c.cl_flags & flags);
     if (!null) {
       EXPECT_EQ(count, c.cl_cardinality);
+      EXPECT_EQ(hash, static_cast<uint32_t>(c.cl_hashvalue));
       CollCursor k;
       ASSERT_EQ(0, zel_coll_curs_attach(&c, &k));
       for (int j = 0; j < count; j++) {
