@@ -85,18 +85,18 @@ std::string Next(tevtest::Child& c, const std::string& prefix) {
   }
 }
 
-// A python3 peer with one listener per spec "name:mode[:arg]".
+// A python3 peer with one listener per description "name:mode[:arg]".
 struct Multi {
-  explicit Multi(const std::vector<std::string>& specs)
-      : child(Args(specs), {"PATH=/usr/bin:/bin"}) {
+  explicit Multi(const std::vector<std::string>& listeners)
+      : child(Args(listeners), {"PATH=/usr/bin:/bin"}) {
     std::istringstream in(child.ReadLine());
     int p;
     while (in >> p) ports.push_back(p);
   }
-  static std::vector<std::string> Args(const std::vector<std::string>& specs) {
+  static std::vector<std::string> Args(const std::vector<std::string>& listeners) {
     std::vector<std::string> a = {tevtest::Python(), tevtest::SourceDir() + "/tests/connect/peer.py",
                                   "multi", "127.0.0.1"};
-    a.insert(a.end(), specs.begin(), specs.end());
+    a.insert(a.end(), listeners.begin(), listeners.end());
     return a;
   }
   // The names of the "request" lines, up to the line that starts with stop.

@@ -162,26 +162,26 @@ class R:
 START_TEXTS = ["server", "option_arg", "name", "mode_arg", "group_arg", "group_name"]
 
 
-def options_of(spec):
-    return [(n, v) for n, v in spec.get("options", []) if n != "ZIVEVODAREVEZO"]
+def options_of(desc):
+    return [(n, v) for n, v in desc.get("options", []) if n != "ZIVEVODAREVEZO"]
 
 
-def write_sections(w, spec):
-    start = spec.get("start")
+def write_sections(w, desc):
+    start = desc.get("start")
     if start is not None:
         w.u16(ord("h"))
         w.u16(start["kind"])
         w.u32(start["flags"])
         for t in START_TEXTS:
             w.text(start.get(t))
-    opts = options_of(spec)
+    opts = options_of(desc)
     if opts:
         w.u16(ord("j"))
         w.u16(len(opts))
         for n, v in opts:
             w.text(n)
             w.text(v)
-    ident = spec.get("identity")
+    ident = desc.get("identity")
     if ident is not None:
         w.u16(ord("k"))
         w.u32(ident["first"])
@@ -201,73 +201,73 @@ def write_sections(w, spec):
     w.u16(END)
 
 
-def build_trailer(spec):
+def build_trailer(desc):
     w = W()
-    info = spec["info"]
-    start = spec.get("start") or {}
+    info = desc["info"]
+    start = desc.get("start") or {}
     w.u16(ord("m"))
     w.u32(0)
     w.fixed(info["server_type"], 8)
     w.u32(info["level"])
     w.fixed(info["protocol"], 8)
     w.u32(info["word"])
-    for v in spec["values"]:
+    for v in desc["values"]:
         w.u32(v)
-    w.fixed(spec["program"][:11], 12)
-    w.text(spec.get("name3"))
+    w.fixed(desc["program"][:11], 12)
+    w.text(desc.get("name3"))
     w.u16(start.get("kind", 0))
     w.u32(start.get("flags", 0))
     w.text(start.get("server"))
-    write_sections(w, spec)
+    write_sections(w, desc)
     return bytes(w.b)
 
 
-def build_text(spec):
-    pw = "-p" + spec["password"] if spec.get("password") else ""
-    s = "sqlexec %s %s %s %s %s -f%s" % (spec["user"], pw, spec["name1"], spec["name2"],
-                                         spec["start_words"], "IEEEI")
-    for n, v in options_of(spec):
+def build_text(desc):
+    pw = "-p" + desc["password"] if desc.get("password") else ""
+    s = "sqlexec %s %s %s %s %s -f%s" % (desc["user"], pw, desc["name1"], desc["name2"],
+                                         desc["start_words"], "IEEEI")
+    for n, v in options_of(desc):
         s += " %s=%s" % (n, v)
-    return s + " :" + b64e(build_trailer(spec)).decode()
+    return s + " :" + b64e(build_trailer(desc)).decode()
 
 
-def build_binary(spec, prefix=100):
+def build_binary(desc, prefix=100):
     w = W()
-    info = spec["info"]
+    info = desc["info"]
     w.u16(prefix)
     w.u16(ord("e"))
     w.u32(info["level"])
     w.text("IEEEI")
     w.u16(ord("l"))
-    w.fixed(spec["program"][:11], 12)
+    w.fixed(desc["program"][:11], 12)
     for t in ("name1", "name2", "name3"):
-        w.text(spec.get(t))
-    for v in spec["values"]:
+        w.text(desc.get(t))
+    for v in desc["values"]:
         w.u32(v)
-    w.u16(spec["cred_kind"])
-    if spec["cred_kind"]:
-        w.text(spec.get("user"))
-        w.text(spec.get("password"))
+    w.u16(desc["cred_kind"])
+    if desc["cred_kind"]:
+        w.text(desc.get("user"))
+        w.text(desc.get("password"))
     else:
         w.u32(0)
     w.fixed(info["server_type"], 8)
     w.u32(info["level"])
     w.fixed(info["protocol"], 8)
     w.u32(info["word"])
-    answer = spec.get("answer")
+    answer = desc.get("answer")
     if answer is not None:  # a kind-2 credential answer, setting form
         w.u16(ord("f"))
         w.b += b"\0" * 6
         for v in answer:
             w.u16(v)
         w.u16(0)
-    texts = spec.get("answer_texts")
+    texts = desc.get("answer_texts")
     if texts is not None:  # a kind-2 credential answer, list form
         w.u16(ord("g"))
         w.u16(len(texts))
         for t in texts:
             w.text(t)
-    write_sections(w, spec)
+    write_sections(w, desc)
     return bytes(w.b)
 
 
@@ -405,14 +405,14 @@ def packet(ptype, flags, data, last=0):
 
 
 def reply_body(level, answer=None, texts=None):
-    spec = {"info": {"server_type": "srv", "level": level, "protocol": "soctcp", "word": 1},
+    desc = {"info": {"server_type": "srv", "level": level, "protocol": "soctcp", "word": 1},
             "program": "srvqorv", "values": [316, 0, 0], "cred_kind": 0,
             "name1": None, "name2": None, "name3": None}
     if answer is not None:
-        spec["answer"] = answer
+        desc["answer"] = answer
     if texts is not None:
-        spec["answer_texts"] = texts
-    return build_binary(spec)
+        desc["answer_texts"] = texts
+    return build_binary(desc)
 
 
 def multi_serve_one(c, name, mode, arg):
@@ -458,13 +458,13 @@ def multi_serve_one(c, name, mode, arg):
 START = time.monotonic()
 
 
-def multi_server(host, specs, delay=0.0):
-    """Listens once per spec "name:mode[:arg]"; prints the ports on one
+def multi_server(host, listeners, delay=0.0):
+    """Listens once per description "name:mode[:arg]"; prints the ports on one
     line; logs every connection of every listener in one stream. With a
     delay the ports are printed first and listened on only after it."""
     socks = []
-    for spec in specs:
-        parts = spec.split(":", 2)
+    for listener in listeners:
+        parts = listener.split(":", 2)
         s = socket.socket(family(host), socket.SOCK_STREAM)
         s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         s.bind((host, 0))
@@ -609,28 +609,28 @@ def sl_server(host, mode, arg):
 
 def sl_client(host, port, form, user):
     c = socket.create_connection((host, int(port)), timeout=30)
-    spec = {"user": user, "password": "secret", "name1": "9.240", "name2": "x", "name3": "sqli",
+    desc = {"user": user, "password": "secret", "name1": "9.240", "name2": "x", "name3": "sqli",
             "program": "sqlexec", "values": [316, 0, 0], "cred_kind": 1,
             "info": {"server_type": "sqlexec", "level": 61, "protocol": "soctcp", "word": 1},
             "start": {"kind": 2, "flags": 4, "server": "srv", "option_arg": "db"},
             "start_words": "-ddb -e", "options": [["LANG", "C"]]}
-    text = build_text(spec).encode() + b"\0"
+    text = build_text(desc).encode() + b"\0"
     if form == "binary":
-        c.sendall(packet(1, 61 | 0x80, build_binary(spec)))
+        c.sendall(packet(1, 61 | 0x80, build_binary(desc)))
     elif form == "sq":
         hdr = struct.pack(">HBBH", len(text) + 6, 1, 61, 0)
         c.sendall(b"sq" + b64e(hdr) + text)
     elif form == "sqle":
         c.sendall(text)
     elif form == "sqle7":  # a kind-7 request ("-l" and a name) without a header
-        spec["start"] = {"kind": 7, "flags": 0, "name": "lst"}
-        spec["start_words"] = "-llst"
-        c.sendall(build_text(spec).encode() + b"\0")
+        desc["start"] = {"kind": 7, "flags": 0, "name": "lst"}
+        desc["start_words"] = "-llst"
+        c.sendall(build_text(desc).encode() + b"\0")
         print("reply %s" % c.recv(65536).hex(), flush=True)
         c.close()
         return
     elif form == "type3":
-        c.sendall(packet(3, 61, build_binary(spec)))
+        c.sendall(packet(3, 61, build_binary(desc)))
     elif form == "empty":
         c.sendall(packet(1, 61, b"") + b"xyz")
     elif form == "silent":
@@ -646,9 +646,9 @@ def sl_client(host, port, form, user):
 def main():
     cmd = sys.argv[1]
     if cmd == "build":
-        spec = json.loads(sys.argv[2])
-        print("text " + build_text(spec), flush=True)
-        print("binary " + build_binary(spec).hex(), flush=True)
+        desc = json.loads(sys.argv[2])
+        print("text " + build_text(desc), flush=True)
+        print("binary " + build_binary(desc).hex(), flush=True)
     elif cmd == "parse":
         for line in parse_request(bytes.fromhex(sys.argv[2])):
             print(line)

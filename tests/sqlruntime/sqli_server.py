@@ -139,10 +139,10 @@ def string(b):
 
 
 def connect_reply(cfg):
-    spec = {"info": {"server_type": "srv", "level": 61, "protocol": "soctcp", "word": 1},
+    desc = {"info": {"server_type": "srv", "level": 61, "protocol": "soctcp", "word": 1},
             "program": "srvqorv", "values": [cfg.get("level", 316), 0, 0], "cred_kind": 0,
             "name1": None, "name2": None, "name3": None}
-    body = peer.build_binary(spec)
+    body = peer.build_binary(desc)
     f = struct.pack(">H", ord("f")) + b"\0" * 6
     for v in (cfg.get("status", 0), cfg.get("secondary", 0), cfg.get("warnings", 0)):
         f += struct.pack(">H", v & 0xFFFF)
