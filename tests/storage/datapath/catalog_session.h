@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -24,6 +26,55 @@ namespace tevtest {
 
 // One dumped row: its columns in table order.
 using Row = std::vector<std::string>;
+
+// The rows a dump function writes with '|'.
+inline std::vector<Row> DumpRows(int (*dump)(FILE*, char)) {
+  FILE* f = std::tmpfile();
+  EXPECT_NE(f, nullptr);
+  if (f == nullptr) return {};
+  dump(f, '|');
+  std::rewind(f);
+  std::string text;
+  for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
+  std::fclose(f);
+  std::vector<Row> rows;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    Row row;
+    size_t from = 0;
+    for (size_t at; (at = line.find('|', from)) != std::string::npos; from = at + 1) {
+      row.push_back(line.substr(from, at - from));
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// Deterministic data of n bytes that shows any shifted or lost byte.
+inline std::string PatternData(size_t n, unsigned seed = 1) {
+  std::string s(n, '\0');
+  uint32_t x = seed * 2654435761u + 12345;
+  for (size_t i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345;
+    s[i] = static_cast<char>(x >> 16);
+  }
+  return s;
+}
+
+// The python3 interpreter itself, found once: a launcher in front of it
+// would cost more than the short scripts the tests run.
+inline const std::string& PythonExecutable() {
+  static const std::string path = [] {
+    RunOptions o;
+    o.env = {{"PATH", std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin"},
+             {"HOME", std::getenv("HOME") != nullptr ? std::getenv("HOME") : "/"}};
+    RunResult r = RunProgram(Python(), {"-c", "import sys; print(sys.executable)"}, o);
+    std::string p = r.out;
+    while (!p.empty() && p.back() == '\n') p.pop_back();
+    return r.exit_code == 0 && !p.empty() ? p : Python();
+  }();
+  return path;
+}
 
 class CatalogSession : public ::testing::Test {
  protected:
@@ -60,26 +111,7 @@ class CatalogSession : public ::testing::Test {
   std::string DebugLog() const { return env_->install().ReadFile("debug.log"); }
 
   // The rows a dump function writes with '|'.
-  static std::vector<Row> Dump(int (*dump)(FILE*, char)) {
-    FILE* f = std::tmpfile();
-    EXPECT_NE(f, nullptr);
-    dump(f, '|');
-    std::rewind(f);
-    std::string text;
-    for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
-    std::fclose(f);
-    std::vector<Row> rows;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-      Row row;
-      size_t from = 0;
-      for (size_t at; (at = line.find('|', from)) != std::string::npos; from = at + 1) {
-        row.push_back(line.substr(from, at - from));
-      }
-      rows.push_back(row);
-    }
-    return rows;
-  }
+  static std::vector<Row> Dump(int (*dump)(FILE*, char)) { return DumpRows(dump); }
 
   std::unique_ptr<ConfigEnv> env_;
   zarHandle* h_ = nullptr;

@@ -44,39 +44,17 @@ extern char** environ;
 
 namespace {
 
+using tevtest::PatternData;
+using tevtest::PythonExecutable;
+
 const char kAccess[] = "AKTEST";
 const char kSecret[] = "s3cr3t/Key+x";
-
-// The interpreter itself (not a launcher in front of it).
-const std::string& Python() {
-  static const std::string path = [] {
-    tevtest::RunOptions o;
-    o.env = {{"PATH", std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin"},
-             {"HOME", std::getenv("HOME") != nullptr ? std::getenv("HOME") : "/"}};
-    tevtest::RunResult r =
-        tevtest::RunProgram(tevtest::Python(), {"-c", "import sys; print(sys.executable)"}, o);
-    std::string p = r.out;
-    while (!p.empty() && p.back() == '\n') p.pop_back();
-    return r.exit_code == 0 && !p.empty() ? p : tevtest::Python();
-  }();
-  return path;
-}
 
 tevtest::RunResult RunTool(const std::string& program, const std::vector<std::string>& args) {
   tevtest::RunOptions o;
   o.env = {{"PATH", "/usr/bin:/bin"}, {"HOME", std::getenv("HOME") ? std::getenv("HOME") : "/"}};
   o.timeout_seconds = 60;
   return tevtest::RunProgram(program, args, o);
-}
-
-std::string Data(size_t n, unsigned seed = 1) {
-  std::string s(n, '\0');
-  uint32_t x = seed * 2654435761u + 12345;
-  for (size_t i = 0; i < n; ++i) {
-    x = x * 1103515245u + 12345;
-    s[i] = static_cast<char>(x >> 16);
-  }
-  return s;
 }
 
 // The descriptors the process has open.
@@ -195,7 +173,7 @@ class Cloud : public ::testing::Test {
   int StartFixture(const std::string& fault = "") {
     const std::string port_file = Path("port");
     unlink(port_file.c_str());
-    std::vector<std::string> argv = {Python(),
+    std::vector<std::string> argv = {PythonExecutable(),
                                      tevtest::SourceDir() + "/tests/storage/datapath/cloud_server.py",
                                      "--cert", g_certs + "/cert.pem", "--key",
                                      g_certs + "/key.pem", "--dir", Path("store"), "--log",
@@ -306,7 +284,7 @@ print('%s|%s|%d|%s' % (names[:n1 - 1].decode(), names[n1:n1 + n2 - 1].decode(), 
                        'same' if rest == open(sys.argv[2], 'rb').read() else 'differs'))
 )PY";
     tevtest::WriteFile(Path("expected.bin"), data);
-    const tevtest::RunResult r = RunTool(Python(), {"-c", kSplit, file, Path("expected.bin")});
+    const tevtest::RunResult r = RunTool(PythonExecutable(), {"-c", kSplit, file, Path("expected.bin")});
     std::string out = r.out;
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return r.exit_code == 0 ? out : "<" + r.err + ">";
@@ -412,7 +390,7 @@ TEST_F(Cloud, ObjectsRoundTripOnS3AndSwift) {
   for (const Case& c : {Case{"s3dev", "bkt", 5000, 1}, Case{"s3dev", "bkt", 250000, 3},
                         Case{"s3dev", "bkt", per_part, 1}, Case{"swiftdev", "cont", 3000000, 1}}) {
     SCOPED_TRACE(std::string(c.device) + " " + std::to_string(c.size));
-    const std::string data = Data(c.size, static_cast<unsigned>(c.size));
+    const std::string data = PatternData(c.size, static_cast<unsigned>(c.size));
     const std::pair<int, int> rcs =
         WriteObject("/rootdbs", path, data, 7000, std::string(c.device) == "s3dev" ? 1 : 2);
     ASSERT_EQ(rcs, (std::pair<int, int>{0, 0}));
@@ -487,7 +465,7 @@ TEST_F(Cloud, ServiceFailuresFailTheWrite) {
       AddCloud(name, 2, "https://127.0.0.1:" + p + "/auth/v1.0", "test:tester", c.secret, "cont",
                0, pool);
     }
-    const std::pair<int, int> rcs = WriteObject("/rootdbs", "/srv/f", Data(100), 100, pool);
+    const std::pair<int, int> rcs = WriteObject("/rootdbs", "/srv/f", PatternData(100), 100, pool);
     EXPECT_TRUE(rcs.first == 3 || rcs.second == 3) << rcs.first << " " << rcs.second;
     EXPECT_EQ(h_->currentMount, nullptr);
     EXPECT_EQ(h_->filterId, -1);
@@ -533,7 +511,7 @@ TEST_F(Cloud, S3PartSizeBoundsTheUpload) {
     int32_t id = -1;
     ASSERT_EQ(create_filter(FILTER_THREAD_WRITE, FILTER_PIPE_SIZE, nullptr, S3Thread, &args, &id),
               0);
-    const std::string data = Data(static_cast<size_t>(kPart + extra), 5);
+    const std::string data = PatternData(static_cast<size_t>(kPart + extra), 5);
     const int wrc = write_to_filter(id, data.data(), data.size());
     EXPECT_TRUE(wrc == 0 || wrc == FILTER_BROKEN_PIPE) << wrc;
     EXPECT_EQ(destroy_filter(id), extra == 0 ? 0 : -1);
@@ -563,7 +541,7 @@ TEST_F(Cloud, S3PartSizeBoundsTheUpload) {
 // server cuts short fails the read.
 TEST_F(Cloud, DownloadsStoppedByTheReaderOrCutByTheServer) {
   const int port = StartFixture();
-  const std::string data = Data(4000000, 11);
+  const std::string data = PatternData(4000000, 11);
   tevtest::WriteFile(Store("cont/big"), data);
   CloudClientArgs args{};
   args.mode = CLOUD_MODE_GET;
@@ -588,7 +566,7 @@ TEST_F(Cloud, DownloadsStoppedByTheReaderOrCutByTheServer) {
   // Stored through the writer, read back from a server that cuts the body.
   AddCloud("swiftdev", 2, "https://127.0.0.1:" + std::to_string(port) + "/auth/v1.0",
            "test:tester", "testing", "cont", 0);
-  const std::string small = Data(50000, 12);
+  const std::string small = PatternData(50000, 12);
   ASSERT_EQ(WriteObject("/rootdbs", "/srv/c", small, 5000), (std::pair<int, int>{0, 0}));
   const uint64_t copy = copy_;
   tevtest::WriteFile(Path("store.fault"), "cut-body");
@@ -598,7 +576,7 @@ TEST_F(Cloud, DownloadsStoppedByTheReaderOrCutByTheServer) {
 // moto's S3 server stores the parts; boto3 reads back what the client
 // stored, and the deletion leaves the bucket empty.
 TEST_F(Cloud, MotoKeepsThePartsOfAnObject) {
-  const std::string python = Python();
+  const std::string python = PythonExecutable();
   int port = 0;
   {
     // A port free at this moment, for moto to take.
@@ -643,7 +621,7 @@ else:
   tevtest::RunResult r = boto({"make"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   AddCloud("moto", 1, "https://bkt.s3.localhost:" + p, kAccess, kSecret, "bkt", 1500000);
-  const std::string data = Data(2000000, 21);
+  const std::string data = PatternData(2000000, 21);
   ASSERT_EQ(WriteObject("/rootdbs", "/srv/m", data, 64 * 1024), (std::pair<int, int>{0, 0}));
   const uint64_t copy = copy_;
   const size_t header = 192 + std::strlen("/rootdbs") + 1 + std::strlen("/srv/m") + 1;

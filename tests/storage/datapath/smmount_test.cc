@@ -28,6 +28,9 @@
 
 namespace {
 
+using tevtest::PatternData;
+using tevtest::DumpRows;
+using tevtest::PythonExecutable;
 using tevtest::Row;
 
 // Prints the header fields of a stored part, read with struct: magic,
@@ -66,55 +69,6 @@ else:
   data[88:184] = text.ljust(96, b'\0')
 open(path, 'wb').write(data)
 )PY";
-
-// The interpreter itself, found once: a launcher in front of it would cost
-// more than the scripts.
-const std::string& Python() {
-  static const std::string path = [] {
-    tevtest::RunResult r =
-        tevtest::RunProgram(tevtest::Python(), {"-c", "import sys; print(sys.executable)"});
-    std::string p = r.out;
-    while (!p.empty() && p.back() == '\n') p.pop_back();
-    return r.exit_code == 0 && !p.empty() ? p : tevtest::Python();
-  }();
-  return path;
-}
-
-// Deterministic data that shows any shifted or lost byte.
-std::string Data(size_t n, unsigned seed = 1) {
-  std::string s(n, '\0');
-  uint32_t x = seed * 2654435761u + 12345;
-  for (size_t i = 0; i < n; ++i) {
-    x = x * 1103515245u + 12345;
-    s[i] = static_cast<char>(x >> 16);
-  }
-  return s;
-}
-
-// The rows a table dump writes with '|'.
-std::vector<Row> Rows(int (*dump)(FILE*, char)) {
-  FILE* f = std::tmpfile();
-  EXPECT_NE(f, nullptr);
-  dump(f, '|');
-  std::rewind(f);
-  std::vector<Row> rows;
-  Row row;
-  std::string field;
-  for (int c; (c = std::fgetc(f)) != EOF;) {
-    if (c == '|') {
-      row.push_back(field);
-      field.clear();
-    } else if (c == '\n') {
-      rows.push_back(row);
-      row.clear();
-      field.clear();
-    } else {
-      field.push_back(static_cast<char>(c));
-    }
-  }
-  std::fclose(f);
-  return rows;
-}
 
 struct Dumped {
   int rc = -1;                  // the last call's result
@@ -253,19 +207,19 @@ class Mounts : public ::testing::Test {
     const std::string expected = Path("expected.bin");
     tevtest::WriteFile(expected, data);
     tevtest::RunResult r =
-        tevtest::RunProgram(Python(), {"-c", kReadHeader, file, expected});
+        tevtest::RunProgram(PythonExecutable(), {"-c", kReadHeader, file, expected});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     return Fields(r.out);
   }
   void RewriteHeader(const std::string& file, int version, const std::string& text) {
     tevtest::RunResult r =
-        tevtest::RunProgram(Python(), {"-c", kRewriteHeader, file,
+        tevtest::RunProgram(PythonExecutable(), {"-c", kRewriteHeader, file,
                                                 std::to_string(version), text});
     ASSERT_EQ(r.exit_code, 0) << r.err;
   }
 
   static Row ObjectRow(uint64_t copy) {
-    for (const Row& r : Rows(smcDumpObjectTab)) {
+    for (const Row& r : DumpRows(smcDumpObjectTab)) {
       if (r[tevtest::kObjCopyId] == std::to_string(copy)) return r;
     }
     return {};
@@ -273,7 +227,7 @@ class Mounts : public ::testing::Test {
   // Part number and size of each detail row of the copy.
   static std::vector<std::pair<std::string, std::string>> Details(uint64_t copy) {
     std::vector<std::pair<std::string, std::string>> parts;
-    for (const Row& r : Rows(smcDumpDetailTab)) {
+    for (const Row& r : DumpRows(smcDumpDetailTab)) {
       if (r[tevtest::kDetCopy] == std::to_string(copy)) {
         parts.emplace_back(r[tevtest::kDetPart], r[tevtest::kDetSize]);
       }
@@ -313,7 +267,7 @@ TEST_F(Mounts, FileObjectsRoundTripBehindTheirHeaders) {
   const std::string dev = FileDevice("Dev");
   for (size_t size : {size_t{0}, size_t{1}, size_t{3 * kBuf}, size_t{3 * kBuf + 17}}) {
     SCOPED_TRACE(size);
-    const std::string data = Data(size, static_cast<unsigned>(size));
+    const std::string data = PatternData(size, static_cast<unsigned>(size));
     const std::string path = "/srv/o" + std::to_string(size);
     const uint64_t copy = WriteObject("/rootdbs", path, data, 1000);
     const std::string file = dev + path + "/rootdbs.1.1";
@@ -354,7 +308,7 @@ TEST_F(Mounts, ExistingPartFileMakesTheNextVersion) {
   const std::string dev = FileDevice("Dev");
   env_->install().WriteFile("Dev/srv/x/rootdbs.1.1", "someone else's");
   env_->install().WriteFile("Dev/srv/x/rootdbs.2.1", "and another");
-  const std::string data = Data(5000);
+  const std::string data = PatternData(5000);
   const uint64_t copy = WriteObject("/rootdbs", "/srv/x", data);
   EXPECT_EQ(tevtest::ReadFile(dev + "/srv/x/rootdbs.1.1"), "someone else's");
   EXPECT_EQ(tevtest::ReadFile(dev + "/srv/x/rootdbs.2.1"), "and another");
@@ -381,7 +335,7 @@ TEST_F(LimitedMounts, PartsOnFileAndStdioReadBackAcrossTheirEnds) {
             "if=" + dir + "/@obj_id@.@obj_part@ status=none");
   // Parts of 1,100,000, 1,100,000 and 10 bytes: the block that spans the
   // end of part 2 is topped up with all of part 3 and is still short.
-  const std::string data = Data(2200010, 7);
+  const std::string data = PatternData(2200010, 7);
   const size_t block = 100000;
   const std::vector<std::pair<std::string, std::string>> parts = {
       {"1", "1100000"}, {"2", "1100000"}, {"3", "10"}};
@@ -422,7 +376,7 @@ TEST_F(Mounts, StdioObjectsRoundTripThroughTheDeviceProgram) {
             "if=" + dir + "/@obj_id@.@obj_part@ status=none");
   for (size_t size : {size_t{0}, size_t{1}, size_t{2 * kBuf}}) {
     SCOPED_TRACE(size);
-    const std::string data = Data(size, 3);
+    const std::string data = PatternData(size, 3);
     const uint64_t copy = WriteObject("/rootdbs", "/srv/s" + std::to_string(size), data, 777);
     const std::vector<std::string> h = Header(dir + "/" + std::to_string(copy) + ".1", data);
     ASSERT_EQ(h.size(), 18u);
@@ -442,7 +396,7 @@ TEST_F(Mounts, FailingStdioWriterFailsThePart) {
   ASSERT_EQ(BeginObject("/rootdbs", "/srv/f"), 0);
   // The program has ended: the data finds the pipe closed, or the end of
   // the part finds the program's failure.
-  const std::string data = Data(100);
+  const std::string data = PatternData(100);
   const int wrc = zarWriteData(h_, data.data(), data.size());
   ASSERT_EQ(smcAcquireCatalogLock(h_), 0);
   const int urc = zarUnmountVolume(h_);
@@ -457,7 +411,7 @@ TEST_F(Mounts, FailingStdioWriterFailsThePart) {
 // another part, header versions, a header text of three numbers.
 TEST_F(LimitedMounts, ReadsRefuseWhatDoesNotMatchTheCatalog) {
   const std::string dev = FileDevice("Dev");
-  const std::string data = Data(2000000, 9);
+  const std::string data = PatternData(2000000, 9);
   // Parts of 1,500,000 and 500,000 bytes.
   const uint64_t copy = WriteObject("/rootdbs", "/srv/d", data, 500000);
   ASSERT_EQ(Details(copy).size(), 2u);
@@ -520,7 +474,7 @@ TEST_F(LimitedMounts, ReadsRefuseWhatDoesNotMatchTheCatalog) {
 // its parts.
 TEST_F(Mounts, DeleteWaitsForTheReader) {
   const std::string dev = FileDevice("Dev");
-  const uint64_t copy = WriteObject("/rootdbs", "/srv/r", Data(3000));
+  const uint64_t copy = WriteObject("/rootdbs", "/srv/r", PatternData(3000));
   const UInt64Pair id{static_cast<uint32_t>(copy >> 32), static_cast<uint32_t>(copy)};
   XbsaObjectDescriptor o{};
   o.copyId = id;
@@ -572,7 +526,7 @@ TEST_F(Mounts, WriteMountChoosesAmongThePoolsDevices) {
   // The first HIGH device's directory is now a file: its part cannot be made.
   ASSERT_EQ(rmdir(bad.c_str()), 0);
   tevtest::WriteFile(bad, "not a directory");
-  const uint64_t copy = WriteObject("/rootdbs", "/srv/w", Data(10));
+  const uint64_t copy = WriteObject("/rootdbs", "/srv/w", PatternData(10));
   EXPECT_EQ(access((good + "/srv/w/rootdbs.1.1").c_str(), F_OK), 0);
   EXPECT_EQ(access((low + "/srv/w").c_str(), F_OK), -1);
   EXPECT_EQ(access((ro + "/srv/w").c_str(), F_OK), -1);
@@ -607,7 +561,7 @@ TEST_F(LimitedMounts, LaterPartNeverRenamesTheObject) {
   const std::string dev = FileDevice("Dev");
   env_->install().WriteFile("Dev/srv/p/rootdbs.1.2", "someone else's");
   ASSERT_EQ(BeginObject("/rootdbs", "/srv/p"), 0);
-  const std::string block = Data(100000);
+  const std::string block = PatternData(100000);
   for (int i = 0; i < 11; ++i) ASSERT_EQ(zarWriteData(h_, block.data(), block.size()), 0);
   EXPECT_EQ(zarWriteData(h_, block.data(), block.size()), BSA_RC_NO_RESOURCES);
   EXPECT_EQ(h_->currentMount, nullptr);

@@ -30,6 +30,8 @@
 
 namespace {
 
+using tevtest::PatternData;
+using tevtest::DumpRows;
 using tevtest::Row;
 
 // Volume id (bytes 72-75) and header text (88) of a part file.
@@ -51,40 +53,6 @@ b = struct.pack(fmt, *[int(v) for v in sys.argv[4:]])
 data[at:at + len(b)] = b
 open(path, 'wb').write(bytes(data))
 )PY";
-
-std::string Data(size_t n, unsigned seed = 1) {
-  std::string s(n, '\0');
-  uint32_t x = seed * 2654435761u + 12345;
-  for (size_t i = 0; i < n; ++i) {
-    x = x * 1103515245u + 12345;
-    s[i] = static_cast<char>(x >> 16);
-  }
-  return s;
-}
-
-std::vector<Row> Rows(int (*dump)(FILE*, char)) {
-  FILE* f = std::tmpfile();
-  EXPECT_NE(f, nullptr);
-  dump(f, '|');
-  std::rewind(f);
-  std::vector<Row> rows;
-  Row row;
-  std::string field;
-  for (int c; (c = std::fgetc(f)) != EOF;) {
-    if (c == '|') {
-      row.push_back(field);
-      field.clear();
-    } else if (c == '\n') {
-      rows.push_back(row);
-      row.clear();
-      field.clear();
-    } else {
-      field.push_back(static_cast<char>(c));
-    }
-  }
-  std::fclose(f);
-  return rows;
-}
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -224,7 +192,7 @@ class Scan : public ::testing::Test {
   }
 
   static Row ObjectRow(uint64_t copy) {
-    for (const Row& r : Rows(smcDumpObjectTab)) {
+    for (const Row& r : DumpRows(smcDumpObjectTab)) {
       if (r[tevtest::kObjCopyId] == std::to_string(copy)) return r;
     }
     return {};
@@ -232,7 +200,7 @@ class Scan : public ::testing::Test {
   // {volume, part, size} of each detail row of the copy.
   static std::vector<std::vector<std::string>> Details(uint64_t copy) {
     std::vector<std::vector<std::string>> out;
-    for (const Row& r : Rows(smcDumpDetailTab)) {
+    for (const Row& r : DumpRows(smcDumpDetailTab)) {
       if (r[tevtest::kDetCopy] == std::to_string(copy)) {
         out.push_back({r[tevtest::kDetVol], r[tevtest::kDetPart], r[tevtest::kDetSize]});
       }
@@ -265,9 +233,9 @@ TEST_F(Scan, FreshCatalogGetsItsObjectsBackFromTheDevice) {
   // An existing file makes the second object's version 2.
   env_->install().WriteFile("Dev/srv/one/rootdbs.1.1", "not a part");
   std::vector<Written> objects = {
-      {0, "/srv/big", Data(2200010, 7), {}, "1"},   // three parts: 1.1 MB, 1.1 MB, 10
-      {0, "/srv/one", Data(5000, 3), {}, "2"},
-      {0, "/a/b/c/d/e", Data(1, 5), {}, "1"},
+      {0, "/srv/big", PatternData(2200010, 7), {}, "1"},   // three parts: 1.1 MB, 1.1 MB, 10
+      {0, "/srv/one", PatternData(5000, 3), {}, "2"},
+      {0, "/a/b/c/d/e", PatternData(1, 5), {}, "1"},
   };
   for (Written& w : objects) {
     w.copy = WriteObject("/rootdbs", w.path, w.data);
@@ -329,8 +297,8 @@ TEST_F(Scan, FreshCatalogGetsItsObjectsBackFromTheDevice) {
   for (const Written& w : objects) EXPECT_TRUE(Dump(w.copy) == w.data) << w.path;
 
   // A second scan finds everything in place.
-  const std::vector<Row> objects_before = Rows(smcDumpObjectTab);
-  const std::vector<Row> details_before = Rows(smcDumpDetailTab);
+  const std::vector<Row> objects_before = DumpRows(smcDumpObjectTab);
+  const std::vector<Row> details_before = DumpRows(smcDumpDetailTab);
   std::map<std::string, std::string> files_before;
   for (const Written& w : objects) {
     for (const std::string& f : w.files) files_before[f] = tevtest::ReadFile(f);
@@ -338,8 +306,8 @@ TEST_F(Scan, FreshCatalogGetsItsObjectsBackFromTheDevice) {
   const std::string again_before = ActLog();
   EXPECT_EQ(RunScan(dev), 0);
   const std::string again = ActLog().substr(again_before.size());
-  EXPECT_EQ(Rows(smcDumpObjectTab), objects_before);
-  EXPECT_EQ(Rows(smcDumpDetailTab), details_before);
+  EXPECT_EQ(DumpRows(smcDumpObjectTab), objects_before);
+  EXPECT_EQ(DumpRows(smcDumpDetailTab), details_before);
   for (const auto& [f, b] : files_before) EXPECT_TRUE(tevtest::ReadFile(f) == b) << f;
   EXPECT_EQ(Count(again, "is registered already."), 5u);
   for (const Written& w : objects) {
@@ -357,8 +325,8 @@ TEST_F(Scan, FreshCatalogGetsItsObjectsBackFromTheDevice) {
 TEST_F(Scan, DamagedFilesAreReportedAndLeftAlone) {
   const std::string dev = Path("Dev");
   const uint32_t vol = AddDevice(dev);
-  const uint64_t copy = WriteObject("/rootdbs", "/srv/x", Data(3000));
-  const uint64_t other = WriteObject("/rootdbs", "/srv/y", Data(2000));
+  const uint64_t copy = WriteObject("/rootdbs", "/srv/x", PatternData(3000));
+  const uint64_t other = WriteObject("/rootdbs", "/srv/y", PatternData(2000));
   const std::string good = tevtest::ReadFile(dev + "/srv/x/rootdbs.1.1");
   const std::string good_y = tevtest::ReadFile(dev + "/srv/y/rootdbs.1.1");
   const std::string c = std::to_string(copy);
@@ -406,8 +374,8 @@ TEST_F(Scan, DamagedFilesAreReportedAndLeftAlone) {
       Patch(file, 72, "<i", {"-1"});
     }
     const std::string damaged = tevtest::ReadFile(file);
-    const std::vector<Row> objects = Rows(smcDumpObjectTab);
-    const std::vector<Row> details = Rows(smcDumpDetailTab);
+    const std::vector<Row> objects = DumpRows(smcDumpObjectTab);
+    const std::vector<Row> details = DumpRows(smcDumpDetailTab);
     const std::string before = ActLog();
     RunScan(dev);
     const std::string log = ActLog().substr(before.size());
@@ -415,8 +383,8 @@ TEST_F(Scan, DamagedFilesAreReportedAndLeftAlone) {
       EXPECT_NE(log.find(k.reported), std::string::npos) << log;
     }
     EXPECT_EQ(log.find("was registered"), std::string::npos) << log;
-    EXPECT_EQ(Rows(smcDumpObjectTab), objects);
-    EXPECT_EQ(Rows(smcDumpDetailTab), details);
+    EXPECT_EQ(DumpRows(smcDumpObjectTab), objects);
+    EXPECT_EQ(DumpRows(smcDumpDetailTab), details);
     EXPECT_TRUE(tevtest::ReadFile(file) == damaged);
     EXPECT_TRUE(tevtest::ReadFile(dev + "/srv/y/rootdbs.1.1") == good_y);
     if (k.name != "/srv/x/rootdbs.1.1") {
@@ -434,9 +402,9 @@ TEST_F(Scan, DamagedFilesAreReportedAndLeftAlone) {
 TEST_F(Scan, PurgeDropsObjectsWhoseFilesAreGone) {
   const std::string dev = Path("Dev");
   const uint32_t vol = AddDevice(dev);
-  const uint64_t big = WriteObject("/rootdbs", "/srv/big", Data(2200010, 7));
-  const uint64_t keep = WriteObject("/rootdbs", "/srv/keep", Data(4000, 2));
-  const uint64_t lone = WriteObject("/rootdbs", "/srv/lone", Data(10, 4));
+  const uint64_t big = WriteObject("/rootdbs", "/srv/big", PatternData(2200010, 7));
+  const uint64_t keep = WriteObject("/rootdbs", "/srv/keep", PatternData(4000, 2));
+  const uint64_t lone = WriteObject("/rootdbs", "/srv/lone", PatternData(10, 4));
   ASSERT_EQ(Details(big).size(), 3u);
   ASSERT_EQ(unlink((dev + "/srv/big/rootdbs.1.2").c_str()), 0);
   // The object row of "lone" is gone; its detail row stays behind.
@@ -460,11 +428,11 @@ TEST_F(Scan, PurgeDropsObjectsWhoseFilesAreGone) {
   EXPECT_NE(log.find("Object 0:" + std::to_string(lone) +
                      " has no object row; its part 1 was removed from the catalog."),
             std::string::npos);
-  EXPECT_TRUE(Dump(keep) == Data(4000, 2));
+  EXPECT_TRUE(Dump(keep) == PatternData(4000, 2));
   // A second purge finds nothing to do.
-  const std::vector<Row> details = Rows(smcDumpDetailTab);
+  const std::vector<Row> details = DumpRows(smcDumpDetailTab);
   EXPECT_EQ(RunPurge(dev), 0);
-  EXPECT_EQ(Rows(smcDumpDetailTab), details);
+  EXPECT_EQ(DumpRows(smcDumpDetailTab), details);
   EXPECT_EQ(RunPurge(Path("Nowhere")), BSA_RC_NO_MATCH);
   (void)vol;
 }
@@ -478,7 +446,7 @@ namespace {
 TEST_F(Scan, SizeCountsPartsFoundInAnyOrder) {
   const std::string dev = Path("Dev");
   AddDevice(dev);
-  const std::string data = Data(2200010, 11);
+  const std::string data = PatternData(2200010, 11);
   const uint64_t copy = WriteObject("/rootdbs", "/srv/split", data);
   ASSERT_EQ(Details(copy).size(), 3u);
   FreshCatalog();
@@ -515,7 +483,7 @@ namespace {
 TEST_F(Scan, BackslashDeviceNameWalksTheSameTree) {
   const std::string dev = Path("Dev");
   AddDevice(dev);
-  const std::string data = Data(900, 6);
+  const std::string data = PatternData(900, 6);
   const uint64_t copy = WriteObject("/rootdbs", "/srv/bs", data);
   FreshCatalog();
   std::string typed = dev;

@@ -34,17 +34,9 @@
 
 namespace {
 
+using tevtest::PatternData;
+using tevtest::DumpRows;
 using tevtest::Row;
-
-std::string Data(size_t n, unsigned seed = 1) {
-  std::string s(n, '\0');
-  uint32_t x = seed * 2654435761u + 12345;
-  for (size_t i = 0; i < n; ++i) {
-    x = x * 1103515245u + 12345;
-    s[i] = static_cast<char>(x >> 16);
-  }
-  return s;
-}
 
 // A hand-made TAPE mount on a file: block size, one-block buffer, the
 // descriptor open with the flags.
@@ -79,7 +71,7 @@ class TapeBlocks : public ::testing::Test {
 // one block straight and one through the buffer, keeping 28.
 TEST_F(TapeBlocks, WriteKeepsTheRaggedEndAndFlushPadsIt) {
   const std::string image = Path("tape");
-  const std::string data = Data(200);
+  const std::string data = PatternData(200);
   {
     FileTape t(image, O_WRONLY | O_CREAT | O_TRUNC, 64);
     EXPECT_EQ(tape_write(&t.m, data.data(), 100), 100);
@@ -117,7 +109,7 @@ TEST_F(TapeBlocks, ImageEqualsDdBlockingOfTheStream) {
       FileTape t(image, O_WRONLY | O_CREAT | O_TRUNC, block);
       for (int i = 0; i < 60; ++i) {
         x = x * 1103515245u + 12345;
-        const std::string piece = Data((x >> 16) % 1500, x);
+        const std::string piece = PatternData((x >> 16) % 1500, x);
         ASSERT_EQ(tape_write(&t.m, piece.data(), piece.size()), static_cast<long>(piece.size()));
         stream += piece;
       }
@@ -150,7 +142,7 @@ TEST_F(TapeBlocks, ImageEqualsDdBlockingOfTheStream) {
 // count), never with a media size of 0, and by ENOSPC.
 TEST_F(TapeBlocks, EndOfTheMedium) {
   const std::string image = Path("tape");
-  const std::string data = Data(300);
+  const std::string data = PatternData(300);
   {
     FileTape t(image, O_WRONLY | O_CREAT | O_TRUNC, 64);
     t.m.mediaSizeLow = 1000;
@@ -214,30 +206,6 @@ TEST_F(TapeBlocks, SavedBufferComesBack) {
 }
 
 // ---- Volumes in a catalog ---------------------------------------------------
-
-std::vector<Row> Rows(int (*dump)(FILE*, char)) {
-  FILE* f = std::tmpfile();
-  EXPECT_NE(f, nullptr);
-  dump(f, '|');
-  std::rewind(f);
-  std::vector<Row> rows;
-  Row row;
-  std::string field;
-  for (int c; (c = std::fgetc(f)) != EOF;) {
-    if (c == '|') {
-      row.push_back(field);
-      field.clear();
-    } else if (c == '\n') {
-      rows.push_back(row);
-      row.clear();
-      field.clear();
-    } else {
-      field.push_back(static_cast<char>(c));
-    }
-  }
-  std::fclose(f);
-  return rows;
-}
 
 std::string Label(uint32_t volume) {
   std::string l = "ZAR VOLID=" + std::to_string(volume);
@@ -354,7 +322,7 @@ class TapeVolumes : public ::testing::Test {
   }
 
   static std::string VolumeStatus(uint32_t volume) {
-    for (const Row& r : Rows(smcDumpVolumeTab)) {
+    for (const Row& r : DumpRows(smcDumpVolumeTab)) {
       if (r[tevtest::kVolId] == std::to_string(volume)) return r[tevtest::kVolStatus];
     }
     return "";
@@ -377,7 +345,7 @@ TEST_F(TapeVolumes, LabelsNameTheirVolumes) {
     int rc;
   } cases[] = {
       {Label(v.volumeId), 4},
-      {Label(v.volumeId) + Data(500), 4},
+      {Label(v.volumeId) + PatternData(500), 4},
       {"", 3},
       {Label(v.volumeId).substr(0, 79), 2},
       {"ZAR VOLUME=1" + std::string(68, '\0'), 2},
@@ -411,7 +379,7 @@ TEST_F(TapeVolumes, ObjectsReadBackBehindTheLabel) {
     SCOPED_TRACE(block);
     const std::string image = Path("tape" + std::to_string(block));
     const TevVolume v = AddTape(image, block);
-    const std::string data = Data(5000, static_cast<unsigned>(block));
+    const std::string data = PatternData(5000, static_cast<unsigned>(block));
     const uint64_t copy = WriteTape(image, v, block, data, "/srv/t" + std::to_string(block));
     std::string got;
     EXPECT_EQ(Dump(copy, &got), BSA_RC_NO_MORE_DATA);
@@ -455,7 +423,7 @@ TEST_F(TapeVolumes, OperatorMountsTheVolume) {
   const std::string image = Path("tape");
   const TevVolume v = AddTape(image, 64);
   const TevVolume other = AddTape(Path("tape2"), 64);
-  const std::string data = Data(3000, 9);
+  const std::string data = PatternData(3000, 9);
   const uint64_t copy = WriteTape(image, v, 64, data, "/srv/op");
   const std::string right = tevtest::ReadFile(image);
   // The other volume's tape is in the first drive; the second drive is empty.
@@ -492,7 +460,7 @@ TEST_F(TapeVolumes, OperatorMountsTheVolume) {
 TEST_F(TapeVolumes, HeaderSearchEndsWithTheData) {
   const std::string image = Path("tape");
   const TevVolume v = AddTape(image, 64);
-  const uint64_t copy = WriteTape(image, v, 64, Data(500), "/srv/cut");
+  const uint64_t copy = WriteTape(image, v, 64, PatternData(500), "/srv/cut");
   for (size_t keep : {size_t{80}, size_t{200}}) {
     SCOPED_TRACE(keep);
     tevtest::WriteFile(image, tevtest::ReadFile(image).substr(0, keep));
@@ -512,7 +480,7 @@ TEST_F(TapeVolumes, HeaderSearchEndsWithTheData) {
 TEST_F(TapeVolumes, SessionEndFreesTheVolume) {
   const std::string image = Path("tape");
   const TevVolume v = AddTape(image, 64);
-  const std::string data = Data(700, 4);
+  const std::string data = PatternData(700, 4);
   const uint64_t copy = WriteTape(image, v, 64, data, "/srv/again");
   for (int session = 0; session < 2; ++session) {
     std::string got;
