@@ -30,31 +30,14 @@ void PartLine(const std::string& text) {
   std::printf("\t%s\n", text.substr(0, kLineMax).c_str());
 }
 
-// The device of the volume's pool that the volume belongs to: 0 found,
-// 3 none, or the device list's code.
+// The device of the volume: 0 found, 3 none, or the device list's code.
 int FindVolumeDevice(zarHandle* handle, const TevVolume& volume, TevDevice* out) {
-  TypedList* list = nullptr;
-  int rc = zarGetDeviceList(handle, 0, static_cast<int32_t>(volume.poolId), 0, &list);
-  if (rc != 0) return rc;
-  bool found = false;
-  int32_t status = 0;
-  for (auto* d = static_cast<TevDevice*>(ll_first(list, &status)); d != nullptr && !found;
-       d = static_cast<TevDevice*>(ll_next(list, &status))) {
-    if (std::strcmp(d->name, volume.path) != 0) {
-      SM_TRACE(129, "'%s' is not '%s' ignoring.", d->name, volume.path);
-    } else if (d->type != volume.type) {
-      SM_TRACE(129, "'%s' is not and STDIO device(is %d) ignoring.", d->name, d->type);
-    } else {
-      *out = *d;
-      found = true;
-    }
-  }
-  ll_destroy(&list, 1, &status);
-  if (!found) {
+  const int rc = zarFindVolumeDevice(handle, &volume, out);
+  if (rc == 17) {
     SM_TRACE(136, SM_MSG(88049), static_cast<int>(volume.volumeId));
     return 3;
   }
-  return 0;
+  return rc;
 }
 
 // The line of a STDIO or CLOUD part: 0, or the code that ends the report.

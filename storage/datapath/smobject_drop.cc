@@ -136,29 +136,11 @@ void RunDropCommand(const char* program, const char* arguments) {
   }
 }
 
-// The device of the pool that holds the volume: the one named by the
-// volume path and of the volume's type. false when there is none.
+// The device of the volume; false when there is none.
 bool FindVolumeDevice(zarHandle* handle, const TevVolume& volume, TevDevice* out) {
-  TypedList* list = nullptr;
-  if (zarGetDeviceList(handle, 0, static_cast<int32_t>(volume.poolId), 0, &list) != 0) {
-    return false;
-  }
-  bool found = false;
-  int32_t status = LL_OK;
-  for (auto* d = static_cast<TevDevice*>(ll_first(list, &status)); d != nullptr && !found;
-       d = static_cast<TevDevice*>(ll_next(list, &status))) {
-    if (std::strcmp(d->name, volume.path) != 0) {
-      SM_TRACE(129, "'%s' is not '%s' ignoring.", d->name, volume.path);
-    } else if (d->type != volume.type) {
-      SM_TRACE(129, "'%s' is not and STDIO device(is %d) ignoring.", d->name, d->type);
-    } else {
-      *out = *d;
-      found = true;
-    }
-  }
-  ll_destroy(&list, 1, &status);
-  if (!found) SM_TRACE(136, "ERROR: Cannot find suitable device");
-  return found;
+  const int rc = zarFindVolumeDevice(handle, &volume, out);
+  if (rc == 17) SM_TRACE(136, "ERROR: Cannot find suitable device");
+  return rc == 0;
 }
 
 // Removes one part from a STDIO or CLOUD device. false ends the removal.

@@ -206,3 +206,24 @@ int zarVolumeMakeNew(zarHandle* handle, const TevDevice* device, TevVolume* volu
   if (rc != 0) SM_TRACE(137, "%s: zarPutVolumeInfo returned %d.", kFn, rc);
   return rc;
 }
+
+int zarFindVolumeDevice(zarHandle* handle, const TevVolume* volume, TevDevice* device) {
+  TypedList* list = nullptr;
+  const int rc = zarGetDeviceList(handle, 0, static_cast<int32_t>(volume->poolId), 0, &list);
+  if (rc != 0) return rc;
+  bool found = false;
+  int32_t status = LL_OK;
+  for (auto* d = static_cast<TevDevice*>(ll_first(list, &status)); d != nullptr && !found;
+       d = static_cast<TevDevice*>(ll_next(list, &status))) {
+    if (std::strcmp(d->name, volume->path) != 0) {
+      SM_TRACE(129, "'%s' is not '%s' ignoring.", d->name, volume->path);
+    } else if (d->type != volume->type) {
+      SM_TRACE(129, "'%s' is not and STDIO device(is %d) ignoring.", d->name, d->type);
+    } else {
+      *device = *d;
+      found = true;
+    }
+  }
+  ll_destroy(&list, 1, &status);
+  return found ? 0 : 17;
+}

@@ -24,6 +24,10 @@ int zarPutVolumeInfo(zarHandle* handle, TevVolume* volume);
 // The volume of a device path, into the record. 0; 22; 17 no volume of
 // that path; 3 another failure.
 int zarFindDeviceVolume(zarHandle* handle, const char* path, TevVolume* volume);
+// The device of the volume's pool that holds the volume: the one named by
+// the volume path and of the volume's type, into the record. 0; 17 none
+// (the caller reports it); the device list's code.
+int zarFindVolumeDevice(zarHandle* handle, const TevVolume* volume, TevDevice* device);
 // A new volume row for the device ("TEV_DISK_VOL", idle, path = the
 // device's name), into the record. The result of zarPutVolumeInfo.
 int zarVolumeMakeNew(zarHandle* handle, const TevDevice* device, TevVolume* volume);
