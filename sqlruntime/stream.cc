@@ -1,12 +1,14 @@
 // The message stream's buffer handling: fresh send buffers, sends,
 // receives, flushes with the break callback, waiting reads, peeks and
 // skips.
+#include <cstdlib>
 #include <cstring>
 
 #include "base/osqlidbg.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/runtime.h"
 #include "sqlruntime/stream.h"
+#include "sqltypes/collection.h"
 
 namespace {
 
@@ -268,6 +270,38 @@ int sqli_msg_skip_blobs(int32_t count, SqliMessageStream* s) {
       sqli_msg_skip(len, s);
     }
   }
+  return 0;
+}
+
+int sqli_msg_put_complex(SqliCollection* value, SqliMessageStream* s) {
+  if (value == nullptr) return -1;
+  // Names are 128 bytes wide for a server with long identifiers.
+  const SqliConnection* c = s->connection;
+  const int longid = c != nullptr && SQLI_CAP(c, 1, 0x20) ? 1 : 0;
+  const int N = longid ? 128 : 18;
+  // Pending changes are folded first, so that the size below holds.
+  if ((value->cl_flags & COLL_ISNULL) == 0 && value->cl_log != nullptr) {
+    if (int rc = zel_coll_tuple(value); rc != 0 && rc != -9977) return rc;
+    if (value->cl_log != nullptr) return -9986;
+  }
+  const CollTypeInfo* info = value->cl_typeinfo != nullptr ? value->cl_typeinfo : value->cl_svr_typeinfo;
+  int64_t entries = info != nullptr && info->ti_count > 0 ? info->ti_count : 1;
+  int64_t data = value->cl_len > 0 ? value->cl_len : 0;
+  int64_t room = 4 + entries * (30 + 3 * N) + 8 + N + 12 + data;
+  if (room > INT32_MAX) return -9986;
+  char* buf = static_cast<char*>(std::malloc(static_cast<size_t>(room)));
+  if (buf == nullptr) return -406;
+  int n = stcollection(value, buf, longid);
+  if (n < 0) {
+    std::free(buf);
+    return n;
+  }
+  sqli_msg_put_bytes(buf, n, s);
+  // The length word counts everything after it; an odd one is padded.
+  const auto* p = reinterpret_cast<const unsigned char*>(buf);
+  uint32_t length = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  if (length & 1) sqli_msg_put_pad(s);
+  std::free(buf);
   return 0;
 }
 

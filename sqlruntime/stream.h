@@ -29,6 +29,7 @@
 #include "platform/api.h"
 #include "sqltypes/decimal.h"
 #include "sqltypes/int8.h"
+#include "sqltypes/sqlvalue.h"
 
 TV_BEGIN_C
 
@@ -83,6 +84,11 @@ void sqli_msg_put_padded(const void* bytes, int32_t count, SqliMessageStream* s)
 void sqli_msg_put_pad(SqliMessageStream* s);
 void sqli_msg_put_decimal(const Decimal* v, SqliMessageStream* s);
 void sqli_msg_put_blobdesc(const void* desc56, SqliMessageStream* s);
+// A collection or row value with its type description: a 32-bit length,
+// the stored form (names 128 bytes wide when the connection's server has
+// long identifiers, else 18), a pad byte when the length is odd. 0, or a
+// negative code (nothing written).
+int sqli_msg_put_complex(SqliCollection* value, SqliMessageStream* s);
 
 int32_t sqli_msg_get_byte(SqliMessageStream* s);
 int32_t sqli_msg_get_short(SqliMessageStream* s);
