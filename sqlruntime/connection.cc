@@ -14,6 +14,7 @@
 #include "base/locale_state.h"
 #include "base/osqlidbg.h"
 #include "base/thread_state.h"
+#include "connect/break_control.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/names.h"
 #include "sqlruntime/replies.h"
@@ -148,6 +149,64 @@ void Afterwards(SqliRuntime* rt, int32_t kind, const char* target, const char* n
     shown[1024] = '\0';
   }
   sqdbg_connect(114, shown, name, static_cast<int16_t>(kind));
+}
+
+// sqlerrm of a redirection: at most 71 bytes of the text.
+void SetErrm(const std::string& text) {
+  std::strncpy(sqlca.sqlerrm, text.c_str(), 71);
+  sqlca.sqlerrm[71] = '\0';
+}
+
+// Follows a redirection of the implicit (or database-open) connection:
+// the new server is connected first, so that a failure there leaves the
+// old connection in place; then the old default connection is closed and
+// the new one takes its slot, started as the database-open kind would be.
+int32_t FollowRedirect(SqliRuntime* rt, const std::string& target) {
+  SqliConnection* old = g_default;
+  SqliConnection* c = sqli_conn_make(target.c_str(), nullptr, nullptr, old != nullptr ? old->concurrent : 1);
+  if (c == nullptr) return sqlca.sqlcode;
+  if (sqli_asf_connect(c, &rt->redirect, 1, rt, 0, 0) != 0 || sqli_conn_server_info(c) != 0) {
+    if (c->stream->cb.assoc != nullptr) sqli_conn_release(c->stream->cb.assoc, 1);
+    c->stream->cb.assoc = nullptr;
+    sqli_conn_free(c);
+    return sqlca.sqlcode;
+  }
+  sqli_conn_claim(c);
+  if (old != nullptr) sqli_connect_close(SQLI_CONN_DBOPEN, nullptr, 2, 1);
+  g_default = c;
+  g_mode = 1;
+  g_default_kind = 1;
+  c->optofc = EnvIsOne("OPTOFC") ? 1 : 0;
+  c->optmsg = EnvIsOne("OPTMSG") ? 1 : 0;
+  if (sqli_conn_start(c) != 0) {
+    int32_t code = sqlca.sqlcode != 0 ? sqlca.sqlcode : -1809;
+    sqli_conn_release(c->stream->cb.assoc, 1);
+    c->stream->cb.assoc = nullptr;
+    g_default = nullptr;
+    sqli_conn_free(c);
+    if (g_list == nullptr) g_mode = 0;
+    return code;
+  }
+  if (sqli_version_exchange(rt, c, c->level) != 0) {
+    if (rt->current == c) sqli_conn_open_failed(c, SQLI_CONN_DBOPEN);
+    return sqlca.sqlcode != 0 ? sqlca.sqlcode : -1809;
+  }
+  if ((c->caps[7] & 0x10) && sqli_local_handshake(c) != 0) {
+    if (rt->current == c) sqli_conn_open_failed(c, SQLI_CONN_DBOPEN);
+    return sqlca.sqlcode;
+  }
+  if (!SQLI_CAP_OPTOFC(c)) {
+    c->props[3] = 1;
+    sqlca.sqlwarn.sqlwarn4 = 'W';
+  }
+  c->db_open = 1;
+  std::free(c->delimident);
+  c->delimident = Dup(ggetenv_idx("DELIMIDENT", -1));
+  sqli_set_thread_connected(1);
+  sqli_set_names(nullptr, nullptr);
+  sqli_diag_update(rt);
+  sqli_conn_send_env(c);
+  return sqlca.sqlcode;
 }
 
 }  // namespace
@@ -719,9 +778,9 @@ int32_t sqlbreakcallback(int32_t timeout, SqliBreakCallback callback) {
   return 0;
 }
 
-int32_t sqlsignal(int32_t, void*, int32_t) {
-  // The connectivity layer installs no interrupt handler of its own here,
-  // so there is nothing to suspend or restore.
+int32_t sqlsignal(int32_t, void*, int32_t mode) {
+  // 1 suspends the break handler of the connectivity layer, 2 restores it.
+  if (mode != 0) asf_break_control(mode);
   return 0;
 }
 
@@ -846,25 +905,44 @@ int32_t sqli_conn_redirect(void) {
   SqliRuntime* rt = sqli_runtime_get();
   if (rt == nullptr || !rt->redirect_pending) return 0;
   rt->redirect_pending = 0;
-  const char* server = rt->redirect.server;
-  if (server != nullptr && server[0] != '\0') {
-    bool allowed = g_mode == 1 || sqli_conn_is_implicit();
-    if (!allowed) {
-      std::string_view sv(server);
-      std::string text = "@" + std::string(sv.substr(0, 70));
-      std::strncpy(sqlca.sqlerrm, text.c_str(), 71);
-      sqlca.sqlerrm[71] = '\0';
-      Fail(-1808);
-      return sqlca.sqlcode;
-    }
+  AsfStartRequest& rec = rt->redirect;
+  const char* server = rec.server;
+  const bool has_server = server != nullptr && server[0] != '\0';
+  const bool implicit = g_mode == 1 || sqli_conn_is_implicit();
+  if (has_server && !implicit) {
+    // An explicit connection stays with the server it named.
+    SetErrm("@" + std::string(server));
+    Fail(-1808);
+    return sqlca.sqlcode;
   }
-  // Following the redirection to a new server is not done here: the
-  // statement keeps the current connection and reports the redirection.
-  if (server != nullptr) {
-    std::strncpy(sqlca.sqlerrm, server, 71);
-    sqlca.sqlerrm[71] = '\0';
+  std::string target = rec.option_arg != nullptr ? rec.option_arg : "";
+  if (has_server) target += "@" + std::string(server);
+  if (implicit && rec.kind != 5) return FollowRedirect(rt, target);
+  if (implicit) {
+    // A tape-utility redirection only touches the new server.
+    SqliConnection* probe = sqli_conn_make(target.c_str(), nullptr, nullptr, 1);
+    if (probe == nullptr) return sqlca.sqlcode;
+    if (sqli_asf_connect(probe, &rec, 1, rt, 0, 0) == 0) sqli_conn_release(probe->stream->cb.assoc, 2);
+    sqli_conn_free(probe);
+    return sqlca.sqlcode;
   }
-  Fail(-1808);
+  // Elsewhere the program is told which server the database moved to:
+  // the server is reached, asked for its name and let go again.
+  rec.kind = 2;
+  SqliConnection* probe = sqli_conn_make(target.c_str(), nullptr, nullptr, 1);
+  if (probe == nullptr) return sqlca.sqlcode;
+  if (sqli_asf_connect(probe, &rec, 1, rt, 0, 0) != 0) {
+    sqli_conn_free(probe);
+    return sqlca.sqlcode;
+  }
+  int info = sqli_conn_server_info(probe);
+  int released = sqli_conn_release(probe->stream->cb.assoc, 2);
+  probe->stream->cb.assoc = nullptr;
+  if (info == 0 && released == 0) {
+    SetErrm(probe->server_name != nullptr ? probe->server_name : "");
+    Fail(-1808);
+  }
+  sqli_conn_free(probe);
   return sqlca.sqlcode;
 }
 
