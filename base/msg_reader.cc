@@ -55,6 +55,7 @@ constexpr MessageFileRange kRanges[] = {
     {5, 23100, 23199, "sql.vqm"},  // locale errors
     {6, 32765, 32766, "os.vqm"},   // the lookup's own fallback texts
     {7, 87000, 88999, "tev.vqm"},  // the storage manager
+    {8, 36000, 36999, "sqlw.vqm"}, // standard warning SQLSTATEs
     {0, 0, 0, nullptr},
 };
 
