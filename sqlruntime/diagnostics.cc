@@ -3,10 +3,30 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/cvt.h"
+#include "base/locale_state.h"
 #include "base/msgfile.h"
 #include "sqlruntime/runtime.h"
 
 namespace {
+
+// Converts the NUL-terminated text in place into at most keep bytes and a
+// NUL. A text that was cut in the middle of a character converts without
+// the cut character's bytes; a text that cannot be converted at all stays
+// as the server sent it.
+void ConvertServerText(GlConverter* cv, char* text, int32_t keep) {
+  const int32_t n = static_cast<int32_t>(std::strlen(text));
+  for (int32_t drop = 0; drop < 4 && n - drop > 0; ++drop) {
+    int32_t count = n - drop;
+    int32_t truncated = 0;
+    int32_t written = cvt_inplace(cv, text, &count, keep, &truncated);
+    if (written >= 0) {
+      text[written] = '\0';
+      return;
+    }
+  }
+}
+
 
 constexpr int32_t kGrowBy = 8;
 constexpr int32_t kMaxMessage = 8192;
@@ -418,6 +438,14 @@ int32_t sqli_diag_get(void*, SqliDiagItem* items, int32_t n) {
     }
   }
   return sqli_status.code;
+}
+
+void sqli_param_from_server(SqliRuntime* rt) {
+  ClientLocaleState* st = rgllocstate();
+  GlConverter* cv = st != nullptr ? st->db_to_client : nullptr;
+  if (rt == nullptr || cv == nullptr) return;
+  ConvertServerText(cv, rt->message_params, static_cast<int32_t>(sizeof rt->message_params) - 1);
+  ConvertServerText(cv, sqlca.sqlerrm, 71);
 }
 
 TV_END_C

@@ -122,6 +122,7 @@ void sqli_reply_error(SqliMessageStream* s) {
     if (Failed(s)) return;
     std::strncpy(sqlca.sqlerrm, rt->message_params, 71);
     sqlca.sqlerrm[71] = '\0';
+    sqli_param_from_server(rt);
   }
   if (code != 0) {
     _iqseterr(code);

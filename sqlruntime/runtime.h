@@ -146,6 +146,10 @@ void sqli_runtime_init(SqliRuntime* rt);
 int32_t sqli_sqlca_reset(SqliRuntime* rt);
 TV_API void _iqseterr(int32_t code);
 void sqli_set_asf_error(int32_t code, int32_t secondary, const char* text);
+// Converts the server's error parameter text, in the message-parameter
+// area (at most 499 bytes) and its copy in sqlerrm (at most 71), from the
+// server's code set to the client's; nothing without a converter.
+void sqli_param_from_server(SqliRuntime* rt);
 int sqli_diag_update(SqliRuntime* rt);
 int sqli_diag_warning(const char* state, SqliRuntime* rt);
 int sqli_diag_server_state(const char* state, int32_t length, const char* text);

@@ -621,6 +621,17 @@ void sqli_reply_redirect(SqliMessageStream* s) {
   };
   char* server = read_text(false);
   char* database = read_text(true);
+  // The database name comes in the server's code set.
+  GlConverter* cv = rgllocstate() != nullptr ? rgllocstate()->db_to_client : nullptr;
+  if (cv != nullptr && database != nullptr && database[0] != '\0') {
+    char* converted = nullptr;
+    if (cvt_newbuf(cv, database, nullptr, &converted) >= 0 && converted != nullptr) {
+      std::free(database);
+      database = converted;
+    } else {
+      std::free(converted);
+    }
+  }
   int32_t kind = sqli_msg_get_short(s);
   int32_t flags = sqli_msg_get_int(s);
   char* third = read_text(false);

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/msgfile.h"
 #include "tests/sqlruntime/sqli_fixture.h"
 
 namespace {
@@ -99,6 +100,23 @@ TEST_F(DiagTest, ErrorThenWarningKeepsBoth) {
   EXPECT_EQ(w.code, 0);
   EXPECT_STREQ(w.state, "01I09");
   EXPECT_STREQ(w.cls, "ISO 9075");  // message 36114 describes it
+  EXPECT_STREQ(w.text, "The number of host variables differs from the number of columns.");
+}
+
+TEST_F(DiagTest, EveryWarningStateHasItsText) {
+  // Each warning SQLSTATE that names a message finds a text of its own in
+  // the installed message files.
+  const char* states[] = {"01000", "01I01", "01004", "01003", "01I03", "01I09", "01I04", "01I07",
+                          "01I06", "01I12", "01I05", "01I08", "01006", "01007", "01008"};
+  for (const char* state : states) {
+    int32_t number = sqli_warn_msgno(state);
+    ASSERT_GT(number, 36000) << state;
+    char text[512] = "";
+    int32_t full = 0;
+    EXPECT_EQ(rgetlmsg(number, text, sizeof text, &full), 0) << state;
+    EXPECT_GT(std::strlen(text), 10u) << state;
+    EXPECT_EQ(std::strstr(text, "annot open"), nullptr) << state << ": " << text;
+  }
 }
 
 TEST_F(DiagTest, ZeroAfterResetChangesNothing) {
