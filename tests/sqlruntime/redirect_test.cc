@@ -120,6 +120,19 @@ TEST_F(RedirectTest, FailedStartUpOnTheNewServerGives1809) {
   EXPECT_EQ(sqli_conn_default(), nullptr);
 }
 
+TEST_F(RedirectTest, TapeUtilityRedirectOnlyTouchesTheNewServer) {
+  Start(Redirect("srv2", "db2", 5));
+  ASSERT_EQ(sqli_conn_ensure(), 0) << sqlca.sqlcode;
+  SqliConnection* old = Current();
+  ASSERT_EQ(Ask(), 0);
+  EXPECT_EQ(sqli_conn_redirect(), 0) << sqlca.sqlcode;
+  EXPECT_EQ(Current(), old);
+  EXPECT_EQ(sqli_conn_default(), old);
+  EXPECT_EQ(Accepted(*second_), 1);
+  EXPECT_TRUE(second_->WaitFor("closed")) << second_->Log();
+  EXPECT_TRUE(second_->Requests().empty());  // no start-up exchange there
+}
+
 TEST_F(RedirectTest, ExplicitConnectionIsToldTheServer) {
   // A redirection naming only a database: the server the client reaches
   // for it (the default server, srv1) is named in sqlerrm.
