@@ -172,7 +172,17 @@ int32_t FollowRedirect(SqliRuntime* rt, const std::string& target) {
     return sqlca.sqlcode;
   }
   sqli_conn_claim(c);
-  if (old != nullptr) sqli_connect_close(SQLI_CONN_DBOPEN, nullptr, 2, 1);
+  if (old != nullptr) {
+    sqli_connect_close(SQLI_CONN_DBOPEN, nullptr, 2, 1);
+    if (g_default == old) {
+      // The old connection could not be let go (a dormant one in use):
+      // it stays, and the new server is left.
+      sqli_conn_release(c->stream->cb.assoc, 1);
+      c->stream->cb.assoc = nullptr;
+      sqli_conn_free(c);
+      return sqlca.sqlcode;
+    }
+  }
   g_default = c;
   g_mode = 1;
   g_default_kind = 1;
