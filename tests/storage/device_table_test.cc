@@ -512,6 +512,49 @@ TEST_F(DeviceTableTest, DetailReadErrorEndsTheWalk) {
   EXPECT_EQ(Brief(), "/d/vol:1:3:I ");
 }
 
+// The version look-up of an object insert tells "no objects for this path"
+// (version 0, the insert makes version 1) from an object table it cannot
+// read: that must fail the insert, not hand out version 1 a second time.
+TEST_F(DeviceTableTest, ObjectVersionFailsWhenTheObjectIndexCannotBeRead) {
+  InsertObject(h_, "/o/1");
+  int64_t path_id = 0;
+  ASSERT_EQ(smcObjPathInsert(h_, "/o/empty", "/space", "file", &path_id), 0);
+  struct Case {
+    const char* path;
+    int32_t version;  // when the index reads
+  } cases[] = {{"/o/1", 1}, {"/o/empty", 0}, {"/o/none", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    int32_t version = -7;
+    EXPECT_EQ(dsmGetObjectVersion(h_, "/space", c.path, &version), 0);
+    EXPECT_EQ(version, c.version);
+  }
+  EXPECT_EQ(ActLog().find("Cannot read catalog table object."), std::string::npos);
+
+  // Every read of the object index's nodes fails with an I/O error; the
+  // path table still reads.
+  ASSERT_EQ(zarCloseDatabase(h_), 0);
+  ASSERT_EQ(zarOpenDatabase(h_), 0);
+  failingReads = "/object.idx";
+  for (const char* path : {"/o/1", "/o/empty"}) {
+    SCOPED_TRACE(path);
+    int32_t version = -7;
+    EXPECT_EQ(dsmGetObjectVersion(h_, "/space", path, &version), 19);
+    EXPECT_EQ(version, -7);
+  }
+  // A path without a path row needs no object read.
+  int32_t version = -7;
+  EXPECT_EQ(dsmGetObjectVersion(h_, "/space", "/o/none", &version), 0);
+  EXPECT_EQ(version, 0);
+  failingReads = nullptr;
+  EXPECT_NE(ActLog().find("Cannot read catalog table object."), std::string::npos) << ActLog();
+
+  ASSERT_EQ(zarCloseDatabase(h_), 0);
+  ASSERT_EQ(zarOpenDatabase(h_), 0);
+  EXPECT_EQ(dsmGetObjectVersion(h_, "/space", "/o/1", &version), 0);
+  EXPECT_EQ(version, 1);
+}
+
 // The command's table dump reaches the device rows: TAB-delimited lines as
 // the python reader renders them, nothing on standard error.
 TEST_F(DeviceTableTest, ZutevDumpsTheDeviceTableWithTabs) {

@@ -10,10 +10,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -321,6 +323,21 @@ class TapeVolumes : public ::testing::Test {
     return nullptr;
   }
 
+  // Descriptors of this process open on the path, or on a file of that
+  // path since replaced.
+  static int OpenMedia(const std::string& path) {
+    int n = 0;
+    for (int fd = 0; fd < 4096; ++fd) {
+      char target[PATH_MAX];
+      const std::string link = "/proc/self/fd/" + std::to_string(fd);
+      const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
+      if (len <= 0) continue;
+      const std::string t(target, static_cast<size_t>(len));
+      if (t == path || t == path + " (deleted)") ++n;
+    }
+    return n;
+  }
+
   static std::string VolumeStatus(uint32_t volume) {
     for (const Row& r : DumpRows(smcDumpVolumeTab)) {
       if (r[tevtest::kVolId] == std::to_string(volume)) return r[tevtest::kVolStatus];
@@ -417,8 +434,11 @@ TEST_F(TapeVolumes, ObjectsReadBackBehindTheLabel) {
   EXPECT_EQ(access(Path("console").c_str(), F_OK), -1);
 }
 
-// The wrong tape in the drive: the operator is asked; once the right tape
-// is in, the read completes.
+// The wrong tape in the drive: the operator is asked; during the wait the
+// drive and the volume are busy in the catalog and another process can take
+// the catalog lock (the operator's helper below only puts the right tape in
+// once that process has read both tables under the lock); once the right
+// tape is in, the read completes.
 TEST_F(TapeVolumes, OperatorMountsTheVolume) {
   const std::string image = Path("tape");
   const TevVolume v = AddTape(image, 64);
@@ -428,6 +448,28 @@ TEST_F(TapeVolumes, OperatorMountsTheVolume) {
   const std::string right = tevtest::ReadFile(image);
   // The other volume's tape is in the first drive; the second drive is empty.
   tevtest::WriteFile(image, Label(other.volumeId));
+  // A session that did not create the catalog: the creator's keeps the
+  // tables to itself.
+  ASSERT_EQ(tevTerminate(hn_), 0);
+  destroy_bsa_handles(0);
+  h_ = nullptr;
+  ASSERT_EQ(tevInit(&hn_, &token_, &owner_, nullptr), 0);
+  ASSERT_EQ(find_bsa_handle(static_cast<uint32_t>(hn_), &h_, __FILE_NAME__, __LINE__), 0);
+
+  // Another process on the catalog: takes the lock, dumps the device and
+  // volume tables, lets the lock go.
+  tevtest::RunOptions opts;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string kv = *e;
+    const size_t eq = kv.find('=');
+    if (eq != std::string::npos) opts.env[kv.substr(0, eq)] = kv.substr(eq + 1);
+  }
+  opts.timeout_seconds = 60;
+  const std::vector<std::string> args = {
+      "open", "gettevid", "setsession", std::to_string(h_->sessionId + 100), "lock",
+      "dump", std::to_string(SMC_TAB_DEVICE), "|", "dump", std::to_string(SMC_TAB_VOLUME), "|",
+      "unlock"};
+  tevtest::RunResult during;
 
   std::atomic<bool> done{false};
   std::thread operator_thread([&] {
@@ -435,6 +477,7 @@ TEST_F(TapeVolumes, OperatorMountsTheVolume) {
     while (!done) {
       const std::string text = tevtest::ReadFile(console);
       if (text.find("Please mount volume") != std::string::npos) {
+        during = tevtest::RunProgram(tevtest::BuiltProgram("catalog_driver"), args, opts);
         tevtest::WriteFile(image + ".new", right);
         rename((image + ".new").c_str(), image.c_str());
         return;
@@ -453,6 +496,37 @@ TEST_F(TapeVolumes, OperatorMountsTheVolume) {
   EXPECT_NE(console.find("The volume can not be found.\n"), std::string::npos);
   EXPECT_NE(console.find("Please mount volume: (TEV_DISK_VOL) on device: (" + image + ")\n"),
             std::string::npos);
+  // Every scan opened the tape in the drive; only the mount's medium is
+  // still open (a tape taken out shows as deleted).
+  EXPECT_EQ(OpenMedia(image), 1);
+  TevMount* m = TapeMount(v.volumeId);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(smcAcquireCatalogLock(h_), 0);
+  EXPECT_EQ(removeMountList(h_, m), 0);
+  EXPECT_EQ(smcReleaseCatalogLock(h_), 0);
+  EXPECT_EQ(OpenMedia(image), 0);
+
+  // What the other process saw while the operator was asked.
+  ASSERT_EQ(during.exit_code, 0) << during.err;
+  EXPECT_NE(during.out.find("\nlock 0\n"), std::string::npos) << during.out << during.err;
+  EXPECT_NE(during.out.find("\nunlock 0\n"), std::string::npos) << during.out;
+  std::string drive, volume, spare;
+  std::istringstream lines(during.out);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> f;
+    size_t from = 0;
+    for (size_t at; (at = line.find('|', from)) != std::string::npos; from = at + 1) {
+      f.push_back(line.substr(from, at - from));
+    }
+    if (f.size() == 20 && f[tevtest::kDevName] == image) drive = f[tevtest::kDevStatus];
+    if (f.size() == 20 && f[tevtest::kDevName] == Path("tape2")) spare = f[tevtest::kDevStatus];
+    if (f.size() > tevtest::kVolStatus && f[tevtest::kVolId] == std::to_string(v.volumeId)) {
+      volume = f[tevtest::kVolStatus];
+    }
+  }
+  EXPECT_EQ(drive, "B") << during.out;
+  EXPECT_EQ(volume, "B") << during.out;
+  EXPECT_EQ(spare, "I") << during.out;
 }
 
 // A tape whose recorded data ends before the part's header: the search
