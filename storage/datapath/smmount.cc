@@ -204,13 +204,15 @@ bool S3Room(const zarHandle* handle, const TevMount* mount, int64_t* room) {
 int WriteBlock(zarHandle* handle, const void* data, size_t length) {
   TevMount* mount = handle->currentMount;
   bool whole = false;
+  int filter_rc = 0;
   switch (mount->type) {
     case DEV_TYPE_FILE:
       whole = sm_write_all(mount->descriptor, data, length) == static_cast<ssize_t>(length);
       break;
     case DEV_TYPE_STDIO:
     case DEV_TYPE_CLOUD:
-      whole = write_to_filter(handle->filterId, data, length) == 0;
+      filter_rc = write_to_filter(handle->filterId, data, length);
+      whole = filter_rc == 0;
       break;
     case DEV_TYPE_TAPE:
       whole = tape_write(mount, data, length) == static_cast<long>(length);
@@ -220,6 +222,11 @@ int WriteBlock(zarHandle* handle, const void* data, size_t length) {
   }
   if (!whole) {
     SM_TRACE(137, SM_MSG(88029), static_cast<int>(length), -1);
+    // A cloud client that gave up on the part (refused, failed) has closed
+    // its pipe: the writer learns it here as the broken pipe.
+    if (mount->type == DEV_TYPE_CLOUD && filter_rc == FILTER_BROKEN_PIPE) {
+      return FILTER_BROKEN_PIPE;
+    }
     return 3;
   }
   handle->objectBytes = ToPair(ToU64(handle->objectBytes) + length);

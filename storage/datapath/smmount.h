@@ -70,6 +70,7 @@ long readZAR(zarHandle* handle, XbsaDataBlock* block);
 // and the part has reached it, the part ends and the next one is mounted
 // before the block is written (under the catalog lock, which the caller
 // must not hold).
-// 0; 22 null argument; 5 nothing mounted; 3 the medium failed; the code of
-// the unmount or of the next mount.
+// 0; 22 null argument; 5 nothing mounted; 3 the medium failed; 109 the
+// cloud client of a CLOUD part has ended (it refused or failed the
+// upload); the code of the unmount or of the next mount.
 int zarWriteData(zarHandle* handle, const void* data, size_t length);
