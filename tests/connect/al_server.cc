@@ -150,6 +150,13 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "take-client") == 0) return TakeClient();
   if (argc >= 3 && std::strcmp(argv[1], "client") == 0) return Client(self, argv[2]);
   bool started = false;
+  // "pipe <server> <host> <word>...": as if started by a pipe connect, with
+  // more command-line words (a started server's first receive takes them
+  // as the connection request when there are four or more).
+  if (argc >= 5 && std::strcmp(argv[1], "pipe") == 0) {
+    ++argv;
+    argc = 3;
+  }
   if (argc == 3) {
     // Started by a pipe connect: file name, server name, host. One accept
     // on standard input and output.

@@ -182,6 +182,29 @@ TEST_F(PipeTest, ExecFailureIsReportedByTheChild) {
   EXPECT_EQ(WEXITSTATUS(status), 1);
 }
 
+// A started server with four or more command-line words takes them, joined
+// by blanks, as its first receive; words that do not fit the 4,096-byte
+// buffer fail the receive instead of overrunning it.
+TEST_F(PipeTest, CommandLineWordsAreTheFirstReceive) {
+  std::string host = HostName();
+  Hosts("psrv vqipcpip " + host + " " + Server() + "\n");
+  auto run = [&](const std::string& word) {
+    tevtest::RunOptions o;
+    o.env = {{"PATH", "/usr/bin:/bin"}, {"TARVELONDIR", tevtest::BuildTree()},
+             {"TARVELONSQLHOSTS", dir.Path("sqlhosts")}, {"TARVELON_REGISTRY", dir.Path("reg")},
+             {"ZIVEVODAREVEZO", "tvtest"}, {"AL_SERVER_LOG", dir.Path("words.log")}};
+    o.timeout_seconds = 30;
+    dir.WriteFile("words.log", "");
+    tevtest::RunProgram(Server(), {"pipe", "psrv", host, word}, o);
+    return dir.ReadFile("words.log");
+  };
+  std::string log = run(std::string(5000, 'w'));
+  EXPECT_NE(log.find("accept failed error=-25591"), std::string::npos) << log;
+  log = run("-x");
+  EXPECT_NE(log.find("accept failed"), std::string::npos) << log;
+  EXPECT_EQ(log.find("error=-25591"), std::string::npos) << log;
+}
+
 int DriverRecv(AsfControlBlock* cb, int32_t timeout) {
   AsfDriver* d = cb->assoc->driver;
   cb->timeout_ms = timeout;
