@@ -265,7 +265,7 @@ int LoadEntry(AsfControlBlock* cb, CsmConfigEntry& e) {
   auto failed = [&]() {
     e.load_state = 2;
     e.stored_error = cb->error;
-    std::snprintf(e.stored_text, sizeof e.stored_text, "%s", cb->text);
+    std::snprintf(e.stored_text, sizeof e.stored_text, "%.255s", cb->text);
     return -1;
   };
   if (csm_load_module(cb, e.library, &e.library_handle, &e.init) != 0) return failed();
