@@ -205,6 +205,24 @@ TEST_F(PipeTest, CommandLineWordsAreTheFirstReceive) {
   EXPECT_EQ(log.find("error=-25591"), std::string::npos) << log;
 }
 
+// The pipe driver's start arms the break handler when asked (flags 0x10
+// and 4 and the third field set): an interrupt signal no longer ends the
+// process, while a suspend and a restore swap the handler.
+TEST_F(PipeTest, BreakSetUpAndControl) {
+  AsfRequest r;
+  asf_request_init(ASF_INIT, &r);
+  r.body.init.flags = 0x14;
+  r.body.init.setting2 = 1;
+  AsfControlBlock cb{};
+  ASSERT_EQ(pipe_init(&cb, &r, 9, "ipcpip"), 0);
+  raise(SIGINT);
+  EXPECT_EQ(asf_break_control(1), 0);
+  raise(SIGINT);
+  EXPECT_EQ(asf_break_control(2), 0);
+  raise(SIGINT);
+  SUCCEED() << "still running";
+}
+
 int DriverRecv(AsfControlBlock* cb, int32_t timeout) {
   AsfDriver* d = cb->assoc->driver;
   cb->timeout_ms = timeout;
