@@ -9,6 +9,18 @@
 
 TV_BEGIN_C
 
+// The key-store settings of conssl.cfg.
+typedef struct ConsslConfig {
+  char key_store[513];
+  char stash[513];  // empty: no stash file
+} ConsslConfig;
+
+// Reads TARVELONDIR/etc/conssl.cfg (absent: the defaults): 0, or -1 when
+// it cannot be read or TARVELONDIR is unset.
+int conssl_read_config(ConsslConfig* config);
+// 1 while the toolkit is loaded with an open environment.
+int conssl_toolkit_loaded(void);
+
 int conssl_load_toolkit(AsfControlBlock* cb);
 int conssl_unload_toolkit(void);
 int conssl_open_client(AsfDriver* d, int fd, AsfControlBlock* cb);

@@ -16,20 +16,11 @@ namespace {
 
 const AsfAddressFamily kInternet = {2, "internet"};
 
-int Unsupported(AsfControlBlock* cb) { return drv_unsupported(cb); }
-int NpInit(AsfControlBlock*, AsfRequest*, int32_t, const char*) { return 0; }
-int NpShutdown(AsfControlBlock*, AsfRequest*) { return 0; }
-int NpConnect(AsfDriver*, AsfTransportRequest*, AsfControlBlock* cb) { return Unsupported(cb); }
-int NpListen(AsfDriver*, AsfTransportRequest*, int32_t, AsfControlBlock* cb) {
-  return Unsupported(cb);
-}
-int NpImport(AsfDriver*, AsfArena*, AsfControlBlock* cb) { return Unsupported(cb); }
-
 const AsfProtocolEntry kProtocols[] = {
     {"ipcpip", 9, nullptr, "pipe", pipe_init, pipe_shutdown, pipe_connect, pipe_listen,
      pipe_import, pipe_resolve, pipe_describe_peer},
-    {"ipcnmp", 16, nullptr, "namedpipe", NpInit, NpShutdown, NpConnect, NpListen, NpImport,
-     nullptr, nullptr},
+    {"ipcnmp", 16, nullptr, "namedpipe", npipe_init, npipe_shutdown, npipe_connect, npipe_listen,
+     npipe_import, npipe_resolve, npipe_describe_peer},
     {"soctcp", 1, &kInternet, "socket", tcp_init, tcp_shutdown, tcp_connect, tcp_listen,
      tcp_import, tcp_resolve, tcp_describe_peer},
     {"socssl", 19, &kInternet, "socket", tcp_init, tcp_shutdown, tcp_connect, tcp_listen,

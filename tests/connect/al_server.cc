@@ -27,9 +27,14 @@
 
 namespace {
 
+// Where the steps are logged: standard output, or for a server started
+// by a pipe connect (whose standard output is the pipe) the file named by
+// AL_SERVER_LOG, else standard error.
+FILE* g_log = stdout;
+
 void Log(const std::string& line) {
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
+  std::fprintf(g_log, "%s\n", line.c_str());
+  std::fflush(g_log);
 }
 
 std::string Codes(const AsfControlBlock& cb) {
@@ -58,6 +63,9 @@ int Echo(AsfControlBlock* cb, const char* self) {
       Log("exec failed");
       return 1;
     }
+    // "irq?" asks for the association's interrupt byte: 66 once a wake-up
+    // reached the handler.
+    if (got == "irq?") got += std::to_string(cb->assoc->own_irq[1]);
     if (al_test::Send(cb, "R" + got) != 0) {
       Log("send failed " + Codes(*cb));
       return 0;
@@ -141,6 +149,28 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "take") == 0) return TakeOver();
   if (argc >= 2 && std::strcmp(argv[1], "take-client") == 0) return TakeClient();
   if (argc >= 3 && std::strcmp(argv[1], "client") == 0) return Client(self, argv[2]);
+  bool started = false;
+  // "pipe <server> <host> <word>...": as if started by a pipe connect, with
+  // more command-line words (a started server's first receive takes them
+  // as the connection request when there are four or more).
+  if (argc >= 5 && std::strcmp(argv[1], "pipe") == 0) {
+    ++argv;
+    argc = 3;
+  }
+  if (argc == 3) {
+    // Started by a pipe connect: file name, server name, host. One accept
+    // on standard input and output.
+    const char* log = std::getenv("AL_SERVER_LOG");
+    g_log = log != nullptr ? std::fopen(log, "a") : stderr;
+    if (g_log == nullptr) g_log = stderr;
+    Log(std::string("started ") + argv[0] + " " + argv[1] + " " + argv[2] + " pid=" +
+        std::to_string(getpid()));
+    static char serve[] = "serve", one[] = "1", zero[] = "0";
+    static char* words[6] = {argv[0], serve, argv[1], zero, one, nullptr};
+    argv = words;
+    argc = 5;
+    started = true;
+  }
   if (argc < 5) return 2;
   ++argv;
   --argc;
@@ -158,7 +188,7 @@ int main(int argc, char** argv) {
     Log("listen " + Codes(lcb));
     return 1;
   }
-  Log("port " + std::to_string(ntohs(l->driver->second.sock.port)));
+  if (!started) Log("port " + std::to_string(ntohs(l->driver->second.sock.port)));
   int accepts = std::atoi(argv[3]);
   for (int k = 0; k < accepts; ++k) {
     static unsigned char area[2];
