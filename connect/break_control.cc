@@ -26,7 +26,7 @@ void asf_break_setup(void) {
 
 int32_t asf_break_state(void) { return t_state; }
 
-void asf_break_control(int32_t kind) {
+int asf_break_control(int32_t kind) {
   if (kind == 1 && t_state == 1) {
     t_saved = os_set_interrupt_handler(20, Ignore());
     t_state = 2;
@@ -35,6 +35,7 @@ void asf_break_control(int32_t kind) {
     t_saved = nullptr;
     t_state = 1;
   }
+  return 0;
 }
 
 TV_END_C

@@ -15,8 +15,8 @@ TV_BEGIN_C
 
 // Kind 1: in state 1, ignore interrupts in slot 20 and keep the handler
 // that was there (state 2). Kind 2: in state 2, put the kept handler back
-// (state 1). Anything else does nothing.
-TV_API void asf_break_control(int32_t kind);
+// (state 1). Anything else does nothing. Always 0.
+TV_API int asf_break_control(int32_t kind);
 
 // Sets up break handling for the calling thread (done by the pipe
 // driver's initialisation): a do-nothing handler in slot 20, state 1.

@@ -52,13 +52,7 @@ struct WakeTarget {
 };
 thread_local WakeTarget t_wake = {nullptr, nullptr};
 
-// Break state: 0 not set up, 1 armed, 2 suspended.
-thread_local int t_break_state = 0;
-thread_local OsInterruptHandler t_saved_break = nullptr;
-
 PipeRecord* Record(AsfDriver* d) { return static_cast<PipeRecord*>(d->record); }
-
-void BreakIgnore(int) {}
 
 void WakeHandler(int) {
   os_set_interrupt_handler(15, WakeHandler);
@@ -396,24 +390,12 @@ int pipe_init(AsfControlBlock*, AsfRequest* r, int32_t, const char*) {
   if (r == nullptr) return 0;
   const AsfInitBody& b = r->body.init;
   if ((b.flags & 0x10) && (b.flags & 4) && b.setting2 != 0) {
-    os_set_interrupt_handler(20, BreakIgnore);
-    t_break_state = 1;
+    asf_break_setup();
   }
   return 0;
 }
 
 int pipe_shutdown(AsfControlBlock*, AsfRequest*) { return 0; }
-
-int asf_break_control(int32_t kind) {
-  if (kind == 1 && t_break_state == 1) {
-    t_saved_break = os_set_interrupt_handler(20, reinterpret_cast<OsInterruptHandler>(1));
-    t_break_state = 2;
-  } else if (kind == 2 && t_break_state == 2) {
-    os_set_interrupt_handler(20, t_saved_break);
-    t_break_state = 1;
-  }
-  return 0;
-}
 
 int pipe_resolve(const char* text, AsfAddress* out, AsfControlBlock* cb, AsfDriver*, int32_t) {
   if (text == nullptr || std::strlen(text) > 399) return ASF_ERROR(cb, -25591, 0), -1;

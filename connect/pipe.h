@@ -2,6 +2,7 @@
 #include <stddef.h>
 #pragma once
 
+#include "connect/break_control.h"
 #include "connect/transport.h"
 
 TV_BEGIN_C
@@ -14,10 +15,6 @@ int pipe_import(AsfDriver* d, struct AsfArena* arena, AsfControlBlock* cb);
 int pipe_resolve(const char* text, AsfAddress* out, AsfControlBlock* cb, AsfDriver* d, int32_t r);
 int pipe_describe_peer(const AsfAddress* peer, AsfAddressBlock** out, AsfDriver* d,
                        AsfControlBlock* cb);
-
-// The break control of the SQL runtime for the calling thread: kind 1
-// suspends the break handler, kind 2 restores it.
-int asf_break_control(int32_t kind);
 
 // The named-pipe driver's protocol-table rows.
 int npipe_init(AsfControlBlock* cb, AsfRequest* r, int32_t id, const char* name);
