@@ -352,7 +352,7 @@ int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRunti
       left -= piece;
       if (failure == 0 && open) failure = sqli_loc_write(loc, buf, piece);
     }
-    if (n & 1) sqli_msg_skip(1, s);
+    if (n & 1) sqli_msg_get_byte(s);  // the pad
     if (failure != 0) {
       SkipChunks(s);
       break;

@@ -95,7 +95,9 @@ int sqli_reply_client_file(SqliMessageStream* s) {
       int32_t keep = n < kNameRoom - 1 ? n : kNameRoom - 1;
       sqli_msg_get_bytes(rt->client_file, keep, s);
       rt->client_file[keep] = '\0';
-      if (n - keep + (n & 1) > 0) sqli_msg_skip(n - keep + (n & 1), s);
+      // The bytes not kept and the pad (the skip rounds up to even).
+      if (keep & 1) sqli_msg_get_byte(s);
+      if (n - keep - (keep & 1) > 0) sqli_msg_skip(n - keep - (keep & 1), s);
       int32_t mode = sqli_msg_get_int(s);
       int32_t flags = sqli_msg_get_int(s);
       bool ok = true;
