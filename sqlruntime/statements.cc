@@ -551,6 +551,12 @@ int32_t sqli_curs_open(int32_t, SqliCursor* c, void*, const char* descriptor_nam
     _iqseterr(-404);
     return sqlca.sqlcode;
   }
+  // Named input descriptors belong to the descriptor module, which holds
+  // none yet: every name is unknown.
+  if (descriptor_name != nullptr && mode != 2) {
+    _iqseterr(-469);
+    return sqlca.sqlcode;
+  }
   if (c->id == -1 && !text_sent_deferred) {
     if (sqli_conn_ensure() != 0) return sqlca.sqlcode;
     conn = Conn();

@@ -4,6 +4,7 @@
 // reply, and the messages of each exchange as the server logged them.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "sqlruntime/cursor.h"
 #include "sqlruntime/requests.h"
@@ -394,6 +395,48 @@ TEST_F(StmtTest, ServerErrorFreesThePreparedRecord) {
   EXPECT_EQ(sqli_prep(1, "s1", "select * from nosuch", nullptr, nullptr, 0, 0, 0), nullptr);
   EXPECT_EQ(sqlca.sqlcode, -206);
   EXPECT_EQ(sqli_runtime_get()->current->last_cursor_flags, SQLI_FREED_MARKER);
+}
+
+TEST_F(StmtTest, FetchRequestWidthsByCapability) {
+  struct Case {
+    const char* caps;
+    const char* body;
+  } cases[] = {
+      {"20", "h(9)+h(4096)"},
+      {"20000000000000" "01", "h(9)+i(4096)"},
+      {"2040", "h(9)+h(4096)+h(0)"},
+      {"2080000000000001", "h(9)+i(4096)+h(0)"},
+  };
+  for (const Case& k : cases) {
+    Start(std::string("\"caps\": \"") + k.caps + "\", " + Table(1));
+    SqliCursor* c = Declare("c1", "select * from t1");
+    ASSERT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 1, 0), 0);
+    ASSERT_EQ(sqli_curs_fetch_buffer(c), 0) << k.caps;
+    EXPECT_EQ(LastRequest(), Py("h(4)+h(1)+" + std::string(k.body) + "+h(12)")) << k.caps;
+    sqli_stmt_table_free();
+    sqli_connect_close(SQLI_CONN_ALL, nullptr, 1, 0);
+  }
+}
+
+TEST_F(StmtTest, StatementTextFromAFile) {
+  Start("\"caps\": \"20\", " + Table(1));
+  std::string dir = sqli_test::Install().Path("textfile_" + std::to_string(getpid()));
+  for (const char* text : {"select a from t1", "select * from t1;"}) {
+    tevtest::WriteFile(dir, text);
+    std::string name = dir + "   ";
+    ASSERT_EQ(sqli_req_text_file(name.c_str(), sqli_runtime_get()), 0);
+    sqli_req_code(SQLI_REQ_DESCRIBE);
+    sqli_reply_loop(nullptr, 0);
+    EXPECT_EQ(LastRequest(), Py("h(1)+h(0)+h(" + std::to_string(std::strlen(text)) + ")+p(b'" + text + "')+h(22)+h(12)"));
+  }
+  EXPECT_EQ(sqli_req_text_file((dir + "-missing").c_str(), sqli_runtime_get()), -461);
+}
+
+TEST_F(StmtTest, UnknownInputDescriptor) {
+  Start("\"caps\": \"20\", " + Table(1));
+  SqliCursor* c = Declare("c1", "select * from t1");
+  EXPECT_EQ(sqli_curs_open(1, c, nullptr, "d1", nullptr, 1, 0), -469);
+  EXPECT_EQ(c->flags & SQLI_CF_OPEN, 0u);
 }
 
 }  // namespace
