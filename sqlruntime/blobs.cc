@@ -297,6 +297,33 @@ int32_t sqli_send_file(const char* name, int32_t length, int32_t, SqliRuntime* r
   return rc;
 }
 
+int32_t sqli_send_put_blobs(int32_t count, SqliValueItem* items, SqliRuntime* rt) {
+  if (rt != nullptr) rt->outstanding = 1;
+  for (int32_t i = 0; i < count; ++i) {
+    SqliValueItem& v = items[i];
+    bool null = v.indicator != nullptr && *v.indicator == -1;
+    if (null || v.data == nullptr) continue;
+    int32_t rc = 0;
+    if (v.type == 113) {
+      rc = sqli_send_locator(reinterpret_cast<SqliLocator*>(v.data), rt);
+    } else if (v.type == 116) {
+      rc = sqli_send_file(v.data, v.length > 0 ? v.length : -1, 0, rt);
+    }
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
+int32_t sqli_send_blobs(SqliItemList* list, SqliRuntime* rt) {
+  if (rt == nullptr || rt->large_value_count == 0 || list == nullptr) return 0;
+  SqliMessageStream* s = sqli_cur_stream();
+  if (s == nullptr) return -1;
+  if (sqli_xfer_buffers(rt) != 0) return -406;
+  sqli_msg_put_short(SQLI_REQ_BLOBS, s);
+  sqli_msg_put_short(rt->large_value_count, s);
+  return sqli_send_put_blobs(list->count, list->items, rt);
+}
+
 int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRuntime* rt) {
   SqliMessageStream* s = sqli_cur_stream();
   if (s == nullptr) return -1;

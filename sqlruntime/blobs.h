@@ -70,6 +70,12 @@ int32_t sqli_file_write(int32_t fd, const char* buffer, int32_t length);
 // Chunked send of one value: 0 or a negative code (code 40 written).
 int32_t sqli_send_locator(SqliLocator* loc, SqliRuntime* rt);
 int32_t sqli_send_file(const char* name, int32_t length, int32_t type, SqliRuntime* rt);
+// The TEXT/BYTE values of a bound list (host type 113: a locator in the
+// item's data; 116: a file name), after code 41 and the large-value count
+// that binding counted; null values (indicator -1) send nothing. The PUT
+// form leaves code 41 out. 0 or the first failure.
+int32_t sqli_send_blobs(SqliItemList* list, SqliRuntime* rt);
+int32_t sqli_send_put_blobs(int32_t count, SqliValueItem* items, SqliRuntime* rt);
 // Chunked receive into a locator: with the request (cursor's id, 38,
 // 12), or inline from the current reply. 0 or -1.
 int32_t sqli_recv_locator(SqliCursor* cursor, SqliLocator* loc, const void* desc56, SqliRuntime* rt);

@@ -97,6 +97,29 @@ TEST_F(TransferTest, OddValueIsPaddedAndMemoryLocatorSends) {
   EXPECT_EQ(With("value "), std::vector<std::string>{Hex(data)});
 }
 
+TEST_F(TransferTest, NullValuesSendNothing) {
+  Start("\"caps\": \"20\"");
+  std::string data = Bytes(10, 3), path = Dir() + "/v10";
+  tevtest::WriteFile(path, data);
+  SqliLocator loc{};
+  loc.kind = SQLI_LOC_MEMORY;
+  int16_t null_ind = -1, ind = 0;
+  SqliValueItem items[2]{};
+  items[0].type = 113;
+  items[0].data = reinterpret_cast<char*>(&loc);
+  items[0].indicator = &null_ind;
+  items[1].type = 116;
+  items[1].data = path.data();
+  items[1].indicator = &ind;
+  SqliItemList list{2, items};
+  sqli_runtime_get()->large_value_count = 1;  // as binding counted them
+  ASSERT_EQ(sqli_send_blobs(&list, sqli_runtime_get()), 0);
+  sqli_reply_loop(nullptr, 0);
+  EXPECT_EQ(With("chunk "), (std::vector<std::string>{"10", "0"}));
+  EXPECT_EQ(With("value "), std::vector<std::string>{Hex(data)});
+  EXPECT_EQ(server_->Requests().back().substr(0, 8), "00290001");
+}
+
 TEST_F(TransferTest, FailuresCancelTheValue) {
   Start("\"caps\": \"20\"");
   // A directory opens but cannot be read: -463 and code 40.
