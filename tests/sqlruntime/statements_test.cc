@@ -86,7 +86,8 @@ class StmtTest : public SqliTest {
     SqliCursor* c = sqli_curs_locate(1, name, 0);
     const char* pieces[] = {text, nullptr};
     EXPECT_EQ(sqli_curs_decl_stat(1, c, name, pieces, nullptr, nullptr, bits, nullptr, nullptr, nullptr, nullptr, 0), 0);
-    return c;
+    // DECLARE may have made the record anew.
+    return sqli_curs_locate(1, name, 0);
   }
   std::unique_ptr<Server> server_;
 };
@@ -430,6 +431,37 @@ TEST_F(StmtTest, StatementTextFromAFile) {
     EXPECT_EQ(LastRequest(), Py("h(1)+h(0)+h(" + std::to_string(std::strlen(text)) + ")+p(b'" + text + "')+h(22)+h(12)"));
   }
   EXPECT_EQ(sqli_req_text_file((dir + "-missing").c_str(), sqli_runtime_get()), -461);
+}
+
+TEST_F(StmtTest, InsertCursorIsNotOpenedWithModeOne) {
+  setenv("OPTOFC", "1", 1);
+  Start("\"caps\": \"b0\", " + Table(1));
+  ASSERT_EQ(sqli_autofree_set(1, nullptr, 2), 0);
+  SqliCursor* c = Declare("ic", "insert into t1 values (?)");
+  EXPECT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 1, 0), -416);
+  EXPECT_EQ(c->kind, 6);
+  // Another open mode opens it at once: no OPTOFC deferral, no AUTOFREE.
+  ASSERT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 0, 0), 0);
+  EXPECT_EQ(Codes().back(), "4,3,6,12");
+  EXPECT_EQ(c->deferred_open, 0);
+}
+
+TEST_F(StmtTest, RedeclaringAPreparedCursorMakesItAnew) {
+  Start("\"caps\": \"20\", " + Table(1));
+  SqliCursor* s = sqli_prep(1, "s1", "select * from t1", nullptr, nullptr, 0, 0, 0);
+  ASSERT_NE(s, nullptr);
+  SqliCursor* c = sqli_curs_locate(1, "c1", 0);
+  ASSERT_EQ(sqli_curs_decl_dynm(1, c, "c1", s, 0, 0), 0);
+  ASSERT_EQ(c->flags & (SQLI_CF_TEXT | SQLI_CF_DYNAMIC), SQLI_CF_TEXT | SQLI_CF_DYNAMIC);
+  size_t n = Codes().size();
+  c = Declare("c1", "select a from t1");
+  EXPECT_EQ(Codes().size(), n) << "the statement stays with s1";
+  EXPECT_EQ(c->flags & SQLI_CF_DYNAMIC, 0u);
+  EXPECT_EQ(c->id, -1);
+  EXPECT_EQ(c->related, nullptr);
+  EXPECT_EQ(s->flags & SQLI_CF_HAS_CURSOR, 0u);
+  ASSERT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 1, 0), 0);
+  EXPECT_EQ(Codes().back(), "4,3,6,12");
 }
 
 TEST_F(StmtTest, UnknownInputDescriptor) {
