@@ -146,6 +146,9 @@ void sqli_stmt_release(SqliCursor* c);
 void sqli_stmt_clear(SqliCursor* c);
 void sqli_curs_client_free(SqliCursor* c);
 void sqli_stmt_table_free(void);
+// Frees a connection's statement table on the client only (the
+// connection goes).
+void sqli_stmt_list_free(void** head);
 SqliCursorEntry* sqli_curs_entry(const SqliCursor* c);
 // The rows of the next fetch buffer of an open cursor: the recorded OPEN
 // of OPTOFC first, then 4, 9 and the reply loop. 0, 100 or an error.

@@ -309,6 +309,36 @@ void sqli_curs_client_free(SqliCursor* c) {
   c->id = -1;
 }
 
+void sqli_stmt_list_free(void** head) {
+  if (head == nullptr) return;
+  auto* first = static_cast<SqliCursorEntry*>(*head);
+  *head = nullptr;
+  // A cursor sharing its statement's description leaves it to the statement.
+  for (SqliCursorEntry* e = first; e != nullptr; e = e->next) {
+    SqliCursor* c = e->cursor;
+    if (c->related != nullptr && (c->flags & SQLI_CF_HAS_CURSOR) == 0) {
+      if (c->related->columns == c->columns) c->columns = nullptr;
+      if (c->related->names == c->names) c->names = nullptr;
+    }
+  }
+  while (first != nullptr) {
+    SqliCursorEntry* e = first;
+    first = e->next;
+    SqliCursor* c = e->cursor;
+    FreeText(c);
+    std::free(c->check_items);
+    sqli_columns_free(c, 1);
+    std::free(c->names);
+    std::free(c->buffer);
+    std::free(c->row_index);
+    std::free(c->saved_descriptor);
+    std::free(c->name);
+    std::free(c);
+    std::free(e->warnings.bitmap);
+    std::free(e);
+  }
+}
+
 void sqli_stmt_table_free(void) {
   if (Rt() == nullptr) return;
   while (Head() != nullptr) {

@@ -464,6 +464,20 @@ TEST_F(StmtTest, RedeclaringAPreparedCursorMakesItAnew) {
   EXPECT_EQ(Codes().back(), "4,3,6,12");
 }
 
+TEST_F(StmtTest, TheTableGoesWithTheConnection) {
+  Start("\"caps\": \"20\", " + Table(2));
+  SqliCursor* s = sqli_prep(1, "s1", "select * from t1", nullptr, nullptr, 0, 0, 0);
+  SqliCursor* c = sqli_curs_locate(1, "c1", 0);
+  ASSERT_EQ(sqli_curs_decl_dynm(1, c, "c1", s, 0, 0), 0);
+  ASSERT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 1, 0), 0);
+  ASSERT_EQ(sqli_curs_fetch_buffer(c), 0);
+  Declare("c2", "select a from t1");
+  ASSERT_NE(sqli_runtime_get()->statement_list, nullptr);
+  // The records go with the connection (the leak checker sees the rest).
+  sqli_connect_close(SQLI_CONN_ALL, nullptr, 1, 0);
+  EXPECT_EQ(sqli_runtime_get()->statement_list, nullptr);
+}
+
 TEST_F(StmtTest, UnknownInputDescriptor) {
   Start("\"caps\": \"20\", " + Table(1));
   SqliCursor* c = Declare("c1", "select * from t1");
