@@ -16,6 +16,7 @@
 #include "base/thread_state.h"
 #include "connect/break_control.h"
 #include "sqlruntime/connection.h"
+#include "sqlruntime/cursor.h"
 #include "sqlruntime/names.h"
 #include "sqlruntime/replies.h"
 
@@ -273,6 +274,12 @@ SqliConnection* sqli_conn_make(const char* target, const char* name, void* crede
 void sqli_conn_free(SqliConnection* c) {
   if (c == nullptr) return;
   SqliRuntime* rt = sqli_runtime_get();
+  // The statement table goes with the connection: its saved one, or the
+  // runtime's while it is (or was just) the current one.
+  if (rt != nullptr) {
+    sqli_stmt_list_free(&c->saved_statement_list);
+    if (rt->current == c || rt->current == nullptr) sqli_stmt_list_free(&rt->statement_list);
+  }
   if (rt != nullptr && rt->current == c) rt->current = nullptr;
   std::free(c->target);
   std::free(c->name);

@@ -80,6 +80,8 @@ void ServerExit(SqliMessageStream* s) {
 
 TV_BEGIN_C
 
+int sqli_dbansiwarn_unset(void) { return t_ansiwarn_unset == 1 ? 1 : 0; }
+
 void sqli_reply_warnings(int32_t bits) {
   SqliRuntime* rt = sqli_runtime_get();
   if (rt == nullptr) return;
@@ -167,7 +169,7 @@ int sqli_reply_protocol_error(int32_t code) {
   return -1;
 }
 
-int sqli_reply_dispatch(struct SqliCursor*, int32_t code) {
+int sqli_reply_dispatch(struct SqliCursor* cursor, int32_t code) {
   SqliRuntime* rt = sqli_runtime_get();
   SqliMessageStream* s = Stream();
   if (rt == nullptr || s == nullptr) return -1;
@@ -192,7 +194,10 @@ int sqli_reply_dispatch(struct SqliCursor*, int32_t code) {
       rt->current->xact_value = static_cast<int16_t>(v);
       return 0;
     }
+    case 98:
+      return sqli_reply_client_file(s);
     default:
+      if (sqli_reply_rows(cursor, code, s) == 0) return 0;
       return sqli_reply_protocol_error(code);
   }
 }

@@ -31,6 +31,17 @@ int sqli_reply_single(void);
 int sqli_reply_protocol_error(int32_t code);
 // The error reply body (codes 13 and 18).
 void sqli_reply_error(SqliMessageStream* s);
+// The describe reply (8).
+int sqli_reply_describe(struct SqliCursor* cursor, SqliMessageStream* s);
+// Replies 8, 10, 14, 15, 18, 25, 55, 94, 101, 103, 104: 0, or 1 for a
+// code not handled there.
+int sqli_reply_rows(struct SqliCursor* cursor, int32_t code, SqliMessageStream* s);
+// The client-file request (98): 0, or -1 after a protocol error.
+int sqli_reply_client_file(SqliMessageStream* s);
+// 1 once a SELECT outside the statement table was described.
+int sqli_no_bitmap_mark(void);
+// 1 when this thread's first done reply found DBANSIWARN unset.
+int sqli_dbansiwarn_unset(void);
 // The warning bits of a done reply, a connect reply or SET CONNECTION.
 void sqli_reply_warnings(int32_t bits);
 

@@ -23,6 +23,28 @@ The configuration (JSON) names the port, the log file and what to answer:
   urgent      1: log urgent data ("urgent <hex>")
   raw         number of raw bytes to read (and log) after start-up for a
               request code 999 the test writes; answered 12
+  tables      the in-memory table store: {"name": {"columns": [{"name",
+              "type" (type word), "length", optional "xid", "owner",
+              "tname"}], "rows": [hex of the stored row, ...]}}
+  row_warnings {"row index": warnings word} of tuple replies
+  done_warn   warnings word of the done reply
+  fetch_all   1: a fetch gets every remaining row whatever its size
+  close_at_end 1: a cursor reply 10 follows the done reply of the last row
+  blob        hex bytes of the value that a 38 request gets in 39 chunks
+              (a list: one value per 38 request, in turn)
+  file_ops    client-file sub-requests (reply 98) answering a request 997:
+              {"op": "open", "name", "mode", "flags", "offset", "end"},
+              {"op": "close"}, {"op": "read", "chunk", "amount",
+              "interrupt": hex sent at once}, {"op": "write", "chunks":
+              [hex], "end": 12 or 13, "error"}; each answer is logged as
+              "answer ok|error N|size N|read AMOUNT CHUNKS HEX"
+              Chunks of 39 are logged "chunk N", a whole value "value HEX".
+
+Statement requests (codes 1 to 11, 16, 22 to 24, 36 to 38, 43, 49, 87,
+108, 111) are read message by message: SELECT columns FROM table [WHERE
+column = value] gives kind 2, INSERT kind 6, EXECUTE kind 56; describe
+replies are laid out by the configured capability bytes. Each exchange is
+logged as "request <hex>" and "codes <c1,c2,...>".
 
 It prints "ready" when listening and serves each connection on a thread
 of its own until killed. After the connection reply the SQL messages travel in type 6
@@ -155,7 +177,321 @@ def connect_reply(cfg):
     return body[:-2] + f + body[-2:]
 
 
+SQL_CODES = {1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 16, 22, 23, 24, 36, 37, 38, 39, 40, 41, 43, 49, 87, 108, 111}
+
+
+def int8(v):
+    sign = -1 if v < 0 else 1
+    m = abs(v)
+    return struct.pack(">hII", sign, m & 0xFFFFFFFF, m >> 32)
+BUILTIN = set(range(0, 19)) | {42, 52, 53}
+
+
+def s32(v):
+    return struct.pack(">i", v)
+
+
+def u16(v):
+    return struct.pack(">H", v & 0xFFFF)
+
+
+def padded(b):
+    return b + (b"\0" if len(b) & 1 else b"")
+
+
+class Sql:
+    """Statement state of one connection."""
+
+    def __init__(self, conn):
+        self.conn = conn
+        self.cfg = conn.cfg
+        caps = bytes.fromhex(self.cfg.get("caps", "")) + b"\0" * 16
+        self.caps = caps
+        self.stmts = {}
+        self.next_id = 1
+        self.cur = None
+        self.value = b""
+        self.blob_n = 0
+
+    def cap(self, byte, bit):
+        return bool(self.caps[byte] & bit)
+
+    def text_len(self):
+        c = self.conn
+        return struct.unpack(">i", c.take(4))[0] if self.cap(7, 0x02) else c.u16()
+
+    def new_stmt(self, text):
+        import re
+        t = text.decode(errors="replace").strip()
+        word = t.split(None, 1)[0].lower() if t else ""
+        st = {"text": t, "kind": {"select": 2, "insert": 6, "execute": 56}.get(word, 1), "cols": [],
+              "rows": [], "pos": 0, "open": False, "autofree": False, "error": 0}
+        tables = self.cfg.get("tables", {})
+        if word == "select":
+            m = re.match(r"select\s+(.*?)\s+from\s+(\w+)(?:\s+where\s+(\w+)\s*=\s*(\S+).*)?$", t, re.I | re.S)
+            if not m or m.group(2).lower() not in tables:
+                st["error"] = -206
+            else:
+                tab = tables[m.group(2).lower()]
+                cols, offs, off = [], {}, 0
+                for col in tab["columns"]:
+                    offs[col["name"]] = (off, col)
+                    off += col["length"]
+                names = [x.strip().lower() for x in m.group(1).split(",")]
+                if names == ["*"]:
+                    names = [col["name"] for col in tab["columns"]]
+                if any(n not in offs for n in names):
+                    st["error"] = -217
+                else:
+                    st["cols"] = [offs[n][1] for n in names]
+                    variable = any((c["type"] & 0xFF) in (40, 41, 19, 20, 21, 22, 23) for c in tab["columns"])
+                    for hexrow in tab["rows"]:
+                        row = bytes.fromhex(hexrow)
+                        if m.group(3):
+                            o, col = offs.get(m.group(3).lower(), (None, None))
+                            if col is None:
+                                st["error"] = -217
+                                break
+                            field = row[o:o + col["length"]]
+                            want = m.group(4).strip("'")
+                            if want == "?":
+                                pass
+                            elif (col["type"] & 0xFF) == 2:
+                                if struct.unpack(">i", field)[0] != int(want):
+                                    continue
+                            elif field.rstrip(b" ").decode() != want:
+                                continue
+                        if variable or names == [col["name"] for col in tab["columns"]]:
+                            st["rows"].append(row)
+                        else:
+                            st["rows"].append(b"".join(row[offs[n][0]:offs[n][0] + offs[n][1]["length"]] for n in names))
+        elif word == "insert":
+            m = re.match(r"insert\s+into\s+(\w+)", t, re.I)
+            tab = tables.get(m.group(1).lower()) if m else None
+            if tab is None:
+                st["error"] = -206
+            else:
+                st["cols"] = tab["columns"]
+        sid = self.next_id
+        self.next_id += 1
+        self.stmts[sid] = st
+        self.cur = sid
+        return st
+
+    def describe(self, sid):
+        st = self.stmts[sid]
+        out = s16(8) + s16(st["kind"]) + s16(sid) + s32(0)
+        if st["kind"] not in (2, 3, 56, 166, 4, 6, 7, 33):
+            return out + s16(0) + s16(0) + (s32(0) if self.cap(6, 0x20) else u16(0))
+        xt, off32, lean = self.cap(0, 0x20), self.cap(6, 0x20), self.cap(6, 0x40)
+        names, entries, start = b"", b"", 0
+        for col in st["cols"]:
+            off = len(names)
+            names += col["name"].encode() + b"\0"
+            tw = col["type"]
+            e = (s32(off) if off32 else u16(off)) + (s32(start) if xt else s16(start)) + u16(tw)
+            if xt and not (lean and (tw & 0xFF) in BUILTIN and not tw & 0x800):
+                e += s32(col.get("xid", 0)) + string(col.get("owner", "").encode())
+                e += string(col.get("tname", "").encode()) + s16(0) + s16(0) + s32(0)
+            e += s32(col["length"]) if xt else s16(col["length"])
+            entries += e
+            start += col["length"]
+        size = sum(c["length"] for c in st["cols"])
+        out += s16(size) + s16(len(st["cols"])) + (s32(len(names)) if off32 else u16(len(names)))
+        return out + entries + padded(names)
+
+    def error(self, code):
+        ln = s32(0) if self.cap(7, 0x02) else s16(0)
+        return s16(13) + s16(code) + s16(0) + ln + s16(0)
+
+    def fetch(self, sid, size):
+        st = self.stmts.get(sid)
+        if st is None or not st["open"]:
+            return self.error(-400)
+        out, used = b"", 0
+        warns = self.cfg.get("row_warnings", {})
+        while st["pos"] < len(st["rows"]):
+            row = st["rows"][st["pos"]]
+            if out and used + len(row) > size and not self.cfg.get("fetch_all"):
+                break
+            w = int(warns.get(str(st["pos"]), 0))
+            ln = s32(len(row)) if self.cap(0, 0x20) else s16(len(row))
+            out += s16(14) + s16(w) + ln + padded(row)
+            used += len(row)
+            st["pos"] += 1
+        if st["pos"] >= len(st["rows"]):
+            out += s16(15) + s16(self.cfg.get("done_warn", 0)) + s32(st["pos"]) + s32(0) + s32(0)
+            if self.cfg.get("close_at_end"):
+                out += s16(10)
+                st["open"] = False
+                if st["autofree"]:
+                    del self.stmts[sid]
+        return out
+
+    def exchange(self, code):
+        """Reads messages up to 12, starting with `code`; returns the reply."""
+        c = self.conn
+        codes, reply, cursor_name = [], b"", None
+        while True:
+            codes.append(code)
+            if code == 12:
+                break
+            if code in (1, 2):
+                c.s16()
+                st = self.new_stmt(c.padded(self.text_len()))
+                if st["error"]:
+                    reply += self.error(st["error"])
+                    del self.stmts[self.cur]
+                    self.cur = None
+            elif code in (22, 111):
+                if self.cur in self.stmts:
+                    reply += self.describe(self.cur)
+            elif code == 4:
+                sid = c.s16()
+                self.cur = sid
+                if sid not in self.stmts:
+                    reply += self.error(-410)
+            elif code == 3:
+                cursor_name = c.padded(c.u16())
+            elif code == 5:
+                for _ in range(c.s16()):
+                    pass
+            elif code == 108:
+                if self.cur in self.stmts:
+                    self.stmts[self.cur]["autofree"] = True
+            elif code in (6, 87):
+                st = self.stmts.get(self.cur)
+                if st is not None:
+                    st["open"], st["pos"] = True, 0
+            elif code == 9:
+                size = struct.unpack(">i", c.take(4))[0] if self.cap(7, 0x01) else c.u16()
+                if self.caps[1] & 0xC0:
+                    c.s16()
+                reply += self.fetch(self.cur, size)
+            elif code == 23:
+                c.s16()
+                c.take(4)
+                size = struct.unpack(">i", c.take(4))[0] if self.cap(7, 0x01) else c.u16()
+                if self.caps[1] & 0xC0:
+                    c.s16()
+                reply += self.fetch(self.cur, size)
+            elif code == 10:
+                st = self.stmts.get(self.cur)
+                if st is not None:
+                    st["open"] = False
+                    if st["autofree"]:
+                        del self.stmts[self.cur]
+            elif code == 11:
+                self.stmts.pop(self.cur, None)
+            elif code == 36:
+                c.padded(c.u16())
+                c.s16()
+            elif code == 41:
+                c.s16()
+            elif code == 39:
+                n = c.s16()
+                c.note("chunk %d" % n)
+                if n > 0:
+                    self.value += c.padded(n)
+                else:
+                    c.note("value %s" % self.value.hex())
+                    self.value = b""
+            elif code == 40:
+                c.note("cancel")
+                self.value = b""
+            elif code == 38:
+                c.take(56)
+                blobs = self.cfg.get("blob", "")
+                if isinstance(blobs, list):
+                    blob = bytes.fromhex(blobs[min(self.blob_n, len(blobs) - 1)])
+                    self.blob_n += 1
+                else:
+                    blob = bytes.fromhex(blobs)
+                for i in range(0, len(blob), 1024):
+                    part = blob[i:i + 1024]
+                    reply += s16(39) + s16(len(part)) + padded(part)
+                reply += s16(39) + s16(0)
+            code = c.s16()
+        c.note("codes %s" % ",".join(str(x) for x in codes))
+        _ = cursor_name
+        return reply + s16(12)
+
+
+def client_files(conn, sql):
+    """Drives the configured client-file sub-requests (reply 98)."""
+    off8, amount8, long_text = sql.cap(1, 0x02), sql.cap(5, 0x20), sql.cap(7, 0x02)
+    c = conn
+
+    def answer(op):
+        code = c.s16()
+        if code == 13:
+            err = c.s16()
+            c.s16()
+            c.take(4 if long_text else 2)
+            c.s16()
+            c.end()
+            c.note("answer error %d" % err)
+        elif code == 106:
+            if amount8:
+                sign, low, high = struct.unpack(">hII", c.take(10))
+                amount = sign * ((high << 32) | low)
+            else:
+                amount = struct.unpack(">i", c.take(4))[0]
+            data, chunks = b"", []
+            while True:
+                code = c.s16()
+                if code != 106:
+                    break
+                n = struct.unpack(">i", c.take(4))[0] if off8 else c.s16()
+                chunks.append(n)
+                data += c.padded(n)
+            if code != 12:
+                raise Closed()
+            c.note("answer read %d %s %s" % (amount, ",".join(map(str, chunks)), data.hex()))
+        elif code == 107:
+            if off8:
+                sign, low, high = struct.unpack(">hII", c.take(10))
+                size = sign * ((high << 32) | low)
+            else:
+                size = struct.unpack(">i", c.take(4))[0]
+            c.end()
+            c.note("answer size %d" % size)
+        elif code == 12:
+            c.note("answer ok")
+        else:
+            raise Closed()
+
+    for op in sql.cfg.get("file_ops", []):
+        kind = op["op"]
+        if kind == "open":
+            name = op["name"].encode()
+            m = s16(98) + s16(0) + s16(len(name)) + padded(name) + s32(op.get("mode", 0o600)) + s32(op["flags"])
+            m += int8(op.get("offset", 0)) if off8 else s32(op.get("offset", 0))
+            m += s16(op.get("end", 12))
+        elif kind == "close":
+            m = s16(98) + s16(1) + s16(op.get("end", 12))
+        elif kind == "read":
+            m = s16(98) + s16(2) + (s32(op["chunk"]) if off8 else s16(op["chunk"]))
+            m += int8(op["amount"]) if amount8 else s32(op["amount"])
+            m += s16(op.get("end", 12))
+            if op.get("interrupt"):
+                # Waiting before the client sends: it looks and stops.
+                m += bytes.fromhex(op["interrupt"])
+        else:
+            m = s16(98) + s16(3)
+            for h in op["chunks"]:
+                b = bytes.fromhex(h)
+                m += s16(107) + s16(len(b)) + padded(b)
+            m += s16(op.get("end", 12))
+            if op.get("end") == 13:
+                m += s16(op["error"])
+        c.send(m)
+        answer(op)
+    return s16(12)
+
+
 def serve(conn):
+    sql = Sql(conn)
     cfg = conn.cfg
     while True:
         conn.req = b""
@@ -221,6 +557,13 @@ def serve(conn):
                         conn.end()
                         conn.note("answer %d %s" % (t, answer.decode(errors="replace")))
                 reply = s16(127) + s16(12)
+        elif code == 997:
+            conn.end()
+            conn.note("request %s" % conn.req.hex())
+            conn.req = b""
+            reply = client_files(conn, sql)
+        elif code in SQL_CODES:
+            reply = sql.exchange(code)
         elif code == 999:
             conn.take(cfg.get("raw", 0))
             conn.end()

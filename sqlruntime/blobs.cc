@@ -1,0 +1,416 @@
+// TEXT and BYTE transfers, locators and client files (see blobs.h).
+#include "sqlruntime/blobs.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "sqlruntime/connection.h"
+#include "sqlruntime/replies.h"
+#include "sqlruntime/requests.h"
+
+namespace {
+
+constexpr int32_t kChunk = 1024;
+constexpr int32_t kChunkRoom = 1028;
+
+int32_t Fail(SqliLocator* loc, int32_t code) {
+  loc->status = code;
+  return code;
+}
+
+// The name without trailing blanks, 1 to 260 bytes; else empty.
+std::string FileName(const char* name, int32_t length) {
+  if (name == nullptr) return "";
+  std::string n = length >= 0 ? std::string(name, strnlen(name, static_cast<size_t>(length))) : std::string(name);
+  while (!n.empty() && n.back() == ' ') n.pop_back();
+  if (n.empty() || n.size() > 260) return "";
+  return n;
+}
+
+uint32_t Get32(const unsigned char* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+void Cancel(SqliMessageStream* s) { sqli_msg_put_short(SQLI_REQ_CANCEL, s); }
+
+// Skips the remaining chunks of a value (the current one already read
+// up to `left` bytes plus its pad).
+void SkipChunks(SqliMessageStream* s) {
+  for (;;) {
+    if (sqli_msg_get_short(s) != SQLI_REQ_CHUNK || s->cb.error < 0) return;
+    int32_t n = sqli_msg_get_short(s);
+    if (n <= 0) return;
+    sqli_msg_skip(n + (n & 1), s);
+  }
+}
+
+// After the zero chunk: codes 10 any number of times, then 12 (or 13 and 12).
+int32_t ReadTail(SqliMessageStream* s) {
+  SqliRuntime* rt = sqli_runtime_get();
+  for (;;) {
+    int32_t code = sqli_msg_get_short(s);
+    if (s->cb.error < 0) return -1;
+    rt->outstanding = 0;
+    if (code == 10) continue;
+    if (code == 13) {
+      sqli_reply_error(s);
+      continue;
+    }
+    if (code == 12) return 0;
+    sqli_reply_protocol_error(code);
+    return -1;
+  }
+}
+
+}  // namespace
+
+TV_BEGIN_C
+
+int sqli_xfer_buffers(SqliRuntime* rt) {
+  if (rt->transfer_buffer == nullptr) rt->transfer_buffer = static_cast<unsigned char*>(std::malloc(kChunkRoom));
+  if (rt->converted_buffer == nullptr) rt->converted_buffer = static_cast<unsigned char*>(std::malloc(4101));
+  if (rt->transfer_buffer == nullptr || rt->converted_buffer == nullptr) {
+    _iqseterr(-406);
+    return -406;
+  }
+  return 0;
+}
+
+int32_t sqli_file_open(const char* name, int32_t for_reading) {
+  std::string n = FileName(name, -1);
+  if (n.empty()) return -466;
+  int fd = for_reading ? open(n.c_str(), O_RDONLY | O_CLOEXEC)
+                       : open(n.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  return fd < 0 ? -461 : fd;
+}
+
+int32_t sqli_file_close(int32_t fd) { return close(fd) == 0 ? 0 : -462; }
+
+int32_t sqli_file_read(int32_t fd, char* buffer, int32_t length) {
+  ssize_t n;
+  do {
+    n = read(fd, buffer, static_cast<size_t>(length));
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? -463 : static_cast<int32_t>(n);
+}
+
+int32_t sqli_file_write(int32_t fd, const char* buffer, int32_t length) {
+  int32_t done = 0;
+  while (done < length) {
+    ssize_t n = write(fd, buffer + done, static_cast<size_t>(length - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return -464;
+    done += static_cast<int32_t>(n);
+  }
+  return done;
+}
+
+int32_t sqli_loc_open(SqliLocator* loc, int32_t mode, int32_t size, SqliRuntime*) {
+  loc->status = 0;
+  loc->transferred = 0;
+  switch (loc->kind) {
+    case SQLI_LOC_MEMORY:
+      if (mode == 2) {
+        int32_t need = size;
+        if ((loc->memory_flags & 0x01) && loc->buffer_size < need) {
+          std::free(loc->buffer);
+          loc->buffer = nullptr;
+          loc->buffer_size = -1;
+          loc->memory_flags &= ~0x01;
+        }
+        if (loc->buffer_size == -1) {
+          loc->buffer = need > 0 ? static_cast<char*>(std::malloc(static_cast<size_t>(need))) : nullptr;
+          if (need > 0 && loc->buffer == nullptr) return Fail(loc, -465);
+          loc->buffer_size = need;
+          loc->memory_flags |= 0x01;
+        } else if (loc->buffer_size < need) {
+          loc->indicator = need;
+          return Fail(loc, -451);
+        }
+      }
+      if (size < 0 || (mode == 1 && loc->buffer_size < size)) {
+        loc->indicator = size;
+        return Fail(loc, -451);
+      }
+      loc->position = loc->buffer;
+      break;
+    case SQLI_LOC_FILE: {
+      std::string n = FileName(loc->file_name, -1);
+      if (n.empty()) return Fail(loc, -461);
+      if (size < -1) return Fail(loc, -451);
+      int flags = mode == 1 ? O_RDONLY
+                            : (loc->open_flags & SQLI_LOC_APPEND) ? O_WRONLY | O_CREAT | O_APPEND
+                                                                   : O_WRONLY | O_CREAT | O_TRUNC;
+      loc->fd = open(n.c_str(), flags | O_CLOEXEC, 0600);
+      if (loc->fd < 0) return Fail(loc, -461);
+      break;
+    }
+    case SQLI_LOC_FD:
+      if (size < -1) return Fail(loc, -451);
+      if (mode == 2 && (loc->open_flags & SQLI_LOC_APPEND)) lseek(loc->fd, 0, SEEK_END);
+      break;
+    case SQLI_LOC_USER: {
+      if (size < -1) return Fail(loc, -451);
+      int rc = loc->open_fn != nullptr ? loc->open_fn(loc, mode, size, nullptr) : -1;
+      if (rc < 0) {
+        sqlca.sqlerrd[1] = rc;
+        return Fail(loc, -452);
+      }
+      break;
+    }
+    default:
+      return Fail(loc, -450);
+  }
+  loc->size = size;
+  loc->open_flags |= mode == 1 ? SQLI_LOC_SENDING : SQLI_LOC_RECEIVING;
+  return 0;
+}
+
+int32_t sqli_loc_close(SqliLocator* loc, SqliRuntime*) {
+  loc->size = loc->transferred;
+  loc->open_flags &= ~(SQLI_LOC_SENDING | SQLI_LOC_RECEIVING);
+  if (loc->kind == SQLI_LOC_FILE) {
+    int rc = close(loc->fd);
+    loc->fd = -1;
+    if (rc != 0) return Fail(loc, -462);
+  } else if (loc->kind == SQLI_LOC_USER) {
+    if (loc->close_fn == nullptr || loc->close_fn(loc, 1) < 0) return Fail(loc, -453);
+  }
+  return 0;
+}
+
+int32_t sqli_loc_read(SqliLocator* loc, char* buffer, int32_t length, int32_t* count) {
+  if (loc->size >= 0 && length > loc->size - loc->transferred) length = loc->size - loc->transferred;
+  int32_t got = 0;
+  if (loc->kind == SQLI_LOC_MEMORY) {
+    std::memcpy(buffer, loc->position, static_cast<size_t>(length));
+    loc->position += length;
+    got = length;
+  } else if (loc->kind == SQLI_LOC_USER) {
+    if (loc->read_fn == nullptr || loc->read_fn(loc, buffer, length, &got) < 0) return Fail(loc, -454);
+  } else {
+    got = sqli_file_read(loc->fd, buffer, length);
+    if (got < 0) return Fail(loc, -463);
+  }
+  loc->transferred += got;
+  *count = got;
+  return 0;
+}
+
+int32_t sqli_loc_write(SqliLocator* loc, const char* buffer, int32_t length) {
+  if (loc->size >= 0 && length > loc->size - loc->transferred) return Fail(loc, -451);
+  if (loc->kind == SQLI_LOC_MEMORY) {
+    std::memcpy(loc->position, buffer, static_cast<size_t>(length));
+    loc->position += length;
+  } else if (loc->kind == SQLI_LOC_USER) {
+    if (loc->write_fn == nullptr || loc->write_fn(loc, buffer, length, nullptr) < 0) return Fail(loc, -455);
+  } else if (sqli_file_write(loc->fd, buffer, length) < 0) {
+    return Fail(loc, -464);
+  }
+  loc->transferred += length;
+  return 0;
+}
+
+TV_END_C
+
+// The chunk loop of a send; read(buffer, room) gives a count or a code.
+template <typename Read, typename Close>
+static int32_t SendChunks(SqliRuntime* rt, Read read_fn, Close close_fn, int32_t read_fail, int32_t close_fail) {
+  SqliMessageStream* s = sqli_cur_stream();
+  if (s == nullptr) return -1;
+  if (sqli_xfer_buffers(rt) != 0) {
+    Cancel(s);
+    return -406;
+  }
+  sqli_msg_flush(s);
+  char* buf = reinterpret_cast<char*>(rt->transfer_buffer);
+  for (;;) {
+    int32_t n = read_fn(buf, kChunk);
+    if (n < 0) {
+      Cancel(s);
+      close_fn();
+      return read_fail;
+    }
+    sqli_msg_put_short(SQLI_REQ_CHUNK, s);
+    sqli_msg_put_short(n, s);
+    if (n > 0) sqli_msg_put_padded(buf, n, s);
+    if (n == kChunk) sqli_msg_flush(s);
+    if (n == 0) break;
+  }
+  if (close_fn() != 0) {
+    Cancel(s);
+    return close_fail;
+  }
+  return 0;
+}
+
+TV_BEGIN_C
+
+int32_t sqli_send_locator(SqliLocator* loc, SqliRuntime* rt) {
+  SqliMessageStream* s = sqli_cur_stream();
+  if (s == nullptr) return -1;
+  int32_t size = loc->size;
+  if ((loc->kind == SQLI_LOC_FILE || loc->kind == SQLI_LOC_FD) && (loc->open_flags & SQLI_LOC_WHOLE_FILE)) size = -1;
+  int32_t rc = sqli_loc_open(loc, 1, size, rt);
+  if (rc != 0) {
+    Cancel(s);
+    _iqseterr(rc);
+    return rc;
+  }
+  rc = SendChunks(
+      rt,
+      [&](char* b, int32_t room) {
+        int32_t got = 0;
+        return sqli_loc_read(loc, b, room, &got) != 0 ? -1 : got;
+      },
+      [&]() { return sqli_loc_close(loc, rt); }, -454, -453);
+  if (rc != 0) _iqseterr(rc);
+  return rc;
+}
+
+int32_t sqli_send_file(const char* name, int32_t length, int32_t, SqliRuntime* rt) {
+  SqliMessageStream* s = sqli_cur_stream();
+  if (s == nullptr) return -1;
+  std::string n = name == nullptr ? "" : std::string(name, length >= 0 ? strnlen(name, static_cast<size_t>(length)) : std::strlen(name));
+  int fd = n.empty() || n.size() > 260 ? -1 : open(n.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    Cancel(s);
+    _iqseterr(-461);
+    return -461;
+  }
+  bool closed = false;
+  int32_t rc = SendChunks(
+      rt, [&](char* b, int32_t room) { return sqli_file_read(fd, b, room); },
+      [&]() {
+        if (closed) return 0;
+        closed = true;
+        return close(fd) == 0 ? 0 : -1;
+      },
+      -463, -462);
+  if (rc != 0) _iqseterr(rc);
+  return rc;
+}
+
+int32_t sqli_send_put_blobs(int32_t count, SqliValueItem* items, SqliRuntime* rt) {
+  if (rt != nullptr) rt->outstanding = 1;
+  for (int32_t i = 0; i < count; ++i) {
+    SqliValueItem& v = items[i];
+    bool null = v.indicator != nullptr && *v.indicator == -1;
+    if (null || v.data == nullptr) continue;
+    int32_t rc = 0;
+    if (v.type == 113) {
+      rc = sqli_send_locator(reinterpret_cast<SqliLocator*>(v.data), rt);
+    } else if (v.type == 116) {
+      rc = sqli_send_file(v.data, v.length > 0 ? v.length : -1, 0, rt);
+    }
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
+int32_t sqli_send_blobs(SqliItemList* list, SqliRuntime* rt) {
+  if (rt == nullptr || rt->large_value_count == 0 || list == nullptr) return 0;
+  SqliMessageStream* s = sqli_cur_stream();
+  if (s == nullptr) return -1;
+  if (sqli_xfer_buffers(rt) != 0) return -406;
+  sqli_msg_put_short(SQLI_REQ_BLOBS, s);
+  sqli_msg_put_short(rt->large_value_count, s);
+  return sqli_send_put_blobs(list->count, list->items, rt);
+}
+
+int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRuntime* rt) {
+  SqliMessageStream* s = sqli_cur_stream();
+  if (s == nullptr) return -1;
+  const auto* d = static_cast<const unsigned char*>(desc56);
+  loc->type = static_cast<int16_t>((d[0] << 8) | d[1]);
+  loc->size = 0;
+  loc->truncated = 0;
+  if (d[39] & 0x01) {
+    loc->indicator = -1;
+    if (loc->kind == SQLI_LOC_FILE || loc->kind == SQLI_LOC_FD) {
+      if (sqli_loc_open(loc, 2, 0, rt) == 0) sqli_loc_close(loc, rt);
+    }
+    return 0;
+  }
+  loc->indicator = 0;
+  int64_t want = static_cast<int64_t>(static_cast<int32_t>(Get32(d + 8))) -
+                 static_cast<int32_t>(Get32(d + 4)) + 1;
+  if (want < 0 || want > INT32_MAX) want = 0;
+  int32_t rc = sqli_loc_open(loc, 2, static_cast<int32_t>(want), rt);
+  if (rc == 0) rc = sqli_xfer_buffers(rt);
+  bool open = rc == 0;
+  int32_t failure = rc;
+  char* buf = reinterpret_cast<char*>(rt->transfer_buffer);
+  bool first = true;
+  for (;;) {
+    int32_t code = sqli_msg_get_short(s);
+    if (s->cb.error < 0) return -1;
+    rt->outstanding = 0;
+    if (code == 13 && first) {
+      sqli_reply_error(s);
+      if (open) sqli_loc_close(loc, rt);
+      ReadTail(s);
+      return -1;
+    }
+    if (code != SQLI_REQ_CHUNK) {
+      if (open) sqli_loc_close(loc, rt);
+      sqli_reply_protocol_error(code);
+      return -1;
+    }
+    first = false;
+    int32_t n = sqli_msg_get_short(s);
+    if (n < 0) {
+      sqli_reply_protocol_error(code);
+      return -1;
+    }
+    if (n == 0) break;
+    int32_t left = n;
+    while (left > 0) {
+      // At most the room left after any carried bytes (none without a
+      // code-set converter), so the buffer is never overrun.
+      int32_t piece = left < kChunkRoom ? left : kChunkRoom;
+      sqli_msg_get_bytes(buf, piece, s);
+      left -= piece;
+      if (failure == 0 && open) failure = sqli_loc_write(loc, buf, piece);
+    }
+    if (n & 1) sqli_msg_get_byte(s);  // the pad
+    if (failure != 0) {
+      SkipChunks(s);
+      break;
+    }
+  }
+  int32_t closed = open ? sqli_loc_close(loc, rt) : 0;
+  int32_t tail = ReadTail(s);
+  if (failure == -451 && loc->kind == SQLI_LOC_MEMORY) {
+    // A value larger than the caller's buffer: truncated, not a failure.
+    loc->truncated = 1;
+    if (loc->indicator == 0) loc->indicator = static_cast<int32_t>(want);
+    _iqseterr(-451);
+    return 0;
+  }
+  if (failure != 0) {
+    _iqseterr(failure);
+    return -1;
+  }
+  return closed != 0 || tail != 0 ? -1 : 0;
+}
+
+int32_t sqli_recv_locator(SqliCursor* cursor, SqliLocator* loc, const void* desc56, SqliRuntime* rt) {
+  const auto* d = static_cast<const unsigned char*>(desc56);
+  if (d[39] & 0x01) return sqli_recv_locator_inline(loc, desc56, rt);
+  SqliMessageStream* s = sqli_cur_stream();
+  if (s == nullptr) return -1;
+  sqli_req_stmt_id(cursor != nullptr ? cursor->id : -1, rt);
+  sqli_msg_put_short(SQLI_REQ_BLOB_DESC, s);
+  sqli_msg_put_blobdesc(desc56, s);
+  sqli_msg_end(rt);
+  return sqli_recv_locator_inline(loc, desc56, rt);
+}
+
+TV_END_C

@@ -1,0 +1,162 @@
+// Cursor records and the statement table of a connection: one SqliCursor
+// per cursor or prepared statement, the described columns, the row index
+// of variable-length rows and the per-cursor row-warning bitmap; DECLARE,
+// OPEN, CLOSE, FREE, PREPARE, SET AUTOFREE and SET DEFERRED_PREPARE.
+#pragma once
+
+#include <stdint.h>
+
+#include "platform/api.h"
+
+TV_BEGIN_C
+
+// One described column of a statement.
+typedef struct SqliColumnDesc {
+  int32_t name_offset;
+  int16_t type;
+  int32_t start;
+  int32_t xid;
+  int16_t type_name_length;
+  int16_t owner_name_length;
+  char* type_name;
+  char* owner_name;
+  int16_t xword1;
+  int16_t xword2;
+  int32_t xvalue;  // or the source type of a distinct column
+  int32_t length;
+  int32_t source_length;
+  int16_t flags;
+} SqliColumnDesc;
+
+// Column flags.
+enum {
+  SQLI_COL_NULLABLE = 0x1, SQLI_COL_DISTINCT = 0x2, SQLI_COL_BIT2000 = 0x4, SQLI_COL_BIT4000 = 0x8,
+  SQLI_COL_DISTINCT_BUILTIN = 0x10, SQLI_COL_OPAQUE1000 = 0x20, SQLI_COL_BIT1000 = 0x40,
+};
+
+// Lengths of the variable-length rows held in a buffer.
+typedef struct SqliRowIndex {
+  int32_t last;  // -1 when empty
+  int32_t total;
+  int32_t capacity;
+  int32_t lengths[1];  // capacity entries
+} SqliRowIndex;
+
+typedef struct SqliRowWarnings {
+  unsigned char* bitmap;
+  int16_t marked;
+  int32_t capacity;
+  int32_t next;
+} SqliRowWarnings;
+
+// A host variable as generated code passes it.
+typedef struct SqliValueItem {
+  int16_t type;
+  int32_t length;
+  char* data;
+  int16_t* indicator;
+  int32_t flags;
+  char* type_name;
+  char* owner_name;
+} SqliValueItem;
+
+typedef struct SqliItemList {
+  int16_t count;
+  SqliValueItem* items;
+} SqliItemList;
+
+struct SqliCursorExtra;
+
+typedef struct SqliCursor {
+  struct SqliCursor* related;
+  int16_t kind;
+  int16_t id;
+  int16_t column_count;
+  int16_t input_count;
+  int16_t output_count;
+  int16_t check_count;
+  int32_t rows_in_buffer;
+  int32_t row_size;
+  int32_t buffer_size;
+  uint32_t flags;
+  int32_t first_row;
+  int32_t last_row;
+  SqliValueItem* inputs;
+  SqliValueItem* outputs;
+  SqliValueItem* check_items;
+  SqliColumnDesc* columns;
+  char** text;  // null-terminated list of pieces
+  char* names;
+  unsigned char* buffer;
+  unsigned char* position;
+  char* name;
+  int32_t collection;
+  int32_t put_rows;
+  int16_t variable_columns;
+  int16_t deferred_open;
+  char* saved_descriptor;
+  void* saved_input;
+  SqliRowIndex* row_index;
+  struct SqliCursorExtra* extra;
+} SqliCursor;
+
+// State flags.
+enum : uint32_t {
+  SQLI_CF_TEXT = 0x1, SQLI_CF_OPEN = 0x2, SQLI_CF_NOMORE = 0x4, SQLI_CF_DYNAMIC = 0x8,
+  SQLI_CF_SCROLL = 0x20, SQLI_CF_OPENED = 0x40, SQLI_CF_WINDOW_BAD = 0x80, SQLI_CF_HAS_CURSOR = 0x100,
+  SQLI_CF_LOCAL = 0x200, SQLI_CF_AUTOFREE_ON = 0x400, SQLI_CF_AUTOFREE_OFF = 0x800,
+  SQLI_CF_HOLD = 0x1000, SQLI_CF_CHECK_SENT = 0x2000, SQLI_CF_NO_ID_INTO = 0x4000,
+  SQLI_CF_PUT_CHECK = 0x8000, SQLI_CF_CLOSED_ONCE = 0x10000, SQLI_CF_PREPARED = 0x20000,
+  SQLI_CF_AUTOFREED = 0x40000, SQLI_CF_DEFERRED = 0x80000, SQLI_CF_OPEN_FLAG = 0x100000,
+  SQLI_CF_SERVER_CLOSED = 0x200000,
+};
+
+// The freed marker of the connection's last-cursor flags.
+#define SQLI_FREED_MARKER 0x8000000
+
+typedef struct SqliCursorEntry {
+  int32_t name_kind;  // 0 cursor, 1 statement
+  SqliCursor* cursor;
+  SqliRowWarnings warnings;
+  struct SqliCursorEntry* next;
+} SqliCursorEntry;
+
+// Exported calls.
+TV_API SqliCursor* sqli_curs_locate(int32_t ignored, const char* name, int32_t kind);
+TV_API int32_t sqli_curs_decl_stat(int32_t ignored, SqliCursor* cursor, const char* name,
+                                   const char* const* text, SqliItemList* inputs, SqliItemList* outputs,
+                                   int32_t kind_bits, void* c1, void* c2, void* c3, void* c4,
+                                   int32_t collection);
+TV_API int32_t sqli_curs_decl_dynm(int32_t ignored, SqliCursor* cursor, const char* name,
+                                   SqliCursor* statement, int32_t kind_bits, int32_t collection);
+TV_API int32_t sqli_curs_open(int32_t ignored, SqliCursor* cursor, void* description,
+                              const char* descriptor_name, void* values, int32_t mode, int32_t flag);
+TV_API int32_t sqli_curs_close(int32_t ignored, SqliCursor* cursor);
+TV_API int32_t sqli_curs_free(int32_t ignored, SqliCursor* cursor);
+TV_API int32_t sqli_autofree_set(int32_t ignored, SqliCursor* cursor, int32_t value);
+TV_API int32_t sqli_defprep_set(int32_t value);
+TV_API SqliCursor* sqli_prep(int32_t ignored, const char* name, const char* text, void* values,
+                             void* names, int32_t kind, int32_t position, int32_t collection);
+
+// Internal steps.
+int32_t sqli_prep_kind(const char* text);
+int32_t sqli_prep_body(SqliCursor* c, const char* text);
+int32_t sqli_curs_close_step(SqliCursor* c, int32_t free_mode);
+void sqli_stmt_release(SqliCursor* c);
+void sqli_stmt_clear(SqliCursor* c);
+void sqli_curs_client_free(SqliCursor* c);
+void sqli_stmt_table_free(void);
+// Frees a connection's statement table on the client only (the
+// connection goes).
+void sqli_stmt_list_free(void** head);
+SqliCursorEntry* sqli_curs_entry(const SqliCursor* c);
+// The rows of the next fetch buffer of an open cursor: the recorded OPEN
+// of OPTOFC first, then 4, 9 and the reply loop. 0, 100 or an error.
+int32_t sqli_curs_fetch_buffer(SqliCursor* c);
+
+// Column array and row index.
+SqliColumnDesc* sqli_columns_make(SqliCursor* c, int32_t n, int32_t xtypes);
+void sqli_columns_free(SqliCursor* c, int32_t xtypes);
+int sqli_row_index_room(SqliCursor* c);
+
+TV_END_C
