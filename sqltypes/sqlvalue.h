@@ -70,10 +70,10 @@ typedef struct LargeObjectDesc {
 
 // A large-object locator host variable: the descriptor and the runtime's
 // 56 bytes after it.
-typedef struct SqliLocator {
+typedef struct LobHostLocator {
   LargeObjectDesc desc;
   unsigned char rest[56];
-} SqliLocator;
+} LobHostLocator;
 
 struct CollCursor;
 struct CollChangeLog;
@@ -138,7 +138,7 @@ typedef struct SqlValue {
     Decimal dec;      // DECIMAL, MONEY; the digits of DATETIME and INTERVAL
     Int8Value int8;   // INT8, SERIAL8
     SqlValueText text;
-    SqliLocator loc;  // BYTE, TEXT
+    LobHostLocator loc;  // BYTE, TEXT
     SqliCollection coll;
     unsigned char raw[128];
   } v;
@@ -201,7 +201,7 @@ static_assert(sizeof(Decimal) == 22, "Decimal host variable size");
 static_assert(sizeof(Int8Value) == 12, "Int8Value host variable size");
 static_assert(sizeof(DateTimeValue) == 24, "DateTimeValue host variable size");
 static_assert(sizeof(LargeObjectDesc) == 56, "large-object descriptor size");
-static_assert(sizeof(SqliLocator) == 112, "locator host variable size");
+static_assert(sizeof(LobHostLocator) == 112, "locator host variable size");
 static_assert(sizeof(SqliCollection) == 120, "collection host variable size");
 static_assert(sizeof(((SqlValue*)nullptr)->v) == 128, "SqlValue data size");
 

@@ -280,7 +280,7 @@ TV_EXTERN_C TV_API int rvaltohost(SqlValue* v, void* var, int type, int a, int16
     }
     case 113:
       if (vt != SQLBYTES && vt != SQLTEXT) rseterror(-1269);
-      else memcpy(p, v->v.raw, sizeof(SqliLocator));
+      else memcpy(p, v->v.raw, sizeof(LobHostLocator));
       return Status(ind, rgeterror());
     case 116:
       if (v->v_type != SQLV_BYTEAREA && vt != SQLCHAR) {
