@@ -68,7 +68,10 @@ namespace {
 void MapHeader(IsamSharedFile* sf) {
   struct stat sb;
   void* p = MAP_FAILED;
-  if (fstat(sf->idxfd, &sb) == 0 && S_ISREG(sb.st_mode) && sb.st_size >= 1024) {
+  if (fstat(sf->idxfd, &sb) == 0 && S_ISREG(sb.st_mode)) {
+    // A pair being built may not have its first node written yet: it is
+    // mapped at a later call.
+    if (sb.st_size < 1024) return;
     p = mmap(nullptr, kHeaderSize, PROT_READ, MAP_SHARED, sf->idxfd, 0);
   }
   if (p == MAP_FAILED) {
