@@ -10,6 +10,7 @@
 
 #include "isam/buffer_pool.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -92,6 +93,16 @@ bool Place(const IsamBuffer* b, int* fd, off_t* off, size_t* len) {
   return true;
 }
 
+// The ".dat" file reaches at least `end` bytes once a block ending there is
+// written: the slots it covers need no fstat to be known (the file only
+// grows). Same count as the data file's slot test.
+void NoteDataEnd(IsamSharedFile* sf, int64_t end) {
+  const int64_t L = sf->minlen;
+  const int64_t z = L + (sf->varlen ? 7 : 1);
+  const int64_t slots = end > L ? (end - L + z - 1) / z : 0;
+  if (slots > sf->datslots) sf->datslots = slots;
+}
+
 // Writes a buffer's image; the modified flag is left to the caller.
 int WriteOut(IsamBuffer* b) {
   int fd;
@@ -102,6 +113,7 @@ int WriteOut(IsamBuffer* b) {
   ssize_t put = pwrite(fd, b->data, len, off);
   if (put < 0) return is_fail(errno, 81);
   if (static_cast<size_t>(put) != len) return is_fail(ENOSPC, 81);
+  if (!IsNode(b)) NoteDataEnd(b->owner, static_cast<int64_t>(off) + static_cast<int64_t>(len));
   return 0;
 }
 
@@ -213,6 +225,102 @@ IsamBuffer* is_readbuffer(uint32_t block) {
   }
   b->flags |= BUF_VALID;
   return b;
+}
+
+void is_prefetchdata(uint64_t first, uint64_t last) {
+  constexpr int kMost = 8;
+  IsamBufferPool& pool = Pool();
+  if (!pool.ready || last <= first || last - first >= kMost) return;
+  // The record code holds a few blocks at a time besides these; keep a
+  // margin so that a prefetch can never run the pool dry.
+  const int n = static_cast<int>(last - first + 1);
+  if (pool.nbuffers - n < 8) return;
+  IsamSharedFile* f = is_state().curfile;
+  if (f->datfd < 0 || last + 1 >= kDataBlock) return;
+  // The span from the first missing block to the last missing one.
+  int lo = -1, hi = -1;
+  for (int i = 0; i < n; ++i) {
+    const uint32_t block = static_cast<uint32_t>(first + i) | kDataBlock;
+    IsamBuffer* b = pool.buckets[Bucket(block, f)];
+    while (b != nullptr && !(b->block == block && b->owner == f)) b = b->hnext;
+    if (b != nullptr && (b->flags & BUF_BUSY)) return;
+    if (b == nullptr || !(b->flags & BUF_VALID)) {
+      if (lo < 0) lo = i;
+      hi = i;
+    }
+  }
+  if (lo < 0 || hi == lo) return;
+  IsamBuffer* got[kMost] = {};
+  struct iovec iov[kMost];
+  static thread_local unsigned char scratch[kBlockSize];
+  int held = 0;
+  bool ok = true;
+  for (int i = lo; i <= hi; ++i) {
+    IsamBuffer* b = is_getbuffer(static_cast<uint32_t>(first + i) | kDataBlock);
+    if (b == nullptr) {
+      ok = false;
+      break;
+    }
+    got[held] = b;
+    // A block the pool holds already keeps its image.
+    iov[held].iov_base = (b->flags & BUF_VALID) ? scratch : b->data;
+    iov[held].iov_len = kBlockSize;
+    ++held;
+  }
+  if (ok) {
+    const off_t off = static_cast<off_t>(first + static_cast<uint64_t>(lo)) * kBlockSize;
+    const ssize_t r = preadv(f->datfd, iov, held, off);
+    for (int i = 0; r >= 0 && i < held; ++i) {
+      IsamBuffer* b = got[i];
+      if (b->flags & BUF_VALID) continue;
+      // Bytes beyond the end of the file read as zeros, as a single block
+      // read gives them.
+      const ssize_t have = r - static_cast<ssize_t>(i) * kBlockSize;
+      const size_t keep = have <= 0 ? 0 : have >= kBlockSize ? kBlockSize : static_cast<size_t>(have);
+      std::memset(b->data + keep, 0, kBlockSize - keep);
+      b->flags |= BUF_VALID;
+    }
+  }
+  for (int i = 0; i < held; ++i) is_release(got[i]);
+}
+
+int is_writedata(uint64_t first, uint64_t last) {
+  constexpr int kMost = 8;
+  IsamBufferPool& pool = Pool();
+  if (!pool.ready || last < first || last - first >= kMost) return 0;
+  IsamSharedFile* f = is_state().curfile;
+  IsamBuffer* run[kMost];
+  int n = 0;
+  bool together = true;
+  for (uint64_t k = first; k <= last; ++k) {
+    const uint32_t block = static_cast<uint32_t>(k) | kDataBlock;
+    IsamBuffer* b = pool.buckets[Bucket(block, f)];
+    while (b != nullptr && !(b->block == block && b->owner == f)) b = b->hnext;
+    if (b == nullptr || !(b->flags & BUF_MODIFIED) || (b->flags & BUF_BUSY)) continue;
+    if (n > 0 && run[n - 1]->block + 1 != block) together = false;
+    run[n++] = b;
+  }
+  int rc = 0;
+  if (n > 1 && together && f->datfd >= 0) {
+    struct iovec iov[kMost];
+    for (int i = 0; i < n; ++i) iov[i] = {run[i]->data, kBlockSize};
+    const off_t off = static_cast<off_t>(run[0]->block & ~kDataBlock) * kBlockSize;
+    const size_t len = static_cast<size_t>(n) * kBlockSize;
+    const ssize_t put = pwritev(f->datfd, iov, n, off);
+    if (put < 0) {
+      rc = is_fail(errno, 81);
+    } else if (static_cast<size_t>(put) != len) {
+      rc = is_fail(ENOSPC, 81);
+    } else {
+      NoteDataEnd(f, static_cast<int64_t>(off) + static_cast<int64_t>(len));
+    }
+  } else {
+    for (int i = 0; i < n; ++i) {
+      if (WriteOut(run[i]) != 0) rc = -1;
+    }
+  }
+  for (int i = 0; i < n; ++i) run[i]->flags &= ~BUF_MODIFIED;
+  return rc;
 }
 
 IsamBuffer* is_newbuffer(uint32_t block) {

@@ -59,6 +59,17 @@ IsamBuffer* is_getbuffer(uint32_t block);
 IsamBuffer* is_readbuffer(uint32_t block);
 IsamBuffer* is_newbuffer(uint32_t block);
 void is_release(IsamBuffer* b);
+// Reads the data blocks first..last of the current file that the pool does
+// not hold yet with one system call, so that a record spanning several
+// blocks costs one read instead of one per block. Only a help: it does
+// nothing when the pool is small, a block is handed out or the read fails
+// (the block readers then read and report as usual).
+void is_prefetchdata(uint64_t first, uint64_t last);
+// Writes the modified data blocks first..last of the current file (at most
+// eight), with one system call when they follow each other; the blocks are
+// no longer modified afterwards, as after is_writebuffer. 0, or -1 with
+// iserrno (isiocode 81).
+int is_writedata(uint64_t first, uint64_t last);
 void is_releasedirty(IsamBuffer* b);
 int is_writebuffer(IsamBuffer* b);
 int is_flushbuffers(IsamSharedFile* sf);

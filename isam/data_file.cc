@@ -37,6 +37,10 @@ struct TrailerBlocks {
   IsamBuffer* second = nullptr;  // holds the end of the trailer, if it crosses
   int off = 0;                   // flag byte's offset in the first block
   int infirst = 0;               // trailer bytes in the first block
+  // A record over a few blocks is written as one run when it is given back
+  // (blocks low..high); single blocks are written at once.
+  bool batch = false;
+  uint64_t low = 0, high = 0;
 
   void Get(unsigned char* out, int len) const {
     std::memcpy(out, first->data + off, static_cast<size_t>(infirst));
@@ -49,19 +53,26 @@ struct TrailerBlocks {
   // Gives both blocks back; the first is written when it changed.
   int Release(bool first_changed, bool second_changed) {
     int rc = 0;
-    if (first_changed) {
-      if (is_writebuffer(first) != 0) rc = -1;
-    } else {
-      is_release(first);
+    if (first != nullptr) {
+      if (!first_changed) {
+        is_release(first);
+      } else if (batch) {
+        is_releasedirty(first);
+      } else if (is_writebuffer(first) != 0) {
+        rc = -1;
+      }
     }
     if (second != nullptr) {
-      if (second_changed) {
-        if (is_writebuffer(second) != 0) rc = -1;
-      } else {
+      if (!second_changed) {
         is_release(second);
+      } else if (batch) {
+        is_releasedirty(second);
+      } else if (is_writebuffer(second) != 0) {
+        rc = -1;
       }
     }
     first = second = nullptr;
+    if (batch && is_writedata(low, high) != 0) rc = -1;
     return rc;
   }
 };
@@ -100,6 +111,10 @@ int dataxfer(int mode, int64_t recnum, unsigned char* buf, int len) {
   // but the flag byte's is given back as soon as its chunk is done.
   bool bytes_changed = false;
   if (mode == DX_READ || mode == DX_WRITE || mode == DX_CLEAR || mode == DX_DROP) {
+    tb.low = start / kBlockSize;
+    tb.high = tb.infirst < tl ? e + 1 : e;
+    tb.batch = mode != DX_READ && tb.high > tb.low && tb.high - tb.low < 8;
+    is_prefetchdata(tb.low, tb.high);
     for (int done = 0; done < L;) {
       uint64_t pos = start + static_cast<uint64_t>(done);
       uint64_t k = pos / kBlockSize;
@@ -108,7 +123,11 @@ int dataxfer(int mode, int64_t recnum, unsigned char* buf, int len) {
       bool whole = off == 0 && chunk == kBlockSize;
       IsamBuffer* b = whole && mode != DX_READ ? is_getbuffer(DataBlock(k))
                                                : is_readbuffer(DataBlock(k));
-      if (b == nullptr) return -1;
+      if (b == nullptr) {
+        // Blocks already done go out as they would have one by one.
+        if (tb.batch) is_writedata(tb.low, tb.high);
+        return -1;
+      }
       if (mode == DX_READ) {
         std::memcpy(buf + done, b->data + off, static_cast<size_t>(chunk));
       } else if (mode == DX_WRITE) {
@@ -122,6 +141,8 @@ int dataxfer(int mode, int64_t recnum, unsigned char* buf, int len) {
         bytes_changed = mode != DX_READ;
       } else if (mode == DX_READ) {
         is_release(b);
+      } else if (tb.batch) {
+        is_releasedirty(b);
       } else if (is_writebuffer(b) != 0) {
         return -1;
       }

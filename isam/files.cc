@@ -198,6 +198,7 @@ void is_releasefiles(IsamSharedFile* sf) {
   if (sf->idxfd >= 0) {
     is_lockforget(sf->idxfd);  // closing drops the descriptor's locks
     is_lockclearlists(sf);
+    is_unmapheader(sf);
     close(sf->idxfd);
   }
   if (sf->datfd >= 0) close(sf->datfd);

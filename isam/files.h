@@ -70,6 +70,12 @@ struct IsamSharedFile {
   std::string name;        // path without extension
   int datflags = 0;        // O_RDWR or O_RDONLY
   int64_t datslots = 0;    // slots the ".dat" file was last seen to reach
+  // A read-only shared mapping of the first page of the ".idx" file, from
+  // which the header is copied at the start of a call instead of read with
+  // a system call (the page cache is shared with other processes' writes);
+  // nullptr until mapped, and for good when hdrnomap says it cannot be.
+  const unsigned char* hdrmap = nullptr;
+  bool hdrnomap = false;
   uint16_t stamp = 0;      // use stamp
 };
 

@@ -28,6 +28,8 @@
 
 #include "isam/header.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,13 +60,47 @@ void is_fillheader(unsigned char* hdr, int minlen, int maxlen, const char* colln
   }
 }
 
+namespace {
+
+// The mapping covers one page; it is made only for a regular file that holds
+// at least a whole first node, so that the header bytes lie inside the file.
+// A file that cannot be mapped is read with pread as before.
+void MapHeader(IsamSharedFile* sf) {
+  struct stat sb;
+  void* p = MAP_FAILED;
+  if (fstat(sf->idxfd, &sb) == 0 && S_ISREG(sb.st_mode)) {
+    // A pair being built may not have its first node written yet: it is
+    // mapped at a later call.
+    if (sb.st_size < 1024) return;
+    p = mmap(nullptr, kHeaderSize, PROT_READ, MAP_SHARED, sf->idxfd, 0);
+  }
+  if (p == MAP_FAILED) {
+    sf->hdrnomap = true;
+    return;
+  }
+  sf->hdrmap = static_cast<const unsigned char*>(p);
+}
+
+}  // namespace
+
+void is_unmapheader(IsamSharedFile* sf) {
+  if (sf->hdrmap != nullptr) munmap(const_cast<unsigned char*>(sf->hdrmap), kHeaderSize);
+  sf->hdrmap = nullptr;
+  sf->hdrnomap = false;
+}
+
 int is_readheader() {
   IsamThreadState& st = is_state();
   IsamSharedFile* sf = st.curfile;
   unsigned char* hdr = sf->header;
-  ssize_t got = pread(sf->idxfd, hdr, kHeaderSize, 0);
-  if (got < 0) return is_fail(errno, 65);
-  if (got < kHeaderSize) return is_fail(EBADFILE);
+  if (sf->hdrmap == nullptr && !sf->hdrnomap) MapHeader(sf);
+  if (sf->hdrmap != nullptr) {
+    std::memcpy(hdr, sf->hdrmap, kHeaderSize);
+  } else {
+    ssize_t got = pread(sf->idxfd, hdr, kHeaderSize, 0);
+    if (got < 0) return is_fail(errno, 65);
+    if (got < kHeaderSize) return is_fail(EBADFILE);
+  }
   static const unsigned char kMagic[6] = {0xFE, 0x53, 0x02, 0x02, 0x04, 0x04};
   if (std::memcmp(hdr, kMagic, sizeof kMagic) != 0) return is_fail(EBADFILE);
   int nodesize = ld16(hdr + HDR_NODESIZE);

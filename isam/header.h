@@ -39,6 +39,9 @@ void is_fillheader(unsigned char* hdr, int minlen, int maxlen, const char* colln
 
 // Reads and checks the header of the current file; 0, or -1 with iserrno.
 int is_readheader();
+// Drops the header mapping of a pair before its ".idx" file is closed.
+struct IsamSharedFile;
+void is_unmapheader(IsamSharedFile* sf);
 // Writes the header of the current file; 0, or -1 with iserrno.
 int is_writeheader();
 // Marks the current file's header to be written at the end of the call.

@@ -155,3 +155,78 @@ TEST_P(KeptPositionTest, StepsSeeChangesOfAnotherProcessAndAnotherIsfd) {
 INSTANTIATE_TEST_SUITE_P(Indexes, KeptPositionTest, ::testing::Values(0, 1));
 
 }  // namespace
+
+// Records over three data blocks: a reader that has them in its pool must
+// see another process's rewrite of every block and its delete, and what it
+// writes itself must reach a process that opens the file afterwards.
+TEST(KeptBlocksTest, RecordsOverSeveralBlocksFollowAnotherProcess) {
+  constexpr int kBig = 2500;
+  tevtest::TempInstall dir;
+  const std::string name = dir.Path("big");
+  IsamKeyDesc k = ById();
+  auto fill = [](uint32_t id, unsigned char mark, unsigned char* r) {
+    std::memset(r, mark, kBig);
+    Put32(id, r);
+  };
+  int fd = isbuild(name.c_str(), kBig, &k, IS_INOUT | IS_MANULOCK);
+  ASSERT_GE(fd, 0);
+  unsigned char r[kBig];
+  for (uint32_t i = 0; i < 20; ++i) {
+    fill(i, 'o', r);
+    ASSERT_EQ(iswrite(fd, r), 0);
+  }
+  // Every record read once, so that its blocks stand in the pool.
+  for (uint32_t i = 0; i < 20; ++i) {
+    Put32(i, r);
+    ASSERT_EQ(isread(fd, r, IS_EQUAL), 0);
+  }
+
+  pid_t pid = fork();
+  if (pid == 0) {
+    int cfd = isopen(name.c_str(), IS_INOUT | IS_MANULOCK);
+    unsigned char c[kBig];
+    bool ok = cfd >= 0;
+    for (uint32_t id : {5u, 6u}) {
+      Put32(id, c);
+      ok = ok && isread(cfd, c, IS_EQUAL) == 0;
+      fill(id, 'N', c);
+      ok = ok && isrewcurr(cfd, c) == 0;
+    }
+    Put32(7, c);
+    ok = ok && isread(cfd, c, IS_EQUAL) == 0 && isdelcurr(cfd) == 0 && isclose(cfd) == 0;
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  unsigned char want[kBig];
+  for (uint32_t id : {5u, 6u}) {
+    Put32(id, r);
+    ASSERT_EQ(isread(fd, r, IS_EQUAL), 0);
+    fill(id, 'N', want);
+    EXPECT_EQ(std::memcmp(r, want, kBig), 0) << id;
+  }
+  Put32(7, r);
+  EXPECT_NE(isread(fd, r, IS_EQUAL), 0);
+  EXPECT_EQ(iserrno, ENORECORD);
+
+  Put32(8, r);
+  ASSERT_EQ(isread(fd, r, IS_EQUAL), 0);
+  fill(8, 'P', r);
+  ASSERT_EQ(isrewcurr(fd, r), 0);
+  ASSERT_EQ(isclose(fd), 0);
+  pid = fork();
+  if (pid == 0) {
+    int cfd = isopen(name.c_str(), IS_INPUT | IS_MANULOCK);
+    unsigned char c[kBig], w[kBig];
+    Put32(8, c);
+    bool ok = cfd >= 0 && isread(cfd, c, IS_EQUAL) == 0;
+    std::memset(w, 'P', kBig);
+    Put32(8, w);
+    ok = ok && std::memcmp(c, w, kBig) == 0 && isclose(cfd) == 0;
+    _exit(ok ? 0 : 1);
+  }
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
