@@ -86,9 +86,9 @@ TEST_F(RedirectTest, ImplicitConnectionMovesToTheNewServer) {
   std::vector<std::string> req = second_->Requests();
   ASSERT_FALSE(req.empty());
   EXPECT_EQ(req.front().substr(0, 4), "007e");  // capability exchange
-  sqli_msg_put_short(997, Current()->stream);
+  sqli_msg_put_short(995, Current()->stream);
   EXPECT_EQ(sqli_reply_loop(nullptr, 0), 0);
-  EXPECT_EQ(second_->Requests().back(), "03e5000c");
+  EXPECT_EQ(second_->Requests().back(), "03e3000c");
   // No second redirection without a new reply.
   EXPECT_EQ(sqli_conn_redirect(), 0);
   EXPECT_EQ(Current(), now);
@@ -104,7 +104,7 @@ TEST_F(RedirectTest, UnreachableNewServerKeepsTheOldConnection) {
   EXPECT_EQ(sqli_conn_default(), old);
   // The old connection still works.
   sqli_sqlca_reset(sqli_runtime_get());
-  sqli_msg_put_short(997, Current()->stream);
+  sqli_msg_put_short(995, Current()->stream);
   EXPECT_EQ(sqli_reply_loop(nullptr, 0), 0);
 }
 
