@@ -85,7 +85,7 @@ class CsmAl : public ::testing::Test {
     dir.WriteFile("sqlhosts", "lsrv dwsoctcp 127.0.0.1 0 csm=(xor)\n");
     // The module names no user: the trust check decides (a peer on this
     // host is trusted).
-    server = new tevtest::Child({tevtest::BuiltProgram("al_server"), "serve", "lsrv", "16777216", "1"}, Env());
+    server = new tevtest::Child({tevtest::BuiltProgram("al_server"), "serve", "lsrv", "16777216", "8"}, Env());
     *out = server;
     std::string port = Next(*server, "port ");
     return port.empty() ? "" : port.substr(5);
@@ -140,6 +140,51 @@ TEST_F(CsmAl, ClientAndServerTalkThroughTheModuleWithPacketsTransformedOnTheWire
   // Both ends' chains were aborted with the layer's reason.
   std::string log = tevtest::ReadFile(dir.Path("module.log"));
   EXPECT_EQ(log, "abort ASF_ASSOCABORT service request.\nabort ASF_ASSOCABORT service request.\n");
+}
+
+TEST_F(CsmAl, ConnectFailuresOfTheModuleFrameworkReachTheCaller) {
+  dir.WriteFile("concsm.cfg", "xor(\"" + kModule + "\", \"log=" + dir.Path("module.log") + "\", \"key=90\")\n" +
+                                  "five(\"" + kModule + "\", \"\", \"first=5\")\n" +
+                                  "other(\"" + kModule + "\")\n" +
+                                  "old(\"" + kModule + "\", \"v2\")\n" +
+                                  "refuses(\"" + kModule + "\", \"fail count=" + dir.Path("count") + "\")\n" +
+                                  "both xor other\n");
+  tevtest::Child* srv = nullptr;
+  std::string port = StartServer(&srv);
+  ASSERT_FALSE(port.empty());
+  std::string hosts = "lsrv dwsoctcp 127.0.0.1 0 csm=(xor)\n";
+  for (const char* m : {"five", "both", "old", "refuses", "nosuch", "xor"}) {
+    hosts += std::string("s") + m + " dwsoctcp 127.0.0.1 " + port + " csm=(" + m + ")\n";
+  }
+  dir.WriteFile("sqlhosts", hosts);
+  struct Case {
+    const char* server;
+    int32_t error;
+    std::string text;
+  } cases[] = {
+      {"@sfive", -14513, ""},          // result 5 before anything was sent
+      {"@sboth", -14500, "-14500"},    // two modules in one chain
+      {"@sold", -14504, "2: old"},     // the entry table's version left at 2
+      {"@srefuses", -5003, "the test module refuses"},
+      {"@srefuses", -5003, "the test module refuses"},  // stored, csm_init not called again
+      {"@snosuch", -14502, "nosuch"},
+  };
+  for (const Case& k : cases) {
+    al_test::ClientRecords c("joe", "pw");
+    AsfControlBlock cb{};
+    cb.timeout_ms = 10000;
+    EXPECT_EQ(c.Connect(&cb, k.server), -1) << k.server;
+    EXPECT_EQ(cb.error, k.error) << k.server;
+    if (!k.text.empty()) {
+      EXPECT_EQ(std::string(cb.text), k.text) << k.server;
+    }
+    if (c.assoc != nullptr) {
+      EXPECT_FALSE(csm_has_chain(c.assoc));
+      cb.assoc = c.assoc;
+      al_test::Abort(&cb);
+    }
+  }
+  EXPECT_EQ(tevtest::ReadFile(dir.Path("count")), "init version=3 services=1\n");
 }
 
 }  // namespace
