@@ -81,8 +81,8 @@ class CsmAl : public ::testing::Test {
             "HOME=" + dir.path(), "TARVELON_REGISTRY=" + dir.Path("reg"), "ZIVEVODAREVEZO=tvtest"};
   }
   // Starts the test server on a module entry: its port.
-  std::string StartServer(tevtest::Child** out) {
-    dir.WriteFile("sqlhosts", "lsrv dwsoctcp 127.0.0.1 0 csm=(xor)\n");
+  std::string StartServer(tevtest::Child** out, const std::string& csm = "xor") {
+    dir.WriteFile("sqlhosts", "lsrv dwsoctcp 127.0.0.1 0 csm=(" + csm + ")\n");
     // The module names no user: the trust check decides (a peer on this
     // host is trusted).
     server = new tevtest::Child({tevtest::BuiltProgram("al_server"), "serve", "lsrv", "16777216", "8"}, Env());
@@ -185,6 +185,28 @@ TEST_F(CsmAl, ConnectFailuresOfTheModuleFrameworkReachTheCaller) {
     }
   }
   EXPECT_EQ(tevtest::ReadFile(dir.Path("count")), "init version=3 services=1\n");
+}
+
+TEST_F(CsmAl, APendingNegotiationInputIsDecodedBeforeAnythingIsRead) {
+  // The server's module sends its first packet behind its answer; the
+  // client's module completes with result 2, and the first receive
+  // decodes that packet without reading.
+  dir.WriteFile("concsm.cfg", "xor(\"" + kModule + "\", \"\", \"key=90\")\n" +
+                                  "pend(\"" + kModule + "\", \"\", \"key=90 pending\")\n");
+  tevtest::Child* srv = nullptr;
+  std::string port = StartServer(&srv, "pend");
+  ASSERT_FALSE(port.empty());
+  dir.WriteFile("sqlhosts", "lsrv dwsoctcp 127.0.0.1 0 csm=(pend)\nsrv dwsoctcp 127.0.0.1 " + port +
+                                " csm=(xor)\n");
+  al_test::ClientRecords c("joe", "pw");
+  AsfControlBlock cb{};
+  cb.timeout_ms = 10000;
+  ASSERT_EQ(c.Connect(&cb, "@srv"), 0) << cb.error << " " << cb.text;
+  EXPECT_EQ(al_test::Recv(&cb), "greeting");
+  ASSERT_EQ(al_test::Send(&cb, "after"), 0) << cb.error;
+  EXPECT_EQ(al_test::Recv(&cb), "Rafter");
+  EXPECT_EQ(Next(*srv, "got "), "got after");
+  EXPECT_EQ(al_test::Abort(&cb), 0);
 }
 
 }  // namespace
