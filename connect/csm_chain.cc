@@ -37,6 +37,7 @@ struct CsmAssocState {
   std::recursive_mutex lock;  // held around every encode and decode
   const char* held_data = nullptr;
   CsmBuffer* held_output = nullptr;
+  uint32_t held_sent = 0;  // bytes of the held output already on the wire
   CsmBuffer* input = nullptr;  // the packet being decoded, or the last negotiation input
   CsmContext context{};
 };
@@ -88,18 +89,23 @@ int ModuleError(AsfControlBlock* cb, const CsmStatus& status) {
 
 bool Direct(const AsfAssociation* a) { return a->session->selector == -1; }
 
-// The I/O adapter: a whole buffer out through the session; 0, 1 when the
-// session reported the send as blocked (code 6), or -1.
-int IoSend(AsfControlBlock* cb, const CsmBuffer* out) {
+// The I/O adapter: a buffer out through the session from byte *sent on;
+// 0, 1 when the session reported the send as blocked (code 6; *sent says
+// how far it got, so that a resumed send never repeats bytes the peer
+// already has), or -1.
+int IoSend(AsfControlBlock* cb, const CsmBuffer* out, uint32_t* sent = nullptr) {
   if (out->length < 0 || out->length > UINT32_MAX) return ASF_ERROR(cb, -14563, 0), -1;
+  uint32_t from = sent != nullptr ? *sent : 0;
   AsfPacketBuffer p{};
   p.data = static_cast<char*>(out->data);
-  p.position = p.data;
-  p.left = static_cast<uint32_t>(out->length);
-  p.size = p.left;
+  p.size = static_cast<uint32_t>(out->length);
+  if (from > p.size) from = p.size;
+  p.position = p.data + from;
+  p.left = p.size - from;
   p.marker = -2;
   if (p.left == 0) return 0;
   int rc = Direct(cb->assoc) ? tl_send(cb, &p) : sl_send(cb, &p);
+  if (sent != nullptr) *sent = static_cast<uint32_t>(p.position - p.data);
   if (rc != 0) return cb->error == ASF_TIMEOUT ? 1 : -1;
   return 0;
 }
@@ -233,7 +239,7 @@ int Setup(AsfControlBlock* cb, AsfServerEntry* entry, bool accept) {
 
 // Sends the output the chain holds; see csm_send's state 4.
 int SendHeld(AsfControlBlock* cb, CsmAssocState* st) {
-  int s = IoSend(cb, st->held_output);
+  int s = IoSend(cb, st->held_output, &st->held_sent);
   if (s > 0) {
     ASF_ERROR(cb, ASF_TIMEOUT, 0);
     st->state = 6;
@@ -315,6 +321,7 @@ int csm_send(AsfControlBlock* cb, AsfPacketBuffer* buf) {
       st->mode = st->status.result == 4 ? 2 : 0;
     }
     st->held_output = out;
+    st->held_sent = 0;
     st->state = 4;
     if (SendHeld(cb, st) != 0) return -1;
     if (st->mode != 2) {

@@ -209,4 +209,36 @@ TEST_F(CsmAl, APendingNegotiationInputIsDecodedBeforeAnythingIsRead) {
   EXPECT_EQ(al_test::Abort(&cb), 0);
 }
 
+TEST_F(CsmAl, ABlockedSendHoldsItsOutputAndRefusesAnotherPacket) {
+  tevtest::Child peer({tevtest::Python(), tevtest::SourceDir() + "/tests/connect/csm_stall.py"},
+                      {"PATH=/usr/bin:/bin"});
+  std::string port = peer.ReadLine();
+  ASSERT_FALSE(port.empty());
+  dir.WriteFile("sqlhosts", "srv dwsoctcp 127.0.0.1 " + port + " csm=(xor)\n");
+  al_test::ClientRecords c("joe", "pw");
+  AsfControlBlock cb{};
+  cb.timeout_ms = 10000;
+  ASSERT_EQ(c.Connect(&cb, "@srv"), 0) << cb.error << " " << cb.text;
+  // The peer reads nothing more: sends without waiting fill the socket
+  // until one would block.
+  std::string first(32768, 'a'), second(32768, 'b');
+  AsfPacketBuffer a{first.data(), static_cast<uint32_t>(first.size()), 0, 0, first.data(),
+                    static_cast<uint32_t>(first.size()), 0};
+  cb.timeout_ms = 0;
+  int rc = 0;
+  for (int k = 0; k < 4096 && rc == 0; ++k) rc = csm_send(&cb, &a);
+  ASSERT_EQ(rc, -1);
+  EXPECT_EQ(cb.error, ASF_TIMEOUT);
+  // Another packet while the first is held: refused, and the chain is
+  // closed to further sends.
+  AsfPacketBuffer b{second.data(), static_cast<uint32_t>(second.size()), 0, 0, second.data(),
+                    static_cast<uint32_t>(second.size()), 0};
+  EXPECT_EQ(csm_send(&cb, &b), -1);
+  EXPECT_EQ(cb.error, -28084);
+  EXPECT_EQ(csm_send(&cb, &a), -1);
+  EXPECT_EQ(cb.error, -28087);
+  cb.timeout_ms = 10000;
+  EXPECT_EQ(al_test::Abort(&cb), 0);
+}
+
 }  // namespace
