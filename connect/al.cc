@@ -88,9 +88,12 @@ int NewGlobal(AsfControlBlock* cb, const AsfInitBody& body) {
   return 0;
 }
 
-// The module configuration is not loadable in this build: every module
-// entry fails as with an unreadable configuration file.
-int CsmEnsureConfig() { return -14589; }
+// Loads the module configuration once per process: 0, or its error code.
+int CsmEnsureConfig() {
+  AsfControlBlock cb{};
+  if (csm_ensure_config(&cb) == 0) return 0;
+  return cb.error != 0 ? cb.error : -14589;
+}
 
 }  // namespace
 

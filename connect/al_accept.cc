@@ -309,7 +309,17 @@ int al_special_accept(AsfControlBlock* cb, AsfAssocState* st, AsfRequest* reques
       return ASF_ERROR(cb, ASF_SETUP_FAILED, -25539), -1;
     }
   }
-  if (mode == 16) return ASF_ERROR(cb, ASF_SETUP_FAILED, -25564), -1;
+  if (mode == 16) {
+    // The module negotiates with its peer over the accepted session.
+    // Only a session straight over the transport carries the module's
+    // exchange here; the session layer's module reply is not built.
+    AsfControlBlock w = *cb;
+    w.assoc = asf_assoc_of_state(st);
+    if (w.assoc == nullptr || w.assoc->session == nullptr || w.assoc->session->selector != -1 ||
+        csm_accept(&w, st->server_entry) != 0) {
+      return ASF_ERROR(cb, ASF_SETUP_FAILED, -25564), -1;
+    }
+  }
   if (al_peer_auth(cb, st, mode) != 0) return -1;
   if (rec->password != nullptr) asf_wipe_password(rec->password);
   cb->error = 0;

@@ -214,6 +214,13 @@ int al_connect_loop(AsfControlBlock* cb, AsfConnectBody* body, AsfServerList* li
           ASF_ERROR(cb, ASF_SETUP_FAILED, crc);
           break;
         }
+        if (body->cred_answer != nullptr) {
+          ASF_ERROR(cb, -25590, 0);
+          break;
+        }
+        if (csm_connect(cb, e) != 0) break;
+        ok = true;
+        break;
       }
     }
     T = Now();

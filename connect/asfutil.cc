@@ -2,6 +2,7 @@
 // freeing and copying, the password scrambler and the debug switch.
 #include "connect/asfutil.h"
 
+
 #include <fcntl.h>
 
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include "base/env.h"
 #include "base/fields.h"
 #include "base/os_files.h"
+#include "connect/csm.h"
 #include "connect/session.h"
 
 namespace {
@@ -162,6 +164,7 @@ int asf_session_detach(AsfAssociation* assoc) {
   if (!HasCheck(assoc)) return -1;
   int rc = -1;
   if (assoc->session_owner == 16 && assoc->session != nullptr) {
+    csm_forget(assoc);
     std::free(assoc->session);
     rc = 0;
     std::memset(assoc->server_type, 0, 8);

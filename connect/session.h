@@ -31,6 +31,7 @@ typedef struct AsfSession {
   AsfDataFormat format;
   int32_t peer_level;
   void* link;
+  void* csm;  // the communication support module chain, when one is set up
 } AsfSession;
 
 // Room of the session-layer context behind the session record.

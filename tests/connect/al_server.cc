@@ -209,6 +209,26 @@ int main(int argc, char** argv) {
       continue;
     }
     auto* rec = static_cast<AsfConnRecord*>(body.conn_record);
+    if (std::strcmp(argv[2], "16777216") == 0) {
+      // Authentication decided by the server entry: the special accept
+      // runs the module's accept when the entry names one.
+      AsfRequest sr;
+      asf_request_init(ASF_SPECIAL_ACCEPT, &sr);
+      sr.body.accept.conn_record = body.conn_record;
+      AsfControlBlock xcb{};
+      xcb.assoc = a;
+      xcb.mode = 1;
+      xcb.timeout_ms = -1;
+      int src = asf_service_request(&xcb, &sr);
+      Log("special rc=" + std::to_string(src) + " " + Codes(xcb));
+      if (src != 0) {
+        AsfControlBlock bcb{};
+        bcb.assoc = a;
+        bcb.mode = 1;
+        al_test::Abort(&bcb);
+        continue;
+      }
+    }
     Log("accept user=" + std::string(rec != nullptr && rec->user ? rec->user : "-") +
         " program=" + std::string(rec != nullptr ? rec->program : "-") +
         " uid=" + std::to_string(a->state->peer_uid) + " state=" + std::to_string(a->state->state));

@@ -1,15 +1,26 @@
 // A communication support module for the tests. Its global option text
 // chooses how csm_init behaves: "fail" refuses with module error -5003,
 // "v2" leaves the entry table's version word at 2, "count=<file>" appends
-// one line to the file per call. Otherwise it fills the whole table.
+// one line to the file per call, "log=<file>" appends the abort reasons.
+// Otherwise it fills the whole table.
+//
+// On the wire: the connect side sends "HELLO <options>", the accept side
+// answers "WELCOME"; then every packet is a 4-byte big-endian length and
+// the data XORed with the key (per-association option "key=<n>", default
+// 90). The per-association option "first=5" makes the connect step answer
+// result 5 before it sent anything; "pending" makes the accept side send
+// its first packet ("greeting") behind its WELCOME, so that the connect
+// step completes with result 2 and the packet is decoded from that input.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "connect/csm_config.h"
+#include "connect/csm.h"
 
 namespace {
+
+CsmServices* g_services = nullptr;
 
 std::string Option(const char* text, const char* key) {
   std::string t = text != nullptr ? text : "";
@@ -19,8 +30,47 @@ std::string Option(const char* text, const char* key) {
   return t.substr(at + std::strlen(key), end == std::string::npos ? std::string::npos : end - at - std::strlen(key));
 }
 
+struct Module {
+  char log[256];
+};
+
+struct Instance {
+  unsigned char key;
+  int round;
+  char log[256];
+};
+
+void Append(const char* path, const std::string& line) {
+  if (path == nullptr || path[0] == '\0') return;
+  if (FILE* f = std::fopen(path, "a")) {
+    std::fputs(line.c_str(), f);
+    std::fclose(f);
+  }
+}
+
+CsmBuffer* Text(const std::string& s) {
+  CsmBuffer* b = g_services->buffers->new_sized(static_cast<int64_t>(s.size()));
+  if (b != nullptr) std::memcpy(b->data, s.data(), s.size());
+  return b;
+}
+
+std::string Bytes(const CsmBuffer* b) {
+  return b != nullptr ? std::string(static_cast<const char*>(b->data), static_cast<size_t>(b->length)) : "";
+}
+
+Instance* NewInstance(void** instance, void* module, const char* options) {
+  if (*instance == nullptr) {
+    auto* in = static_cast<Instance*>(g_services->allocator->allocate(sizeof(Instance)));
+    std::string key = Option(options, "key=");
+    in->key = static_cast<unsigned char>(key.empty() ? 90 : std::atoi(key.c_str()));
+    std::snprintf(in->log, sizeof in->log, "%s", static_cast<Module*>(module)->log);
+    *instance = in;
+  }
+  return static_cast<Instance*>(*instance);
+}
+
 int Terminate(void** module, char* text) {
-  std::free(*module);  // the services' allocator is calloc
+  g_services->allocator->free_(*module);
   *module = nullptr;
   std::snprintf(text, 272, "test module ends");
   return 0;
@@ -29,18 +79,117 @@ int StartInstance(void*, uint32_t* flags, CsmStatus*) {
   *flags = 3;
   return 0;
 }
-int Step(void*, void*, void*, void*, void*, CsmStatus* status) {
+
+int Connect(void** instance, void* module, CsmContext*, CsmBuffer* input, CsmBuffer** output, int32_t,
+            const char* options, CsmStatus* status) {
+  Instance* in = NewInstance(instance, module, options);
+  if (in->round++ == 0) {
+    if (Option(options, "first=") == "5") {
+      status->result = 5;
+      return 0;
+    }
+    *output = Text(std::string("HELLO ") + options);
+    status->result = 3;
+    return 0;
+  }
+  std::string got = Bytes(input);
+  if (got.rfind("WELCOME", 0) != 0) {
+    status->error = -5004;
+    std::snprintf(status->text, sizeof status->text, "no welcome from the peer");
+    return 1;
+  }
+  status->result = got.size() > 7 ? 2 : 1;
+  return 0;
+}
+
+int Accept(void** instance, void* module, CsmContext*, CsmBuffer* input, CsmBuffer** output,
+           const char* options, CsmStatus* status) {
+  Instance* in = NewInstance(instance, module, options);
+  if (Bytes(input).rfind("HELLO", 0) != 0) {
+    status->error = -5004;
+    std::snprintf(status->text, sizeof status->text, "no hello from the peer");
+    return 1;
+  }
+  // The answer goes out first (result 4), then the same input completes.
+  if (in->round++ == 0) {
+    std::string welcome = "WELCOME";
+    if (options != nullptr && std::strstr(options, "pending") != nullptr) {
+      std::string greeting = "greeting";
+      for (int k = 0; k < 4; ++k) welcome.push_back(static_cast<char>(greeting.size() >> (24 - 8 * k)));
+      for (char c : greeting) welcome.push_back(static_cast<char>(c ^ in->key));
+    }
+    *output = Text(welcome);
+    status->result = 4;
+    return 0;
+  }
   status->result = 1;
   return 0;
 }
-int Abort(void*, const char*, CsmStatus*) { return 0; }
-int Release(void*, void*, CsmStatus*) { return 0; }
+
+int Encode(void* instance, CsmBuffer* input, CsmBuffer** output, CsmStatus* status) {
+  auto* in = static_cast<Instance*>(instance);
+  int64_t n = input->length;
+  CsmBuffer* out = g_services->buffers->new_sized(n + 4);
+  auto* p = static_cast<unsigned char*>(out->data);
+  for (int k = 0; k < 4; ++k) p[k] = static_cast<unsigned char>(static_cast<uint64_t>(n) >> (24 - 8 * k));
+  for (int64_t k = 0; k < n; ++k) p[4 + k] = static_cast<unsigned char*>(input->data)[k] ^ in->key;
+  *output = out;
+  status->result = 1;
+  return 0;
+}
+
+int Decode(void* instance, CsmBuffer* input, CsmBuffer** output, CsmStatus* status) {
+  auto* in = static_cast<Instance*>(instance);
+  auto* p = static_cast<unsigned char*>(input != nullptr ? input->data : nullptr);
+  int64_t length = input != nullptr ? input->length : 0;
+  // A packet that came behind the WELCOME of the negotiation.
+  if (length > 7 && std::memcmp(p, "WELCOME", 7) == 0) {
+    p += 7;
+    length -= 7;
+  }
+  if (p == nullptr || length < 4) {
+    status->error = -5005;
+    std::snprintf(status->text, sizeof status->text, "short packet");
+    return 1;
+  }
+  int64_t n = (int64_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+  if (n != length - 4) {
+    status->error = -5005;
+    std::snprintf(status->text, sizeof status->text, "length %ld in a packet of %ld", static_cast<long>(n),
+                  static_cast<long>(length));
+    return 1;
+  }
+  CsmBuffer* out = g_services->buffers->new_sized(n);
+  for (int64_t k = 0; k < n; ++k) static_cast<unsigned char*>(out->data)[k] = p[4 + k] ^ in->key;
+  *output = out;
+  status->result = 1;
+  return 0;
+}
+
+int Close(void* instance, CsmBuffer*, CsmBuffer**, CsmStatus* status) {
+  g_services->allocator->free_(instance);
+  status->result = 1;
+  return 0;
+}
+
+int Abort(void* instance, const char* reason, CsmStatus*) {
+  auto* in = static_cast<Instance*>(instance);
+  Append(in->log, std::string("abort ") + reason);
+  g_services->allocator->free_(instance);
+  return 0;
+}
+
+int Release(void*, CsmBuffer* buffer, CsmStatus*) {
+  g_services->buffers->free_all(buffer);
+  return 0;
+}
 
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int csm_init(void** module, CsmServices* services,
                                                                CsmEntryTable* table, const char* global,
                                                                uint32_t* mask, CsmStatus* status) {
+  g_services = services;
   std::string count = Option(global, "count=");
   if (!count.empty()) {
     if (FILE* f = std::fopen(count.c_str(), "a")) {
@@ -57,12 +206,14 @@ extern "C" __attribute__((visibility("default"))) int csm_init(void** module, Cs
     table->version = 2;
     return 0;
   }
-  *module = services->allocator->allocate(16);
+  auto* m = static_cast<Module*>(services->allocator->allocate(sizeof(Module)));
+  std::snprintf(m->log, sizeof m->log, "%s", Option(global, "log=").c_str());
+  *module = m;
   *mask = 0;
   void* slots[9] = {reinterpret_cast<void*>(Terminate), reinterpret_cast<void*>(StartInstance),
-                    reinterpret_cast<void*>(Step),      reinterpret_cast<void*>(Step),
-                    reinterpret_cast<void*>(Step),      reinterpret_cast<void*>(Step),
-                    reinterpret_cast<void*>(Step),      reinterpret_cast<void*>(Abort),
+                    reinterpret_cast<void*>(Connect),   reinterpret_cast<void*>(Accept),
+                    reinterpret_cast<void*>(Encode),    reinterpret_cast<void*>(Decode),
+                    reinterpret_cast<void*>(Close),     reinterpret_cast<void*>(Abort),
                     reinterpret_cast<void*>(Release)};
   std::memcpy(table->slots, slots, sizeof slots);
   return 0;

@@ -1,0 +1,244 @@
+// Modules between the project's client and server: the test server
+// (al_server) accepts with module authentication, the client connects on
+// an entry naming the test module, and a python3 relay between them
+// records the bytes on the wire.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "connect/asfutil.h"
+#include "connect/csm.h"
+#include "connect/csm_config.h"
+#include "tests/connect/al_fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+const std::string kModule = std::string(TEV_CSM_DIR) + "/csm_test_module.so";
+
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out.push_back(digits[c >> 4]);
+    out.push_back(digits[c & 15]);
+  }
+  return out;
+}
+
+// What the test module puts on the wire for a packet: a 4-byte length and
+// the data XORed with the key, computed here from the module's rule.
+std::string Encoded(const std::string& data, unsigned char key) {
+  std::string out(4, '\0');
+  size_t n = data.size();
+  for (int k = 0; k < 4; ++k) out[k] = static_cast<char>((n >> (24 - 8 * k)) & 0xff);
+  for (char c : data) out.push_back(static_cast<char>(static_cast<unsigned char>(c) ^ key));
+  return out;
+}
+
+std::string Next(tevtest::Child& c, const std::string& prefix) {
+  for (;;) {
+    std::string line = c.ReadLine();
+    if (line.empty() || line.rfind(prefix, 0) == 0) return line;
+  }
+}
+
+class CsmAl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tevtest::RunOptions o;
+    o.env = {{"TARVELON_REGISTRY", dir.Path("reg")}};
+    ASSERT_EQ(tevtest::RunProgram(tevtest::BuiltProgram("tvreg"),
+                                  {"set", "HKLM\\SOFTWARE\\Tarvelon\\Velkor\\tvtest\\Security\\Users",
+                                   "UIDSeed", "dword", "1000"},
+                                  o)
+                  .exit_code,
+              0);
+    dir.WriteFile("concsm.cfg", "xor(\"" + kModule + "\", \"log=" + dir.Path("module.log") +
+                                    "\", \"key=90\")\n");
+    setenv("TARVELONDIR", tevtest::BuildTree().c_str(), 1);
+    setenv("TARVELONSQLHOSTS", dir.Path("sqlhosts").c_str(), 1);
+    setenv("TARVELONCONCSMCFG", dir.Path("concsm.cfg").c_str(), 1);
+    unsetenv("ZIVEVODAREVEZO");
+    unsetenv("DBPATH");
+    if (asf_global_get() == nullptr) {
+      AsfControlBlock cb{};
+      ASSERT_EQ(al_test::Init(&cb), 0) << cb.error;
+    }
+  }
+  void TearDown() override {
+    csm_unload_config();
+    unsetenv("TARVELONCONCSMCFG");
+    unsetenv("TARVELONSQLHOSTS");
+  }
+  std::vector<std::string> Env() {
+    return {"PATH=/usr/bin:/bin", "TARVELONDIR=" + tevtest::BuildTree(),
+            "TARVELONSQLHOSTS=" + dir.Path("sqlhosts"), "TARVELONCONCSMCFG=" + dir.Path("concsm.cfg"),
+            "HOME=" + dir.path(), "TARVELON_REGISTRY=" + dir.Path("reg"), "ZIVEVODAREVEZO=tvtest"};
+  }
+  // Starts the test server on a module entry: its port.
+  std::string StartServer(tevtest::Child** out, const std::string& csm = "xor") {
+    dir.WriteFile("sqlhosts", "lsrv dwsoctcp 127.0.0.1 0 csm=(" + csm + ")\n");
+    // The module names no user: the trust check decides (a peer on this
+    // host is trusted).
+    server = new tevtest::Child({tevtest::BuiltProgram("al_server"), "serve", "lsrv", "16777216", "8"}, Env());
+    *out = server;
+    std::string port = Next(*server, "port ");
+    return port.empty() ? "" : port.substr(5);
+  }
+  ~CsmAl() override { delete server; }
+
+  tevtest::TempInstall dir;
+  tevtest::Child* server = nullptr;
+};
+
+TEST_F(CsmAl, ClientAndServerTalkThroughTheModuleWithPacketsTransformedOnTheWire) {
+  tevtest::Child* srv = nullptr;
+  std::string port = StartServer(&srv);
+  ASSERT_FALSE(port.empty());
+  tevtest::Child relay({tevtest::Python(), tevtest::SourceDir() + "/tests/connect/csm_relay.py", port,
+                        dir.Path("wire.log")},
+                       {"PATH=/usr/bin:/bin"});
+  std::string relay_port = relay.ReadLine();
+  ASSERT_FALSE(relay_port.empty());
+  dir.WriteFile("sqlhosts", "lsrv dwsoctcp 127.0.0.1 0 csm=(xor)\nsrv dwsoctcp 127.0.0.1 " + relay_port +
+                                " csm=(xor)\n");
+
+  al_test::ClientRecords c("joe", "pw");
+  AsfControlBlock cb{};
+  cb.timeout_ms = 10000;
+  ASSERT_EQ(c.Connect(&cb, "@srv"), 0) << cb.error << " " << cb.os_error << " " << cb.text;
+  ASSERT_TRUE(csm_has_chain(c.assoc));
+  EXPECT_TRUE(csm_encodes(c.assoc));
+  EXPECT_TRUE(csm_decodes(c.assoc));
+  EXPECT_EQ(Next(*srv, "special "), "special rc=0 error=0 os=0 text=");
+  EXPECT_EQ(Next(*srv, "respond "), "respond rc=0 state=1");
+  ASSERT_EQ(al_test::Send(&cb, "secret-one"), 0) << cb.error;
+  EXPECT_EQ(al_test::Recv(&cb), "Rsecret-one");
+  EXPECT_EQ(Next(*srv, "got "), "got secret-one");
+  ASSERT_EQ(al_test::Abort(&cb), 0) << cb.error;
+  EXPECT_EQ(Next(*srv, "end ").rfind("end error", 0), 0u);
+  relay.Wait();
+
+  // On the wire: the hello exchange in the clear, then each packet as its
+  // length and the XORed bytes, never the data itself.
+  std::string wire = tevtest::ReadFile(dir.Path("wire.log"));
+  std::istringstream lines(wire);
+  std::vector<std::string> seen;
+  for (std::string line; std::getline(lines, line);) seen.push_back(line);
+  ASSERT_GE(seen.size(), 4u) << wire;
+  EXPECT_EQ(seen[0], "c>s " + Hex("HELLO key=90"));
+  EXPECT_EQ(seen[1], "s>c " + Hex("WELCOME"));
+  EXPECT_EQ(seen[2], "c>s " + Hex(Encoded("secret-one", 90)));
+  EXPECT_EQ(seen[3], "s>c " + Hex(Encoded("Rsecret-one", 90)));
+  EXPECT_EQ(wire.find(Hex("secret-one")), std::string::npos);
+
+  // Both ends' chains were aborted with the layer's reason.
+  std::string log = tevtest::ReadFile(dir.Path("module.log"));
+  EXPECT_EQ(log, "abort ASF_ASSOCABORT service request.\nabort ASF_ASSOCABORT service request.\n");
+}
+
+TEST_F(CsmAl, ConnectFailuresOfTheModuleFrameworkReachTheCaller) {
+  dir.WriteFile("concsm.cfg", "xor(\"" + kModule + "\", \"log=" + dir.Path("module.log") + "\", \"key=90\")\n" +
+                                  "five(\"" + kModule + "\", \"\", \"first=5\")\n" +
+                                  "other(\"" + kModule + "\")\n" +
+                                  "old(\"" + kModule + "\", \"v2\")\n" +
+                                  "refuses(\"" + kModule + "\", \"fail count=" + dir.Path("count") + "\")\n" +
+                                  "both xor other\n");
+  tevtest::Child* srv = nullptr;
+  std::string port = StartServer(&srv);
+  ASSERT_FALSE(port.empty());
+  std::string hosts = "lsrv dwsoctcp 127.0.0.1 0 csm=(xor)\n";
+  for (const char* m : {"five", "both", "old", "refuses", "nosuch", "xor"}) {
+    hosts += std::string("s") + m + " dwsoctcp 127.0.0.1 " + port + " csm=(" + m + ")\n";
+  }
+  dir.WriteFile("sqlhosts", hosts);
+  struct Case {
+    const char* server;
+    int32_t error;
+    std::string text;
+  } cases[] = {
+      {"@sfive", -14513, ""},          // result 5 before anything was sent
+      {"@sboth", -14500, "-14500"},    // two modules in one chain
+      {"@sold", -14504, "2: old"},     // the entry table's version left at 2
+      {"@srefuses", -5003, "the test module refuses"},
+      {"@srefuses", -5003, "the test module refuses"},  // stored, csm_init not called again
+      {"@snosuch", -14502, "nosuch"},
+  };
+  for (const Case& k : cases) {
+    al_test::ClientRecords c("joe", "pw");
+    AsfControlBlock cb{};
+    cb.timeout_ms = 10000;
+    EXPECT_EQ(c.Connect(&cb, k.server), -1) << k.server;
+    EXPECT_EQ(cb.error, k.error) << k.server;
+    if (!k.text.empty()) {
+      EXPECT_EQ(std::string(cb.text), k.text) << k.server;
+    }
+    if (c.assoc != nullptr) {
+      EXPECT_FALSE(csm_has_chain(c.assoc));
+      cb.assoc = c.assoc;
+      al_test::Abort(&cb);
+    }
+  }
+  EXPECT_EQ(tevtest::ReadFile(dir.Path("count")), "init version=3 services=1\n");
+}
+
+TEST_F(CsmAl, APendingNegotiationInputIsDecodedBeforeAnythingIsRead) {
+  // The server's module sends its first packet behind its answer; the
+  // client's module completes with result 2, and the first receive
+  // decodes that packet without reading.
+  dir.WriteFile("concsm.cfg", "xor(\"" + kModule + "\", \"\", \"key=90\")\n" +
+                                  "pend(\"" + kModule + "\", \"\", \"key=90 pending\")\n");
+  tevtest::Child* srv = nullptr;
+  std::string port = StartServer(&srv, "pend");
+  ASSERT_FALSE(port.empty());
+  dir.WriteFile("sqlhosts", "lsrv dwsoctcp 127.0.0.1 0 csm=(pend)\nsrv dwsoctcp 127.0.0.1 " + port +
+                                " csm=(xor)\n");
+  al_test::ClientRecords c("joe", "pw");
+  AsfControlBlock cb{};
+  cb.timeout_ms = 10000;
+  ASSERT_EQ(c.Connect(&cb, "@srv"), 0) << cb.error << " " << cb.text;
+  EXPECT_EQ(al_test::Recv(&cb), "greeting");
+  ASSERT_EQ(al_test::Send(&cb, "after"), 0) << cb.error;
+  EXPECT_EQ(al_test::Recv(&cb), "Rafter");
+  EXPECT_EQ(Next(*srv, "got "), "got after");
+  EXPECT_EQ(al_test::Abort(&cb), 0);
+}
+
+TEST_F(CsmAl, ABlockedSendHoldsItsOutputAndRefusesAnotherPacket) {
+  tevtest::Child peer({tevtest::Python(), tevtest::SourceDir() + "/tests/connect/csm_stall.py"},
+                      {"PATH=/usr/bin:/bin"});
+  std::string port = peer.ReadLine();
+  ASSERT_FALSE(port.empty());
+  dir.WriteFile("sqlhosts", "srv dwsoctcp 127.0.0.1 " + port + " csm=(xor)\n");
+  al_test::ClientRecords c("joe", "pw");
+  AsfControlBlock cb{};
+  cb.timeout_ms = 10000;
+  ASSERT_EQ(c.Connect(&cb, "@srv"), 0) << cb.error << " " << cb.text;
+  // The peer reads nothing more: sends without waiting fill the socket
+  // until one would block.
+  std::string first(32768, 'a'), second(32768, 'b');
+  AsfPacketBuffer a{first.data(), static_cast<uint32_t>(first.size()), 0, 0, first.data(),
+                    static_cast<uint32_t>(first.size()), 0};
+  cb.timeout_ms = 0;
+  int rc = 0;
+  for (int k = 0; k < 4096 && rc == 0; ++k) rc = csm_send(&cb, &a);
+  ASSERT_EQ(rc, -1);
+  EXPECT_EQ(cb.error, ASF_TIMEOUT);
+  // Another packet while the first is held: refused, and the chain is
+  // closed to further sends.
+  AsfPacketBuffer b{second.data(), static_cast<uint32_t>(second.size()), 0, 0, second.data(),
+                    static_cast<uint32_t>(second.size()), 0};
+  EXPECT_EQ(csm_send(&cb, &b), -1);
+  EXPECT_EQ(cb.error, -28084);
+  EXPECT_EQ(csm_send(&cb, &a), -1);
+  EXPECT_EQ(cb.error, -28087);
+  cb.timeout_ms = 10000;
+  EXPECT_EQ(al_test::Abort(&cb), 0);
+}
+
+}  // namespace
