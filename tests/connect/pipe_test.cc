@@ -378,6 +378,9 @@ TEST_F(NamedPipeTest, PythonPeerReadsAreCutAndUnsupportedSlotsRefuse) {
   auto peer = Peer("py", "echo", "0");
   AsfControlBlock cb{};
   ASSERT_NE(Open(&cb, HostName(), "py"), nullptr) << cb.error << " " << cb.os_error;
+  // The reads below wait for the peer's answer (a time-out of 0 would give
+  // code 6 whenever the peer is slower than the test).
+  cb.timeout_ms = 10000;
   AsfDriver* d = cb.assoc->driver;
   AsfPacketBuffer* b = cb.assoc->buffers[ASF_BUF_SEND];
   std::memcpy(b->position, "hello", 5);
