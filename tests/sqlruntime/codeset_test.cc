@@ -225,4 +225,27 @@ TEST_F(TextTest, StatementTextAndCursorNameInTheServerCodeSet) {
   EXPECT_TRUE(seen) << server_->Log();
 }
 
+TEST_F(TextTest, LongChunkWithCarriedBytesStaysInItsBuffer) {
+  // One 3,001-byte chunk: the first 1,028-byte piece ends in the middle of
+  // a character, whose first byte is carried; the next piece must leave
+  // room for it (the address checker sees any byte written past the
+  // buffer).
+  const std::string utf8 = "a" + Repeat("\xc3\xa9", 1500);
+  const std::string reply = "0027" + H16(3001) + Hex(utf8) + "00" + "0027" + H16(0) + "000c";
+  server_ = std::make_unique<Server>("\"caps\": \"20\", \"inject\": {\"998\": \"" + reply + "\"}");
+  ASSERT_TRUE(server_->ready());
+  ASSERT_EQ(sqli_connect_open(nullptr, SQLI_CONN_NAMED, "@srv1", "c", nullptr, 1), 0);
+  sqli_sqlca_reset(sqli_runtime_get());
+  sqli_msg_put_short(998, sqli_runtime_get()->current->stream);
+  sqli_msg_end(sqli_runtime_get());
+  SqliLocator loc{};
+  loc.kind = SQLI_LOC_MEMORY;
+  loc.buffer_size = -1;
+  const std::string d = Desc(12, 3001);
+  ASSERT_EQ(sqli_recv_locator_inline(&loc, d.data(), sqli_runtime_get()), 0) << sqlca.sqlcode;
+  ASSERT_NE(loc.buffer, nullptr);
+  EXPECT_EQ(std::string(loc.buffer, static_cast<size_t>(loc.size)), "a" + Repeat("\xe9", 1500));
+  std::free(loc.buffer);
+}
+
 }  // namespace
