@@ -10,6 +10,9 @@
 #include <cstring>
 #include <string>
 
+#include "base/cvt.h"
+#include "base/locale_state.h"
+#include "base/thread_state.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/replies.h"
 #include "sqlruntime/requests.h"
@@ -18,6 +21,43 @@ namespace {
 
 constexpr int32_t kChunk = 1024;
 constexpr int32_t kChunkRoom = 1028;
+constexpr int32_t kConvertedRoom = 4101;
+// A multibyte character cut at the end of a piece is carried into the
+// next one; a longer unconverted tail is a bad character.
+constexpr int32_t kMaxCarried = 4;
+
+// TEXT values cross code sets; BYTE values never do.
+GlConverter* TextConverter(int32_t type, bool to_server) {
+  if (type != 12) return nullptr;
+  ClientLocaleState* ls = rgllocstate();
+  if (ls == nullptr) return nullptr;
+  return to_server ? ls->client_to_db : ls->db_to_client;
+}
+
+// Converts src[0, len) in as many pieces of the converted buffer as it
+// needs, handing each to sink(bytes, n) (a nonzero result stops). Returns
+// the input bytes converted: the conversion stops before a character that
+// is cut at the end of the input, or that cannot be converted. -1 when the
+// sink failed.
+template <typename Sink>
+int32_t ConvertInto(GlConverter* cv, const char* src, int32_t len, char* out, Sink sink) {
+  int32_t pos = 0;
+  while (pos < len) {
+    const char* in = src + pos;
+    int32_t in_left = len - pos;
+    char* cursor = out;
+    uint32_t room = kConvertedRoom;
+    int32_t subst = 0;
+    cv->error_number = 0;
+    gl_miconv(cv, &in, &in_left, &cursor, &room, &subst);
+    const int32_t consumed = static_cast<int32_t>(in - (src + pos));
+    const int32_t written = kConvertedRoom - static_cast<int32_t>(room);
+    if (written > 0 && sink(out, written) != 0) return -1;
+    pos += consumed;
+    if (consumed == 0) break;
+  }
+  return pos;
+}
 
 int32_t Fail(SqliLocator* loc, int32_t code) {
   loc->status = code;
@@ -220,8 +260,11 @@ int32_t sqli_loc_write(SqliLocator* loc, const char* buffer, int32_t length) {
 TV_END_C
 
 // The chunk loop of a send; read(buffer, room) gives a count or a code.
+// With a converter each piece goes out in the server's code set, a
+// character cut by the 1,024-byte piece carried whole into the next.
 template <typename Read, typename Close>
-static int32_t SendChunks(SqliRuntime* rt, Read read_fn, Close close_fn, int32_t read_fail, int32_t close_fail) {
+static int32_t SendChunks(SqliRuntime* rt, GlConverter* cv, Read read_fn, Close close_fn, int32_t read_fail,
+                          int32_t close_fail) {
   SqliMessageStream* s = sqli_cur_stream();
   if (s == nullptr) return -1;
   if (sqli_xfer_buffers(rt) != 0) {
@@ -230,18 +273,46 @@ static int32_t SendChunks(SqliRuntime* rt, Read read_fn, Close close_fn, int32_t
   }
   sqli_msg_flush(s);
   char* buf = reinterpret_cast<char*>(rt->transfer_buffer);
+  char* converted = reinterpret_cast<char*>(rt->converted_buffer);
+  int32_t carried = 0;
   for (;;) {
-    int32_t n = read_fn(buf, kChunk);
+    const int32_t ask = kChunk - carried;
+    int32_t n = read_fn(buf + carried, ask);
     if (n < 0) {
       Cancel(s);
       close_fn();
       return read_fail;
     }
-    sqli_msg_put_short(SQLI_REQ_CHUNK, s);
-    sqli_msg_put_short(n, s);
-    if (n > 0) sqli_msg_put_padded(buf, n, s);
-    if (n == kChunk) sqli_msg_flush(s);
-    if (n == 0) break;
+    if (cv == nullptr) {
+      sqli_msg_put_short(SQLI_REQ_CHUNK, s);
+      sqli_msg_put_short(n, s);
+      if (n > 0) sqli_msg_put_padded(buf, n, s);
+    } else if (carried + n > 0) {
+      const int32_t total = carried + n;
+      const int32_t done = ConvertInto(cv, buf, total, converted, [&](const char* b, int32_t k) {
+        sqli_msg_put_short(SQLI_REQ_CHUNK, s);
+        sqli_msg_put_short(k, s);
+        sqli_msg_put_padded(b, k, s);
+        return 0;
+      });
+      carried = total - done;
+      // At the end of the value nothing may stay unconverted.
+      if (carried > kMaxCarried || (n == 0 && carried > 0)) {
+        Cancel(s);
+        close_fn();
+        rsetglerror(RGL_E_BADCHAR);
+        return RGL_E_BADCHAR;
+      }
+      if (carried > 0) std::memmove(buf, buf + done, static_cast<size_t>(carried));
+    }
+    if (n > 0 && n == ask) sqli_msg_flush(s);
+    if (n == 0) {
+      if (cv != nullptr) {
+        sqli_msg_put_short(SQLI_REQ_CHUNK, s);
+        sqli_msg_put_short(0, s);
+      }
+      break;
+    }
   }
   if (close_fn() != 0) {
     Cancel(s);
@@ -264,7 +335,7 @@ int32_t sqli_send_locator(SqliLocator* loc, SqliRuntime* rt) {
     return rc;
   }
   rc = SendChunks(
-      rt,
+      rt, TextConverter(loc->type, true),
       [&](char* b, int32_t room) {
         int32_t got = 0;
         return sqli_loc_read(loc, b, room, &got) != 0 ? -1 : got;
@@ -274,7 +345,7 @@ int32_t sqli_send_locator(SqliLocator* loc, SqliRuntime* rt) {
   return rc;
 }
 
-int32_t sqli_send_file(const char* name, int32_t length, int32_t, SqliRuntime* rt) {
+int32_t sqli_send_file(const char* name, int32_t length, int32_t type, SqliRuntime* rt) {
   SqliMessageStream* s = sqli_cur_stream();
   if (s == nullptr) return -1;
   std::string n = name == nullptr ? "" : std::string(name, length >= 0 ? strnlen(name, static_cast<size_t>(length)) : std::strlen(name));
@@ -286,7 +357,7 @@ int32_t sqli_send_file(const char* name, int32_t length, int32_t, SqliRuntime* r
   }
   bool closed = false;
   int32_t rc = SendChunks(
-      rt, [&](char* b, int32_t room) { return sqli_file_read(fd, b, room); },
+      rt, TextConverter(type, true), [&](char* b, int32_t room) { return sqli_file_read(fd, b, room); },
       [&]() {
         if (closed) return 0;
         closed = true;
@@ -342,11 +413,18 @@ int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRunti
   int64_t want = static_cast<int64_t>(static_cast<int32_t>(Get32(d + 8))) -
                  static_cast<int32_t>(Get32(d + 4)) + 1;
   if (want < 0 || want > INT32_MAX) want = 0;
-  int32_t rc = sqli_loc_open(loc, 2, static_cast<int32_t>(want), rt);
+  // A TEXT value in another code set may grow by the converter's
+  // expansion on its way to the client.
+  GlConverter* cv = TextConverter(loc->type, false);
+  int32_t room = cv != nullptr ? cvt_explen(cv, static_cast<int32_t>(want)) : static_cast<int32_t>(want);
+  if (room < 0) room = INT32_MAX;
+  int32_t rc = sqli_loc_open(loc, 2, room, rt);
   if (rc == 0) rc = sqli_xfer_buffers(rt);
   bool open = rc == 0;
   int32_t failure = rc;
   char* buf = reinterpret_cast<char*>(rt->transfer_buffer);
+  char* converted = reinterpret_cast<char*>(rt->converted_buffer);
+  int32_t carried = 0;
   bool first = true;
   for (;;) {
     int32_t code = sqli_msg_get_short(s);
@@ -369,15 +447,37 @@ int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRunti
       sqli_reply_protocol_error(code);
       return -1;
     }
-    if (n == 0) break;
+    if (n == 0) {
+      // A character the server cut and never finished.
+      if (failure == 0 && carried > 0) failure = RGL_E_BADCHAR;
+      break;
+    }
     int32_t left = n;
     while (left > 0) {
-      // At most the room left after any carried bytes (none without a
-      // code-set converter), so the buffer is never overrun.
-      int32_t piece = left < kChunkRoom ? left : kChunkRoom;
-      sqli_msg_get_bytes(buf, piece, s);
+      // At most the room the carried bytes leave, so the buffer is never
+      // overrun.
+      int32_t piece = left < kChunkRoom - carried ? left : kChunkRoom - carried;
+      sqli_msg_get_bytes(buf + carried, piece, s);
       left -= piece;
-      if (failure == 0 && open) failure = sqli_loc_write(loc, buf, piece);
+      if (failure != 0 || !open) continue;
+      if (cv == nullptr) {
+        failure = sqli_loc_write(loc, buf, piece);
+        continue;
+      }
+      const int32_t total = carried + piece;
+      const int32_t done =
+          ConvertInto(cv, buf, total, converted, [&](const char* b, int32_t k) { return sqli_loc_write(loc, b, k); });
+      if (done < 0) {
+        failure = loc->status != 0 ? loc->status : -464;
+        continue;
+      }
+      carried = total - done;
+      if (carried > kMaxCarried) {
+        failure = RGL_E_BADCHAR;
+        carried = 0;
+        continue;
+      }
+      if (carried > 0) std::memmove(buf, buf + done, static_cast<size_t>(carried));
     }
     if (n & 1) sqli_msg_get_byte(s);  // the pad
     if (failure != 0) {

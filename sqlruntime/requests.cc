@@ -8,6 +8,10 @@
 #include <cstring>
 #include <string>
 
+#include "base/cvt.h"
+#include "base/locale_state.h"
+#include "base/thread_state.h"
+#include "locale/core/gl_mbchar.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/replies.h"
 
@@ -21,6 +25,29 @@ SqliConnection* Conn() {
 bool LongText() {
   SqliConnection* c = Conn();
   return c != nullptr && SQLI_CAP_LONGTEXT(c);
+}
+
+GlConverter* ToServer() {
+  ClientLocaleState* ls = rgllocstate();
+  return ls != nullptr ? ls->client_to_db : nullptr;
+}
+
+// Converts n bytes of text into the server's code set in the runtime's
+// growable text buffer: the converted length, or -1 with the locale error
+// recorded. An empty text converts to nothing.
+int32_t ToServerText(GlConverter* cv, const char* text, int32_t n, SqliRuntime* rt, const char** out) {
+  *out = text;
+  if (n == 0) return 0;
+  CvtGrowBuf buf{rt->text_buffer_size, reinterpret_cast<char*>(rt->text_buffer)};
+  int32_t written = cvt_togrowbuf(cv, text, &n, &buf);
+  rt->text_buffer = reinterpret_cast<unsigned char*>(buf.data);
+  rt->text_buffer_size = buf.size;
+  if (written < 0) {
+    _iqseterr(rgetglerror());
+    return -1;
+  }
+  *out = buf.data;
+  return written;
 }
 
 }  // namespace
@@ -62,13 +89,27 @@ int32_t sqli_text_len_get(SqliMessageStream* s) {
   return LongText() ? sqli_msg_get_int(s) : sqli_msg_get_short(s);
 }
 
-int32_t sqli_req_text(const char* const* pieces, int32_t params, SqliRuntime*) {
+int32_t sqli_req_text(const char* const* pieces, int32_t params, SqliRuntime* rt) {
   SqliMessageStream* s = sqli_cur_stream();
   if (s == nullptr) return -1;
+  if (rt == nullptr) rt = sqli_runtime_get();
+  GlConverter* cv = ToServer();
   bool long_text = LongText();
   int64_t total = 0;
+  // Lengths count in the server's code set; a piece that cannot be
+  // converted stops the request before anything is written.
   for (const char* const* p = pieces; p != nullptr && *p != nullptr; ++p) {
-    int64_t n = static_cast<int64_t>(std::strlen(*p));
+    size_t raw = std::strlen(*p);
+    if (raw > INT32_MAX) {
+      _iqseterr(-460);
+      return -460;
+    }
+    int64_t n = static_cast<int64_t>(raw);
+    if (cv != nullptr) {
+      const char* converted = nullptr;
+      n = ToServerText(cv, *p, static_cast<int32_t>(raw), rt, &converted);
+      if (n < 0) return sqli_status.code;
+    }
     if (!long_text && n > 65535) {
       _iqseterr(-460);
       return -460;
@@ -83,42 +124,90 @@ int32_t sqli_req_text(const char* const* pieces, int32_t params, SqliRuntime*) {
   sqli_msg_put_short(params, s);
   sqli_text_len_put(static_cast<int32_t>(total), s);
   for (const char* const* p = pieces; p != nullptr && *p != nullptr; ++p) {
-    sqli_msg_put_bytes(*p, static_cast<int32_t>(std::strlen(*p)), s);
+    int32_t n = static_cast<int32_t>(std::strlen(*p));
+    const char* bytes = *p;
+    if (cv != nullptr) n = ToServerText(cv, *p, n, rt, &bytes);
+    if (n > 0) sqli_msg_put_bytes(bytes, n, s);
   }
   if (total & 1) sqli_msg_put_pad(s);
   return sqli_status.code;
 }
 
-int32_t sqli_req_prepare(const char* text, SqliRuntime*) {
+int32_t sqli_req_prepare(const char* text, SqliRuntime* rt) {
   if (text == nullptr) {
     _iqseterr(-202);
     return -1;
   }
   SqliMessageStream* s = sqli_cur_stream();
   if (s == nullptr) return -1;
+  if (rt == nullptr) rt = sqli_runtime_get();
   size_t len = std::strlen(text);
+  if (len > INT32_MAX) {
+    _iqseterr(-460);
+    return -1;
+  }
+  // Character by character in the client's code set: a "?" byte inside a
+  // multibyte character is no marker, and a byte sequence that is no
+  // character of the code set refuses the statement.
+  ClientLocaleState* ls = rgllocstate();
+  GlLocale* loc = ls != nullptr ? ls->client : nullptr;
   int32_t marks = 0;
-  for (size_t i = 0; i < len; ++i) {
-    if (text[i] == '?') ++marks;
+  for (size_t i = 0; i < len;) {
+    int32_t k = loc != nullptr ? gl_full_mblen(loc, text + i, static_cast<int32_t>(len - i)) : 1;
+    if (k <= 0) {
+      _iqseterr(-202);
+      return -1;
+    }
+    if (k == 1 && text[i] == '?') ++marks;
+    i += static_cast<size_t>(k);
   }
   while (len > 0 && text[len - 1] == ' ') --len;
-  if ((!LongText() && len >= 65536) || len > INT32_MAX) {
+  const char* bytes = text;
+  int32_t n = static_cast<int32_t>(len);
+  GlConverter* cv = ToServer();
+  if (cv != nullptr) {
+    n = ToServerText(cv, text, n, rt, &bytes);
+    if (n < 0) return -1;
+  }
+  if (!LongText() && n >= 65536) {
     _iqseterr(-460);
     return -1;
   }
   sqli_msg_put_short(SQLI_REQ_PREPARE, s);
   sqli_msg_put_short(marks, s);
-  sqli_text_len_put(static_cast<int32_t>(len), s);
-  sqli_msg_put_bytes(text, static_cast<int32_t>(len), s);
-  if (len & 1) sqli_msg_put_pad(s);
+  sqli_text_len_put(n, s);
+  if (n > 0) sqli_msg_put_bytes(bytes, n, s);
+  if (n & 1) sqli_msg_put_pad(s);
   return 0;
 }
 
-void sqli_req_cursor_name(const SqliCursor* c, SqliRuntime*) {
+void sqli_req_cursor_name(const SqliCursor* c, SqliRuntime* rt) {
   SqliMessageStream* s = sqli_cur_stream();
   if (s == nullptr || c == nullptr || c->name == nullptr) return;
+  if (rt == nullptr) rt = sqli_runtime_get();
+  const char* bytes = c->name;
+  int32_t n = static_cast<int32_t>(std::strlen(c->name));
+  GlConverter* cv = ToServer();
+  if (cv != nullptr) {
+    int32_t converted = ToServerText(cv, c->name, n, rt, &bytes);
+    if (converted < 0) return;
+    // A name keeps at most 128 bytes in the server's code set, cut
+    // before a character that would not fit whole.
+    n = converted;
+    if (n > 128) {
+      ClientLocaleState* ls = rgllocstate();
+      GlLocale* db = ls != nullptr ? ls->database : nullptr;
+      int32_t kept = 0;
+      while (kept < 128) {
+        int32_t k = db != nullptr ? gl_full_mblen(db, bytes + kept, n - kept) : 1;
+        if (k <= 0 || kept + k > 128) break;
+        kept += k;
+      }
+      n = kept;
+    }
+  }
   sqli_msg_put_short(SQLI_REQ_CURSOR_NAME, s);
-  sqli_msg_put_string(c->name, static_cast<int32_t>(std::strlen(c->name)), s);
+  sqli_msg_put_string(bytes, n, s);
 }
 
 static void PutFetchSize(int32_t size, SqliMessageStream* s) {

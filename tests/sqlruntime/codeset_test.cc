@@ -6,6 +6,9 @@
 #include <cstdlib>
 
 #include "base/locale_state.h"
+#include "sqlruntime/blobs.h"
+#include "sqlruntime/cursor.h"
+#include "sqlruntime/requests.h"
 #include "tests/sqlruntime/sqli_fixture.h"
 
 namespace {
@@ -86,6 +89,163 @@ TEST_F(CodesetTest, RedirectDatabaseInTheClientCodeSet) {
   EXPECT_EQ(Exchange("0056" + Str("srv9") + Str("d\xc3\xa9") + H16(2) + "00000000" + Str("") + Str("") + "000c"), 0);
   EXPECT_STREQ(sqli_runtime_get()->redirect.option_arg, "d\xe9");
   sqli_runtime_get()->redirect_pending = 0;
+}
+
+// Latin-1 to UTF-8 by the definition of both code sets (every Latin-1
+// byte is the code point of the same number).
+std::string Utf8Of(const std::string& latin1) {
+  std::string out;
+  for (unsigned char c : latin1) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::string Hex(const std::string& b) { return sqli_test::Hex(b.data(), b.size()); }
+
+// A stored descriptor of a value of n bytes (start 0, end n - 1).
+std::string Desc(int type, int n) {
+  std::string d(56, '\0');
+  d[1] = static_cast<char>(type);
+  uint32_t end = static_cast<uint32_t>(n - 1);
+  for (int i = 0; i < 4; ++i) d[8 + i] = static_cast<char>(end >> (24 - 8 * i));
+  return d;
+}
+
+class TextTest : public SqliTest {
+ protected:
+  void Start(const std::string& blobs = "\"\"") {
+    server_ = std::make_unique<Server>(
+        "\"caps\": \"20\", \"blob\": " + blobs +
+        ", \"tables\": {\"t\": {\"columns\": [{\"name\": \"a\", \"type\": 2, \"length\": 4}], \"rows\": []}}");
+    ASSERT_TRUE(server_->ready());
+    ASSERT_EQ(sqli_connect_open(nullptr, SQLI_CONN_NAMED, "@srv1", "c", nullptr, 1), 0);
+    sqli_sqlca_reset(sqli_runtime_get());
+  }
+  void TearDown() override {
+    sqli_stmt_table_free();
+    SqliTest::TearDown();
+  }
+  std::vector<std::string> With(const std::string& prefix) const {
+    std::vector<std::string> out;
+    for (const std::string& l : server_->Lines()) {
+      if (l.rfind(prefix, 0) == 0) out.push_back(l.substr(prefix.size()));
+    }
+    return out;
+  }
+  int32_t Send(std::string& data, int type) {
+    SqliLocator loc{};
+    loc.kind = SQLI_LOC_MEMORY;
+    loc.buffer = data.data();
+    loc.buffer_size = static_cast<int32_t>(data.size());
+    loc.size = loc.buffer_size;
+    loc.type = type;
+    int32_t rc = sqli_send_locator(&loc, sqli_runtime_get());
+    sqli_reply_loop(nullptr, 0);
+    return rc;
+  }
+  // Receives a value of n stored bytes of the given type into a buffer the
+  // runtime allocates.
+  int32_t Receive(int type, int n, std::string* out) {
+    SqliCursor* st = sqli_prep(1, "s1", "select a from t", nullptr, nullptr, 0, 0, 0);
+    EXPECT_NE(st, nullptr);
+    if (st == nullptr) return -1;
+    SqliCursor cursor{};
+    cursor.id = st->id;
+    SqliLocator loc{};
+    loc.kind = SQLI_LOC_MEMORY;
+    loc.buffer_size = -1;
+    std::string d = Desc(type, n);
+    int32_t rc = sqli_recv_locator(&cursor, &loc, d.data(), sqli_runtime_get());
+    if (loc.buffer != nullptr) *out = std::string(loc.buffer, static_cast<size_t>(loc.size));
+    std::free(loc.buffer);
+    return rc;
+  }
+  std::unique_ptr<Server> server_;
+};
+
+TEST_F(TextTest, TextGoesInTheServerCodeSetBytesAsTheyAre) {
+  Start();
+  // 1,500 bytes, every third one above 0x7F: each converted chunk comes
+  // from one 1,024-byte piece and holds only whole characters.
+  std::string text;
+  for (int i = 0; i < 1500; ++i) text.push_back(i % 3 == 0 ? static_cast<char>(0xC0 + i % 60) : 'a' + i % 26);
+  std::string copy = text;
+  ASSERT_EQ(Send(copy, 12), 0);
+  EXPECT_EQ(With("value "), std::vector<std::string>{Hex(Utf8Of(text))});
+  const size_t first = Utf8Of(text.substr(0, 1024)).size(), second = Utf8Of(text.substr(1024)).size();
+  EXPECT_EQ(With("chunk "),
+            (std::vector<std::string>{std::to_string(first), std::to_string(second), "0"}));
+  // BYTE values are never converted.
+  copy = text;
+  ASSERT_EQ(Send(copy, 11), 0);
+  EXPECT_EQ(With("value ").back(), Hex(text));
+}
+
+TEST_F(TextTest, CharactersCutByServerChunksArriveWhole) {
+  // "a" and 1,500 two-byte characters: the server's 1,024-byte chunks cut
+  // a character at each boundary.
+  std::string utf8 = "a" + Repeat("\xc3\xa9", 1000) + Repeat("\xc3\xb1", 500);
+  ASSERT_EQ(utf8.size(), 3001u);
+  Start("\"" + Hex(utf8) + "\"");
+  std::string got;
+  ASSERT_EQ(Receive(12, 3001, &got), 0) << sqlca.sqlcode;
+  EXPECT_EQ(sqlca.sqlcode, 0);
+  EXPECT_EQ(got, "a" + Repeat("\xe9", 1000) + Repeat("\xf1", 500));
+}
+
+TEST_F(TextTest, UnfinishedCharacterFailsAndTheStreamKeepsItsPlace) {
+  // The value ends in the first byte of a two-byte character.
+  std::string utf8 = Repeat("ab", 700) + "\xc3";
+  Start("[\"" + Hex(utf8) + "\", \"" + Hex(std::string("\xc3\xa9z")) + "\"]");
+  std::string got;
+  EXPECT_EQ(Receive(12, static_cast<int>(utf8.size()), &got), -1);
+  EXPECT_EQ(sqlca.sqlcode, RGL_E_BADCHAR);
+  sqli_stmt_table_free();
+  sqli_sqlca_reset(sqli_runtime_get());
+  ASSERT_EQ(Receive(12, 3, &got), 0) << sqlca.sqlcode;
+  EXPECT_EQ(got, "\xe9z");
+}
+
+TEST_F(TextTest, StatementTextAndCursorNameInTheServerCodeSet) {
+  Start();
+  // "é" is one character in Latin-1 and two bytes in UTF-8: the length on
+  // the wire counts the converted bytes, the "?" marker is counted.
+  const std::string text = "select a from t where a = '\xe9' and a = ?";
+  sqli_prep(1, "s1", text.c_str(), nullptr, nullptr, 0, 0, 0);
+  const std::string utf8 = Utf8Of(text);
+  const std::string want = "0002" + H16(1) + H16(static_cast<int>(utf8.size())) + Hex(utf8);
+  bool seen = false;
+  for (const std::string& r : server_->Requests()) seen = seen || r.find(want) != std::string::npos;
+  EXPECT_TRUE(seen) << server_->Log();
+}
+
+TEST_F(TextTest, LongChunkWithCarriedBytesStaysInItsBuffer) {
+  // One 3,001-byte chunk: the first 1,028-byte piece ends in the middle of
+  // a character, whose first byte is carried; the next piece must leave
+  // room for it (the address checker sees any byte written past the
+  // buffer).
+  const std::string utf8 = "a" + Repeat("\xc3\xa9", 1500);
+  const std::string reply = "0027" + H16(3001) + Hex(utf8) + "00" + "0027" + H16(0) + "000c";
+  server_ = std::make_unique<Server>("\"caps\": \"20\", \"inject\": {\"998\": \"" + reply + "\"}");
+  ASSERT_TRUE(server_->ready());
+  ASSERT_EQ(sqli_connect_open(nullptr, SQLI_CONN_NAMED, "@srv1", "c", nullptr, 1), 0);
+  sqli_sqlca_reset(sqli_runtime_get());
+  sqli_msg_put_short(998, sqli_runtime_get()->current->stream);
+  sqli_msg_end(sqli_runtime_get());
+  SqliLocator loc{};
+  loc.kind = SQLI_LOC_MEMORY;
+  loc.buffer_size = -1;
+  const std::string d = Desc(12, 3001);
+  ASSERT_EQ(sqli_recv_locator_inline(&loc, d.data(), sqli_runtime_get()), 0) << sqlca.sqlcode;
+  ASSERT_NE(loc.buffer, nullptr);
+  EXPECT_EQ(std::string(loc.buffer, static_cast<size_t>(loc.size)), "a" + Repeat("\xe9", 1500));
+  std::free(loc.buffer);
 }
 
 }  // namespace
