@@ -470,9 +470,13 @@ def multi_server(host, listeners, delay=0.0):
         s.bind((host, 0))
         socks.append((s, parts[0], parts[1], parts[2] if len(parts) > 2 else ""))
     ports = [s.getsockname()[1] for s, _, _, _ in socks]
-    if delay > 0:
-        for s, _, _, _ in socks:
+    # The ports are told only once they take connections (the caller
+    # connects as soon as it reads them).
+    for s, _, _, _ in socks:
+        if delay > 0:
             s.close()
+        else:
+            s.listen(8)
     print(" ".join(str(p) for p in ports), flush=True)
     if delay > 0:
         time.sleep(delay)
@@ -481,11 +485,10 @@ def multi_server(host, listeners, delay=0.0):
             s = socket.socket(family(host), socket.SOCK_STREAM)
             s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
             s.bind((host, port))
+            s.listen(8)
             again.append((s, name, mode, arg))
         socks = again
         print("listening", flush=True)
-    for s, _, _, _ in socks:
-        s.listen(8)
     while True:
         ready, _, _ = select.select([s for s, _, _, _ in socks], [], [], 120)
         if not ready:
