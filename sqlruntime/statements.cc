@@ -270,6 +270,17 @@ void sqli_stmt_release(SqliCursor* c) {
   }
 }
 
+// Frees what a cursor record owns, its name and the record itself aside.
+static void FreeOwned(SqliCursor* c) {
+  FreeText(c);
+  std::free(c->check_items);
+  sqli_columns_free(c, 1);
+  std::free(c->names);
+  std::free(c->buffer);
+  std::free(c->row_index);
+  std::free(c->saved_descriptor);
+}
+
 void sqli_curs_client_free(SqliCursor* c) {
   if (c == nullptr) return;
   SqliCursor* rel = c->related;
@@ -282,13 +293,7 @@ void sqli_curs_client_free(SqliCursor* c) {
     if (rel->names == c->names) c->names = nullptr;
     c->related = nullptr;
   }
-  FreeText(c);
-  std::free(c->check_items);
-  sqli_columns_free(c, 1);
-  std::free(c->names);
-  std::free(c->buffer);
-  std::free(c->row_index);
-  std::free(c->saved_descriptor);
+  FreeOwned(c);
   SqliCursorEntry* prev = nullptr;
   for (SqliCursorEntry* e = Head(); e != nullptr; prev = e, e = e->next) {
     if (e->cursor == c) {
@@ -325,13 +330,7 @@ void sqli_stmt_list_free(void** head) {
     SqliCursorEntry* e = first;
     first = e->next;
     SqliCursor* c = e->cursor;
-    FreeText(c);
-    std::free(c->check_items);
-    sqli_columns_free(c, 1);
-    std::free(c->names);
-    std::free(c->buffer);
-    std::free(c->row_index);
-    std::free(c->saved_descriptor);
+    FreeOwned(c);
     std::free(c->name);
     std::free(c);
     std::free(e->warnings.bitmap);

@@ -21,6 +21,7 @@
 #include "connect/asfapi_internal.h"
 #include "connect/asfns.h"
 #include "tests/connect/al_fixture.h"
+#include "tests/connect/connect_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 
@@ -47,14 +48,7 @@ int ClosedPort() {
 class Al : public ::testing::Test {
  protected:
   void SetUp() override {
-    tevtest::RunOptions o;
-    o.env = {{"TARVELON_REGISTRY", dir.Path("reg")}};
-    ASSERT_EQ(tevtest::RunProgram(tevtest::BuiltProgram("tvreg"),
-                                  {"set", "HKLM\\SOFTWARE\\Tarvelon\\Velkor\\tvtest\\Security\\Users",
-                                   "UIDSeed", "dword", "1000"},
-                                  o)
-                  .exit_code,
-              0);
+    ASSERT_EQ(connect_test::SeedAccountIds(dir.Path("reg")), 0);
     setenv("TARVELONDIR", tevtest::BuildTree().c_str(), 1);
     setenv("TARVELONSQLHOSTS", dir.Path("sqlhosts").c_str(), 1);
     unsetenv("ZIVEVODAREVEZO");

@@ -22,6 +22,18 @@
 
 namespace connect_test {
 
+// Gives accounts their ids in the registry file `registry`, as a server's
+// registry does; the tool's exit code (0 when done).
+inline int SeedAccountIds(const std::string& registry) {
+  tevtest::RunOptions o;
+  o.env = {{"TARVELON_REGISTRY", registry}};
+  return tevtest::RunProgram(tevtest::BuiltProgram("tvreg"),
+                             {"set", "HKLM\\SOFTWARE\\Tarvelon\\Velkor\\tvtest\\Security\\Users",
+                              "UIDSeed", "dword", "1000"},
+                             o)
+      .exit_code;
+}
+
 // Initialises the layer as the SQL runtime does: flags 0x15, settings 10
 // and 100, one driver entry with an empty name.
 inline int InitLayer(AsfControlBlock* cb) {

@@ -13,6 +13,7 @@
 #include "connect/csm.h"
 #include "connect/csm_config.h"
 #include "tests/connect/al_fixture.h"
+#include "tests/connect/connect_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 
@@ -50,14 +51,7 @@ std::string Next(tevtest::Child& c, const std::string& prefix) {
 class CsmAl : public ::testing::Test {
  protected:
   void SetUp() override {
-    tevtest::RunOptions o;
-    o.env = {{"TARVELON_REGISTRY", dir.Path("reg")}};
-    ASSERT_EQ(tevtest::RunProgram(tevtest::BuiltProgram("tvreg"),
-                                  {"set", "HKLM\\SOFTWARE\\Tarvelon\\Velkor\\tvtest\\Security\\Users",
-                                   "UIDSeed", "dword", "1000"},
-                                  o)
-                  .exit_code,
-              0);
+    ASSERT_EQ(connect_test::SeedAccountIds(dir.Path("reg")), 0);
     dir.WriteFile("concsm.cfg", "xor(\"" + kModule + "\", \"log=" + dir.Path("module.log") +
                                     "\", \"key=90\")\n");
     setenv("TARVELONDIR", tevtest::BuildTree().c_str(), 1);

@@ -38,14 +38,7 @@ std::string HostName() {
 class PipeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    tevtest::RunOptions o;
-    o.env = {{"TARVELON_REGISTRY", dir.Path("reg")}};
-    ASSERT_EQ(tevtest::RunProgram(tevtest::BuiltProgram("tvreg"),
-                                  {"set", "HKLM\\SOFTWARE\\Tarvelon\\Velkor\\tvtest\\Security\\Users",
-                                   "UIDSeed", "dword", "1000"},
-                                  o)
-                  .exit_code,
-              0);
+    ASSERT_EQ(connect_test::SeedAccountIds(dir.Path("reg")), 0);
     // The started server inherits this environment.
     setenv("TARVELONDIR", tevtest::BuildTree().c_str(), 1);
     setenv("TARVELONSQLHOSTS", dir.Path("sqlhosts").c_str(), 1);

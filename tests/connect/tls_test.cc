@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "connect/osvercmp.h"
+#include "tests/connect/connect_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 
@@ -210,14 +211,7 @@ TEST_F(Tls, ProjectServerAgainstOpensslClient) {
 
 TEST_F(Tls, AssociationLifeCycleOverSocssl) {
   dir_->WriteFile("sqlhosts", "lsrv vqsocssl 127.0.0.1 0\n");
-  tevtest::RunOptions o;
-  o.env = {{"TARVELON_REGISTRY", P("reg")}};
-  ASSERT_EQ(tevtest::RunProgram(tevtest::BuiltProgram("tvreg"),
-                                {"set", "HKLM\\SOFTWARE\\Tarvelon\\Velkor\\tvtest\\Security\\Users",
-                                 "UIDSeed", "dword", "1000"},
-                                o)
-                .exit_code,
-            0);
+  ASSERT_EQ(connect_test::SeedAccountIds(P("reg")), 0);
   std::vector<std::string> env = Env();
   env.push_back("TARVELON_REGISTRY=" + P("reg"));
   env.push_back("ZIVEVODAREVEZO=tvtest");

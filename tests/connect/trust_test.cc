@@ -12,6 +12,7 @@
 #include "base/os_accounts.h"
 #include "connect/asfns.h"
 #include "connect/asfutil.h"
+#include "tests/connect/connect_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -139,14 +140,7 @@ TEST(HostsEquiv, Rules) {
 void SeedAccounts(const tevtest::TempInstall& dir) {
   setenv("TARVELON_REGISTRY", dir.Path("reg").c_str(), 1);
   setenv("ZIVEVODAREVEZO", "tvtest", 1);
-  tevtest::RunOptions o;
-  o.env = {{"TARVELON_REGISTRY", dir.Path("reg")}};
-  ASSERT_EQ(tevtest::RunProgram(tevtest::BuiltProgram("tvreg"),
-                                {"set", "HKLM\\SOFTWARE\\Tarvelon\\Velkor\\tvtest\\Security\\Users",
-                                 "UIDSeed", "dword", "1000"},
-                                o)
-                .exit_code,
-            0);
+  ASSERT_EQ(connect_test::SeedAccountIds(dir.Path("reg")), 0);
 }
 
 TEST(TrustCheck, CodesOfTheCheckAndOfChkInternet) {

@@ -23,17 +23,9 @@ const bool kLocales = [] {
   return true;
 }();
 
-std::string H16(int v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%04x", v & 0xFFFF);
-  return b;
-}
+using sqli_test::H16;
+using sqli_test::Str;
 
-std::string Str(const std::string& text) {
-  std::string out = H16(static_cast<int>(text.size())) + sqli_test::Hex(text.data(), text.size());
-  if (text.size() & 1) out += "00";
-  return out;
-}
 
 std::string Repeat(const std::string& s, int n) {
   std::string out;

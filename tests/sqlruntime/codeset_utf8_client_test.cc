@@ -28,11 +28,7 @@ std::string Repeat(const std::string& s, int n) {
   return out;
 }
 
-std::string H16(int v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%04x", v & 0xFFFF);
-  return b;
-}
+using sqli_test::H16;
 
 std::string Hex(const std::string& b) { return sqli_test::Hex(b.data(), b.size()); }
 

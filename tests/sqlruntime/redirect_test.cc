@@ -11,17 +11,8 @@ using sqli_test::SqliTest;
 
 SqliConnection* Current() { return sqli_runtime_get()->current; }
 
-std::string H16(int v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%04x", v & 0xFFFF);
-  return b;
-}
-
-std::string Str(const std::string& text) {
-  std::string out = H16(static_cast<int>(text.size())) + sqli_test::Hex(text.data(), text.size());
-  if (text.size() & 1) out += "00";
-  return out;
-}
+using sqli_test::H16;
+using sqli_test::Str;
 
 // Reply 86: server, database, kind, flags, two further texts; then 12.
 std::string Redirect(const std::string& server, const std::string& db, int kind) {

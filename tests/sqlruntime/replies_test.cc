@@ -33,17 +33,9 @@ class ReplyTest : public SqliTest {
   std::unique_ptr<Server> server_;
 };
 
-std::string H16(int v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%04x", v & 0xFFFF);
-  return b;
-}
+using sqli_test::H16;
+using sqli_test::Str;
 
-std::string Str(const std::string& text) {
-  std::string out = H16(static_cast<int>(text.size())) + sqli_test::Hex(text.data(), text.size());
-  if (text.size() & 1) out += "00";
-  return out;
-}
 
 TEST_F(ReplyTest, Error619ChangesNothing) {
   EXPECT_EQ(Exchange("000d" + H16(-619) + H16(5) + H16(9) + Str("param") + "000c"), 0);

@@ -11,11 +11,7 @@ namespace {
 using sqli_test::Server;
 using sqli_test::SqliTest;
 
-std::string H16(int v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%04x", v & 0xFFFF);
-  return b;
-}
+using sqli_test::H16;
 std::string H32(int v) {
   char b[16];
   std::snprintf(b, sizeof b, "%08x", static_cast<unsigned>(v));

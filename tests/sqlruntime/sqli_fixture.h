@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -159,6 +160,21 @@ inline std::string Hex(const void* p, size_t n) {
     out.push_back(d[b[i] >> 4]);
     out.push_back(d[b[i] & 15]);
   }
+  return out;
+}
+
+// A 16-bit big-endian word as hex.
+inline std::string H16(int v) {
+  char b[8];
+  std::snprintf(b, sizeof b, "%04x", v & 0xFFFF);
+  return b;
+}
+
+// A message-stream string as hex: 16-bit length, bytes, a pad after an odd
+// length.
+inline std::string Str(const std::string& text) {
+  std::string out = H16(static_cast<int>(text.size())) + Hex(text.data(), text.size());
+  if (text.size() & 1) out += "00";
   return out;
 }
 
