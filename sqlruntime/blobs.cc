@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/cvt.h"
+#include "base/fields.h"
 #include "base/locale_state.h"
 #include "base/thread_state.h"
 #include "sqlruntime/connection.h"
@@ -71,10 +72,6 @@ std::string FileName(const char* name, int32_t length) {
   while (!n.empty() && n.back() == ' ') n.pop_back();
   if (n.empty() || n.size() > 260) return "";
   return n;
-}
-
-uint32_t Get32(const unsigned char* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
 void Cancel(SqliMessageStream* s) { sqli_msg_put_short(SQLI_REQ_CANCEL, s); }
@@ -399,7 +396,7 @@ int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRunti
   SqliMessageStream* s = sqli_cur_stream();
   if (s == nullptr) return -1;
   const auto* d = static_cast<const unsigned char*>(desc56);
-  loc->type = static_cast<int16_t>((d[0] << 8) | d[1]);
+  loc->type = static_cast<int16_t>(ldint(d));
   loc->size = 0;
   loc->truncated = 0;
   if (d[39] & 0x01) {
@@ -410,8 +407,7 @@ int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRunti
     return 0;
   }
   loc->indicator = 0;
-  int64_t want = static_cast<int64_t>(static_cast<int32_t>(Get32(d + 8))) -
-                 static_cast<int32_t>(Get32(d + 4)) + 1;
+  int64_t want = static_cast<int64_t>(ldlong(d + 8)) - ldlong(d + 4) + 1;
   if (want < 0 || want > INT32_MAX) want = 0;
   // A TEXT value in another code set may grow by the converter's
   // expansion on its way to the client.

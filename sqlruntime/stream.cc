@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/fields.h"
 #include "base/osqlidbg.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/runtime.h"
@@ -298,9 +299,7 @@ int sqli_msg_put_complex(SqliCollection* value, SqliMessageStream* s) {
   }
   sqli_msg_put_bytes(buf, n, s);
   // The length word counts everything after it; an odd one is padded.
-  const auto* p = reinterpret_cast<const unsigned char*>(buf);
-  uint32_t length = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-  if (length & 1) sqli_msg_put_pad(s);
+  if (ldlong(buf) & 1) sqli_msg_put_pad(s);
   std::free(buf);
   return 0;
 }
