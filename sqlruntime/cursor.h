@@ -49,16 +49,52 @@ typedef struct SqliRowWarnings {
   int32_t next;
 } SqliRowWarnings;
 
-// A host variable as generated code passes it.
+// A host variable as generated code and descriptors lay it out.
 typedef struct SqliValueItem {
-  int16_t type;
-  int32_t length;
+  int16_t type;    // host or SQL type code; -1 when not set
+  int32_t length;  // bytes; precision*256+scale for DECIMAL/MONEY; the qualifier for DATETIME/INTERVAL
   char* data;
   int16_t* indicator;
-  int32_t flags;
+  char* name;  // column name
+  char reserved1[8];
+  int16_t ind_type;  // type of a separate indicator variable, -1 when not set
+  int16_t ind_length;
+  char* ind_data;
+  int32_t xid;  // extended type id
   char* type_name;
+  int16_t type_name_length;
+  int16_t owner_name_length;
+  int16_t source_type;  // source type of a distinct type
   char* owner_name;
+  int32_t source_id;
+  char reserved2[12];
+  int32_t flags;  // SQLI_IF_*
+  char reserved3[12];
 } SqliValueItem;
+
+// Item flags.
+enum {
+  SQLI_IF_DATA_OWNED = 0x01, SQLI_IF_IND_OWNED = 0x02, SQLI_IF_NAME_OWNED = 0x04, SQLI_IF_OWNER_OWNED = 0x08,
+  SQLI_IF_TYPE_NAME_OWNED = 0x10, SQLI_IF_LVAR_POINTER = 0x80, SQLI_IF_CHECK = 0x100,
+};
+
+// A var value: variable-length data a program holds through a pointer.
+typedef struct SqliVarValue {
+  int16_t flags;  // SQLI_VV_*
+  int32_t length;
+  int32_t size;
+  char* data;
+} SqliVarValue;
+
+enum { SQLI_VV_OWNED = 0x01, SQLI_VV_NULL = 0x02 };
+
+// A descriptor block: the header, then max_count items, then one indicator per item.
+typedef struct SqliDescriptor {
+  int16_t count;
+  SqliValueItem* items;
+  char* name;
+  int32_t max_count;
+} SqliDescriptor;
 
 typedef struct SqliItemList {
   int16_t count;
