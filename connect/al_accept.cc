@@ -310,14 +310,24 @@ int al_special_accept(AsfControlBlock* cb, AsfAssocState* st, AsfRequest* reques
     }
   }
   if (mode == 16) {
-    // The module negotiates with its peer over the accepted session.
-    // Only a session straight over the transport carries the module's
-    // exchange here; the session layer's module reply is not built.
+    // The session's module reply goes out first (a session straight over
+    // the transport has none); then the module negotiates with its peer
+    // over the accepted session.
     AsfControlBlock w = *cb;
     w.assoc = asf_assoc_of_state(st);
-    if (w.assoc == nullptr || w.assoc->session == nullptr || w.assoc->session->selector != -1 ||
-        csm_accept(&w, st->server_entry) != 0) {
-      return ASF_ERROR(cb, ASF_SETUP_FAILED, -25564), -1;
+    if (w.assoc == nullptr || w.assoc->session == nullptr) return ASF_ERROR(cb, -25546, 0), -1;
+    if (sess_module_accept(&w, &body, &st->peer) != 0) {
+      if (w.error == -25564) return ASF_ERROR(cb, ASF_SETUP_FAILED, -25564), -1;
+      cb->error = w.error;
+      cb->os_error = w.os_error;
+      std::memcpy(cb->text, w.text, sizeof cb->text);
+      return -1;
+    }
+    if (csm_accept(&w, st->server_entry) != 0) {
+      // A module that refuses fails the peer's authentication.
+      ASF_ERROR(cb, ASF_SETUP_FAILED, w.error);
+      std::memcpy(cb->text, w.text, sizeof cb->text);
+      return -1;
     }
   }
   if (al_peer_auth(cb, st, mode) != 0) return -1;

@@ -219,8 +219,18 @@ int al_connect_loop(AsfControlBlock* cb, AsfConnectBody* body, AsfServerList* li
           break;
         }
         if (csm_connect(cb, e) != 0) break;
-        ok = true;
-        break;
+        // The server's answer follows the modules' negotiation; a refusal
+        // counts like a failed start.
+        SqliConnCred* answer = nullptr;
+        AsfOptionList* options = nullptr;
+        int xrc = sess_cred_exchange(cb, &answer, &options, nullptr, body);
+        asf_free_option_list(1, static_cast<AsfOptionList*>(body->option_list));
+        body->cred_answer = answer;
+        body->option_list = options;
+        if (xrc == 0) {
+          ok = true;
+          break;
+        }
       }
     }
     T = Now();

@@ -52,6 +52,11 @@ int csm_send(AsfControlBlock* cb, AsfPacketBuffer* buf);
 int csm_receive(AsfControlBlock* cb, AsfPacketBuffer** buf);
 int csm_close(AsfControlBlock* cb);
 int csm_abort(AsfControlBlock* cb);
+// The module at one end of the chain (0 top, 1 bottom) releases a buffer
+// it produced: 0, or -1 (-14576 no chain, -14579 bad end or the chain is
+// busy, -14577 no module there, -14510 no buffer, -14578 the module
+// releases nothing, or the module's error).
+int csm_release_buffer(AsfControlBlock* cb, CsmBuffer* buffer, int32_t end);
 int csm_put_buffer(AsfAssociation* assoc, AsfPacketBuffer* buf);
 
 TV_END_C

@@ -254,6 +254,59 @@ int SendHeld(AsfControlBlock* cb, CsmAssocState* st) {
   return 0;
 }
 
+// A control message of the module during data transfer (result 3 or 4
+// of an encode or decode step): the output goes to the peer as it is;
+// after result 3 the peer's reply, undecoded, replaces *input for the
+// next call of the step. 0, or -1 with the error in cb.
+int ControlMessage(AsfControlBlock* cb, CsmAssocState* st, CsmBuffer* output, bool wait, CsmBuffer** input,
+                   AsfPacketBuffer** packet) {
+  int s = output != nullptr ? IoSend(cb, output) : 0;
+  Release(st, output);
+  if (s != 0) {
+    if (s > 0) ASF_ERROR(cb, -14563, 0);
+    return -1;
+  }
+  if (!wait) return 0;
+  FreeBuffer(*input);
+  *input = nullptr;
+  return IoRecv(cb, input, packet);
+}
+
+// One call of the module's encode or decode step on *input, with the
+// control messages it asks for handled: 0 with the step's output (null
+// when it needs more input) and its result (1 done, 2 more output from
+// the same input), or -1 with the error in cb (*ended when the module
+// closed its side, error -5008).
+int Transform(AsfControlBlock* cb, CsmAssocState* st, int slot, CsmBuffer** input, CsmBuffer** output,
+              int32_t* result, bool* ended, AsfPacketBuffer** packet) {
+  auto step = Slot<CsmTransformFn>(st, slot);
+  *ended = false;
+  for (;;) {
+    CsmBuffer* out = nullptr;
+    st->status = CsmStatus{};
+    if (step(st->instance, *input, &out, &st->status) != 0) {
+      Release(st, out);
+      if (st->status.error == -5008) {
+        *ended = true;
+        return -1;
+      }
+      return ModuleError(cb, st->status);
+    }
+    int32_t r = st->status.result;
+    if (r == 3 || r == 4) {
+      if (ControlMessage(cb, st, out, r == 3, input, packet) != 0) return -1;
+      continue;
+    }
+    if (r != 1 && r != 2) {
+      Release(st, out);
+      return ASF_ERROR(cb, -28086, 0), -1;
+    }
+    *output = out;
+    *result = r;
+    return 0;
+  }
+}
+
 }  // namespace
 
 TV_BEGIN_C
@@ -299,26 +352,26 @@ int csm_send(AsfControlBlock* cb, AsfPacketBuffer* buf) {
     CsmBuffer* in = CopyBuffer(buf->position, buf->left);
     if (in == nullptr) return st->state = 2, ASF_ERROR(cb, -14501, 0), -1;
     CsmBuffer* out = nullptr;
-    auto encode = Slot<CsmTransformFn>(st, CSM_SLOT_ENCODE);
-    if (encode == nullptr || !(st->flags & 1u)) {
+    if (Slot<CsmTransformFn>(st, CSM_SLOT_ENCODE) == nullptr || !(st->flags & 1u)) {
       out = in;
       in = nullptr;
       st->mode = 0;
     } else {
-      st->status = CsmStatus{};
-      int rc = encode(st->instance, in, &out, &st->status);
+      int32_t result = 0;
+      bool ended = false;
+      int rc = Transform(cb, st, CSM_SLOT_ENCODE, &in, &out, &result, &ended, nullptr);
       FreeBuffer(in);
       if (rc != 0) {
-        Release(st, out);
-        st->state = 2;
-        return ModuleError(cb, st->status);
+        // A module that closed its side cannot carry the caller's packet.
+        st->state = ended ? 9 : 2;
+        if (ended) ASF_ERROR(cb, -14509, 0);
+        return -1;
       }
-      if (out == nullptr || (st->status.result != 1 && st->status.result != 4)) {
-        Release(st, out);
+      if (out == nullptr) {
         st->state = 2;
         return ASF_ERROR(cb, -28086, 0), -1;
       }
-      st->mode = st->status.result == 4 ? 2 : 0;
+      st->mode = result == 2 ? 2 : 0;
     }
     st->held_output = out;
     st->held_sent = 0;
@@ -360,27 +413,18 @@ int csm_receive(AsfControlBlock* cb, AsfPacketBuffer** buf) {
       return st->state = 2, ASF_ERROR(cb, -14565, 0), -1;
     }
     CsmBuffer* out = nullptr;
-    auto decode = Slot<CsmTransformFn>(st, CSM_SLOT_DECODE);
     int32_t result = 1;
-    if (decode == nullptr || !(st->flags & 2u)) {
+    if (Slot<CsmTransformFn>(st, CSM_SLOT_DECODE) == nullptr || !(st->flags & 2u)) {
       out = st->input;
       st->input = nullptr;
     } else {
-      st->status = CsmStatus{};
-      if (decode(st->instance, st->input, &out, &st->status) != 0) {
-        Release(st, out);
+      bool ended = false;
+      if (Transform(cb, st, CSM_SLOT_DECODE, &st->input, &out, &result, &ended, &packet) != 0) {
         FreeBuffer(st->input);
         st->input = nullptr;
-        bool ended = st->status.error == -5008;
         st->state = ended ? 9 : 2;
-        if (ended) return ASF_ERROR(cb, -14507, 0), -1;
-        return ModuleError(cb, st->status);
-      }
-      result = st->status.result;
-      if (result != 1 && result != 4) {
-        Release(st, out);
-        st->state = 2;
-        return ASF_ERROR(cb, -28086, 0), -1;
+        if (ended) ASF_ERROR(cb, -14507, 0);
+        return -1;
       }
     }
     if (out == nullptr) {
@@ -401,7 +445,9 @@ int csm_receive(AsfControlBlock* cb, AsfPacketBuffer** buf) {
     packet->position = packet->data;
     packet->left = static_cast<uint32_t>(out->length);
     Release(st, out);
-    if (result == 4) {
+    if (result == 2) {
+      // More packets to come from the same input: the next receive
+      // decodes again without reading.
       st->mode = 2;
       st->state = 8;
     } else {
@@ -491,6 +537,23 @@ void csm_forget(AsfAssociation* a) {
   AsfControlBlock cb{};
   cb.assoc = a;
   csm_abort(&cb);
+}
+
+int csm_release_buffer(AsfControlBlock* cb, CsmBuffer* buffer, int32_t end) {
+  CsmAssocState* st = StateOf(cb != nullptr ? cb->assoc : nullptr);
+  if (st == nullptr) return ASF_ERROR(cb, -14576, 0), -1;
+  if (end != 0 && end != 1) return ASF_ERROR(cb, -14579, 0), -1;
+  std::unique_lock<std::recursive_mutex> hold(st->lock, std::try_to_lock);
+  if (!hold.owns_lock()) return ASF_ERROR(cb, -14579, 0), -1;
+  // The chain holds one module, next to both adapters: it is the module
+  // at either end once it has an instance.
+  if (st->instance == nullptr) return ASF_ERROR(cb, -14577, 0), -1;
+  if (buffer == nullptr) return ASF_ERROR(cb, -14510, 0), -1;
+  auto release = Slot<CsmReleaseFn>(st, CSM_SLOT_RELEASE);
+  if (release == nullptr) return ASF_ERROR(cb, -14578, 0), -1;
+  CsmStatus status{};
+  if (release(st->instance, buffer, &status) != 0) return ModuleError(cb, status);
+  return 0;
 }
 
 int csm_put_buffer(AsfAssociation* assoc, AsfPacketBuffer* buf) {

@@ -56,6 +56,15 @@ int sess_listen(AsfControlBlock* cb, AsfServerEntry* entry, AsfListenBody* body)
 // Accepts on the listener cb names into body->assoc (made by the caller),
 // reading the request into the accept body and the peer into identity.
 int sess_accept(AsfControlBlock* cb, AsfAcceptBody* body, AsfIdentity* identity);
+// The server's first reply when a module authenticates the peer (110 and
+// the negotiated level); the modules then negotiate over the session and
+// sess_respond sends the answer (111) through the module chain.
+int sess_module_accept(AsfControlBlock* cb, AsfAcceptBody* body, AsfIdentity* identity);
+// Client side after the modules' negotiation: reads the server's answer
+// (111, two acceptance bytes, the binary record) into the outputs; the
+// record replaces the connect body's server record.
+int sess_cred_exchange(AsfControlBlock* cb, SqliConnCred** answer, AsfOptionList** options,
+                       AsfIdentity* identity, AsfConnectBody* body);
 // Sends the connection reply on an accepted session.
 int sess_respond(AsfControlBlock* cb, AsfRespondBody* body, AsfIdentity* global_identity);
 int sess_send(AsfControlBlock* cb, AsfDataBody* body);

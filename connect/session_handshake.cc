@@ -18,6 +18,7 @@
 #include "base/fields.h"
 #include "connect/asfpfutl.h"
 #include "connect/asfslsqi.h"
+#include "connect/csm.h"
 #include "connect/session.h"
 
 namespace {
@@ -224,9 +225,143 @@ void NamePeer(const AsfAddressBlock* peer, AsfIdentity* id) {
   id->host = strdup(host.c_str());
 }
 
+// Writes the binary record of a reply after `prefix` bytes of `reply`:
+// 0, or -1 with the error in cb.
+int WriteReplyRecord(AsfControlBlock* cb, AsfPacketBuffer* reply, int32_t prefix, AsfConnRecord* record,
+                     SqliConnCred* cred, AsfIdentity* identity, int32_t level) {
+  auto* bytes = reinterpret_cast<unsigned char*>(reply->data);
+  AsfConnRecord blank{};
+  PfParts parts{};
+  parts.record = record != nullptr ? record : &blank;
+  parts.credential = cred;
+  parts.identity = identity;
+  parts.level = level;
+  int32_t n = pf_code_binary(cb, 1, bytes + prefix, static_cast<int32_t>(kRequestRoom) - prefix, &parts);
+  if (n < 0) return -1;
+  reply->position = reply->data;
+  reply->left = static_cast<uint32_t>(n + prefix);
+  return 0;
+}
+
+// The server's answer after a module accept: 111, two acceptance bytes
+// (0 0 for acceptance, else the response code) and the binary record,
+// through the module chain when it encodes. A refused peer gets time to
+// read the answer before the session is aborted.
+int ModuleAnswer(AsfControlBlock* cb, AsfSession* s, AsfRespondBody* body, AsfIdentity* identity,
+                 int32_t level) {
+  AsfPacketBuffer* reply = sl_buffer_new(kRequestRoom);
+  if (reply == nullptr) return ASF_ERROR(cb, -406, ENOMEM), -1;
+  auto* bytes = reinterpret_cast<unsigned char*>(reply->data);
+  stint(111, bytes);
+  stint(body->code, bytes + 2);
+  if (WriteReplyRecord(cb, reply, 4, static_cast<AsfConnRecord*>(body->conn_record),
+                       static_cast<SqliConnCred*>(body->credential), identity, level) != 0) {
+    sl_buffer_free(reply);
+    s->state = SESS_FAILED;
+    return -1;
+  }
+  s->state = 16;
+  AsfAssociation* a = cb->assoc;
+  int rc = csm_has_chain(a) && csm_encodes(a) ? csm_send(cb, reply) : sl_send(cb, reply);
+  sl_buffer_free(reply);
+  s->state = rc == 0 && body->code == 0 ? SESS_ESTABLISHED : SESS_FAILED;
+  if (rc == 0 && body->code != 0) {
+    os_sleep(3);
+    sl_release(cb, 10, nullptr);
+  }
+  return rc;
+}
+
 }  // namespace
 
 TV_BEGIN_C
+
+int sess_module_accept(AsfControlBlock* cb, AsfAcceptBody* body, AsfIdentity* identity) {
+  AsfSession* s = SessionOf(cb);
+  if (s == nullptr || body == nullptr) return ASF_ERROR(cb, -25546, 0), -1;
+  if (s->selector == -1) {
+    // A session straight over the transport reads no request (so it has
+    // no level to check) and sends no reply of its own: the modules
+    // negotiate at once, and the respond that follows establishes it.
+    return 0;
+  }
+  if (s->state == 17) return ASF_ERROR(cb, -25564, 0), -1;
+  if (s->state != 13) return ASF_ERROR(cb, -25546, 0), -1;
+  AsfPacketBuffer* reply = sl_buffer_new(kRequestRoom);
+  if (reply == nullptr) return ASF_ERROR(cb, -406, ENOMEM), -1;
+  AsfConnRecord record{};
+  record.info = s->info;
+  record.info.level = body->info.level > 0 ? std::min(body->info.level, s->selector) : s->selector;
+  if (body->info.word > 0) record.info.word = body->info.word;
+  stint(110, reinterpret_cast<unsigned char*>(reply->data));
+  int rc = WriteReplyRecord(cb, reply, 2, &record, nullptr, identity, record.info.level);
+  if (rc == 0) {
+    s->state = 14;
+    rc = sl_respond(cb, ConnectClass(s->connect_kind, nullptr), 0, reply);
+  }
+  sl_buffer_free(reply);
+  s->state = rc == 0 ? 15 : SESS_FAILED;
+  return rc;
+}
+
+int sess_cred_exchange(AsfControlBlock* cb, SqliConnCred** answer, AsfOptionList** options,
+                       AsfIdentity* identity, AsfConnectBody* body) {
+  AsfSession* s = SessionOf(cb);
+  if (s == nullptr) return ASF_ERROR(cb, -25546, 0), -1;
+  if (s->selector == -1) {
+    s->state = SESS_ESTABLISHED;
+    return 0;
+  }
+  if (s->state != 11) return ASF_ERROR(cb, -25546, 0), -1;
+  AsfAssociation* a = cb->assoc;
+  AsfPacketBuffer* data = nullptr;
+  bool chain = csm_has_chain(a) && csm_decodes(a);
+  if ((chain ? csm_receive(cb, &data) : sl_recv(cb, &data)) != 0) {
+    s->state = SESS_FAILED;
+    return -1;
+  }
+  const auto* bytes = reinterpret_cast<unsigned char*>(data->position);
+  if (data->left < 4 || ldint(bytes) != 111) {
+    s->state = SESS_FAILED;
+    return ASF_ERROR(cb, -408, 0), -1;
+  }
+  bool refused = bytes[2] != 0 || bytes[3] != 0;
+  AsfIdentity scratch{};
+  PfParts parts{};
+  parts.identity = identity != nullptr ? identity : &scratch;
+  int32_t n = pf_code_binary(cb, 0, reinterpret_cast<unsigned char*>(data->position) + 4,
+                             static_cast<int32_t>(data->left) - 4, &parts);
+  asf_free_identity(0, &scratch);
+  if (n < 0) {
+    pf_parts_free(&parts);
+    s->state = SESS_FAILED;
+    return -1;
+  }
+  if (body != nullptr) {
+    asf_free_connect_body(0, static_cast<AsfConnRecord*>(body->server_record));
+    body->server_record = parts.record;
+    parts.record = nullptr;
+  }
+  if (answer != nullptr) {
+    *answer = parts.credential;
+    parts.credential = nullptr;
+  }
+  if (options != nullptr) {
+    *options = parts.options;
+    parts.options = nullptr;
+  }
+  int32_t code = RefusalCode(answer != nullptr ? *answer : parts.credential);
+  pf_parts_free(&parts);
+  if (refused) {
+    s->state = SESS_FAILED;
+    return ASF_ERROR(cb, ASF_REFUSED, code), -1;
+  }
+  s->state = SESS_ESTABLISHED;
+  s->selector = parts.level;
+  s->format = AsfDataFormat{{parts.format.words[0], parts.format.words[1], parts.format.words[2],
+                             parts.format.words[3], parts.format.words[4], parts.format.words[5]}};
+  return 0;
+}
 
 int sess_start(AsfControlBlock* cb, AsfServerEntry* entry, AsfConnectBody* body,
                AsfIdentity* global_identity, AsfIdentity* identity, AsfAssociation* shared) {
@@ -322,8 +457,10 @@ int sess_start(AsfControlBlock* cb, AsfServerEntry* entry, AsfConnectBody* body,
     s->state = SESS_FAILED;
     return restore(), -1;
   }
-  // The reply: binary (100 or 110) or the older form.
+  // The reply: binary (100, or 110 from a server whose module accepts
+  // first) or the older form.
   bool older = reply->left < 2 || (ldint(reply->position) != 100 && ldint(reply->position) != 110);
+  bool module_reply = !older && ldint(reply->position) == 110;
   AsfIdentity peer_id{};
   PfParts parts{};
   parts.identity = &peer_id;
@@ -369,7 +506,9 @@ int sess_start(AsfControlBlock* cb, AsfServerEntry* entry, AsfConnectBody* body,
     ASF_ERROR(cb, completion, code);
     return -1;
   }
-  s->state = older ? 11 : SESS_ESTABLISHED;
+  // After a module's reply the server's answer comes once the modules
+  // have negotiated (sess_cred_exchange).
+  s->state = older || module_reply ? 11 : SESS_ESTABLISHED;
   return 0;
 }
 
@@ -485,6 +624,7 @@ int sess_respond(AsfControlBlock* cb, AsfRespondBody* body, AsfIdentity* global_
     return 0;
   }
   int32_t level = body->info.level > 0 ? body->info.level : s->selector;
+  if (s->state == 15) return ModuleAnswer(cb, s, body, global_identity, level);
   int32_t layer_level = sl_level(cb->assoc);
   AsfPacketBuffer* reply = sl_buffer_new(kRequestRoom);
   if (reply == nullptr) return ASF_ERROR(cb, -406, ENOMEM), -1;

@@ -237,9 +237,16 @@ int main(int argc, char** argv) {
     scb.mode = 1;
     scb.timeout_ms = -1;
     int rc = al_test::Respond(&scb, 0);
-    Log("respond rc=" + std::to_string(rc) + " state=" + std::to_string(a->state->state));
+    // A failed respond ends the association with the request.
+    Log("respond rc=" + std::to_string(rc) + " state=" + (rc == 0 ? std::to_string(a->state->state) : Codes(scb)));
     if (rc != 0) continue;
     if (Echo(&scb, self) == 1) return 1;
+    if (scb.error == -14507) {
+      // The peer's module ended the exchange: close this side in order.
+      int rrc = al_test::Release(&scb);
+      Log("release rc=" + std::to_string(rrc) + " " + Codes(scb));
+      continue;
+    }
     al_test::Abort(&scb);
   }
   asf_assoc_destroy(l);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -75,8 +76,9 @@ class CsmAl : public ::testing::Test {
             "HOME=" + dir.path(), "TARVELON_REGISTRY=" + dir.Path("reg"), "ZIVEVODAREVEZO=tvtest"};
   }
   // Starts the test server on a module entry: its port.
-  std::string StartServer(tevtest::Child** out, const std::string& csm = "xor") {
-    dir.WriteFile("sqlhosts", "lsrv dwsoctcp 127.0.0.1 0 csm=(" + csm + ")\n");
+  std::string StartServer(tevtest::Child** out, const std::string& csm = "xor",
+                          const std::string& type = "dwsoctcp") {
+    dir.WriteFile("sqlhosts", "lsrv " + type + " 127.0.0.1 0 csm=(" + csm + ")\n");
     // The module names no user: the trust check decides (a peer on this
     // host is trusted).
     server = new tevtest::Child({tevtest::BuiltProgram("al_server"), "serve", "lsrv", "16777216", "8"}, Env());
@@ -84,11 +86,39 @@ class CsmAl : public ::testing::Test {
     std::string port = Next(*server, "port ");
     return port.empty() ? "" : port.substr(5);
   }
-  ~CsmAl() override { delete server; }
+
+  // Starts the relay to the port: its own port.
+  std::string StartRelay(const std::string& port) {
+    relay = new tevtest::Child({tevtest::Python(), tevtest::SourceDir() + "/tests/connect/csm_relay.py", port,
+                                dir.Path("wire.log")},
+                               {"PATH=/usr/bin:/bin"});
+    return relay->ReadLine();
+  }
+  // The chunks the relay saw, one "c>s <hex>" or "s>c <hex>" each.
+  std::vector<std::string> Wire() {
+    std::istringstream lines(tevtest::ReadFile(dir.Path("wire.log")));
+    std::vector<std::string> seen;
+    for (std::string line; std::getline(lines, line);) seen.push_back(line);
+    return seen;
+  }
+  ~CsmAl() override {
+    delete relay;
+    delete server;
+  }
 
   tevtest::TempInstall dir;
   tevtest::Child* server = nullptr;
+  tevtest::Child* relay = nullptr;
 };
+
+// Where `needle` first appears in the wire chunks from chunk `from` on,
+// in the direction `tag`: the chunk's index, or -1.
+int Find(const std::vector<std::string>& wire, const std::string& tag, const std::string& needle, int from) {
+  for (int i = from; i < static_cast<int>(wire.size()); ++i) {
+    if (wire[i].rfind(tag + " ", 0) == 0 && wire[i].find(needle, 4) != std::string::npos) return i;
+  }
+  return -1;
+}
 
 TEST_F(CsmAl, ClientAndServerTalkThroughTheModuleWithPacketsTransformedOnTheWire) {
   tevtest::Child* srv = nullptr;
@@ -233,6 +263,157 @@ TEST_F(CsmAl, ABlockedSendHoldsItsOutputAndRefusesAnotherPacket) {
   EXPECT_EQ(cb.error, -28087);
   cb.timeout_ms = 10000;
   EXPECT_EQ(al_test::Abort(&cb), 0);
+}
+
+TEST_F(CsmAl, SessionLayerAssociationsNegotiateTransformAndCloseThroughTheModule) {
+  // A multiplexing server type: the server replies 110, the modules
+  // negotiate over session packets, the server's answer (111) comes
+  // through the chain, and an orderly release runs the close exchange.
+  tevtest::Child* srv = nullptr;
+  std::string port = StartServer(&srv, "xor", "vqsoctcp");
+  ASSERT_FALSE(port.empty());
+  std::string relay_port = StartRelay(port);
+  ASSERT_FALSE(relay_port.empty());
+  dir.WriteFile("sqlhosts", "lsrv vqsoctcp 127.0.0.1 0 csm=(xor)\nsrv vqsoctcp 127.0.0.1 " + relay_port +
+                                " csm=(xor)\n");
+  // No user in the request: the server takes its own user, whom the trust
+  // check accepts from this host.
+  al_test::ClientRecords c("", "");
+  AsfControlBlock cb{};
+  cb.timeout_ms = 10000;
+  ASSERT_EQ(c.Connect(&cb, "@srv"), 0) << cb.error << " " << cb.os_error << " " << cb.text;
+  ASSERT_TRUE(csm_has_chain(c.assoc));
+  ASSERT_NE(c.cred_answer, nullptr);  // the server's answer arrived after the negotiation
+  EXPECT_EQ(static_cast<SqliConnCred*>(c.cred_answer)->kind, 2);
+  EXPECT_EQ(Next(*srv, "special "), "special rc=0 error=0 os=0 text=");
+  EXPECT_EQ(Next(*srv, "respond "), "respond rc=0 state=1");
+  for (const char* text : {"secret-one", "secret-two"}) {
+    ASSERT_EQ(al_test::Send(&cb, text), 0) << cb.error;
+    EXPECT_EQ(al_test::Recv(&cb), std::string("R") + text);
+    EXPECT_EQ(Next(*srv, "got "), std::string("got ") + text);
+  }
+  EXPECT_EQ(al_test::Release(&cb), 0) << cb.error << " " << cb.text;
+  // The server's module answered the close and ended its side; the
+  // server closes its chain in order.
+  EXPECT_EQ(Next(*srv, "end "), "end error -14507 0");
+  EXPECT_EQ(Next(*srv, "release "), "release rc=0 error=0 os=0 text=");
+  relay->Wait();
+
+  std::vector<std::string> wire = Wire();
+  std::string all;
+  for (const std::string& w : wire) all += w + "\n";
+  // In order, inside the session packets: the request, the 110 reply,
+  // the hello exchange, the answer (111 and acceptance 0 0, XORed behind
+  // its length), the packets XORed, the close exchange in the clear.
+  int at = Find(wire, "s>c", "006e", 0);
+  ASSERT_GE(at, 0) << all;
+  at = Find(wire, "c>s", Hex("HELLO key=90"), at);
+  ASSERT_GE(at, 0) << all;
+  at = Find(wire, "s>c", Hex("WELCOME"), at);
+  ASSERT_GE(at, 0) << all;
+  at = Find(wire, "s>c", "5a355a5a", at);
+  ASSERT_GE(at, 0) << all;
+  at = Find(wire, "c>s", Hex(Encoded("secret-one", 90)), at);
+  ASSERT_GE(at, 0) << all;
+  at = Find(wire, "s>c", Hex(Encoded("Rsecret-one", 90)), at);
+  ASSERT_GE(at, 0) << all;
+  at = Find(wire, "c>s", Hex("BYE"), at);
+  ASSERT_GE(at, 0) << all;
+  EXPECT_GE(Find(wire, "s>c", Hex("BYE-OK"), at), 0) << all;
+  EXPECT_EQ(all.find(Hex("secret")), std::string::npos);
+
+  // Both chains were closed, neither aborted.
+  std::string log = tevtest::ReadFile(dir.Path("module.log"));
+  EXPECT_NE(log.find("close confirmed\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("close answered\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("abort"), std::string::npos) << log;
+}
+
+TEST_F(CsmAl, ControlMessagesDuringTransferAndAModuleThatEndsTheExchange) {
+  dir.WriteFile("concsm.cfg", "xor(\"" + kModule + "\", \"log=" + dir.Path("module.log") + "\", \"key=90\")\n" +
+                                  "ctl(\"" + kModule + "\", \"log=" + dir.Path("module.log") +
+                                  "\", \"key=90 ctl quit\")\n");
+  tevtest::Child* srv = nullptr;
+  std::string port = StartServer(&srv);
+  ASSERT_FALSE(port.empty());
+  std::string relay_port = StartRelay(port);
+  ASSERT_FALSE(relay_port.empty());
+  dir.WriteFile("sqlhosts", "lsrv dwsoctcp 127.0.0.1 0 csm=(xor)\nsrv dwsoctcp 127.0.0.1 " + relay_port +
+                                " csm=(ctl)\n");
+  al_test::ClientRecords c("joe", "pw");
+  AsfControlBlock cb{};
+  cb.timeout_ms = 10000;
+  ASSERT_EQ(c.Connect(&cb, "@srv"), 0) << cb.error << " " << cb.text;
+  // The first send asks the peer (result 3 waits for its answer, which
+  // the peer's decode gives with result 4) before the packet goes.
+  ASSERT_EQ(al_test::Send(&cb, "first"), 0) << cb.error << " " << cb.text;
+  EXPECT_EQ(Next(*srv, "got "), "got first");
+  EXPECT_EQ(al_test::Recv(&cb), "Rfirst");
+  ASSERT_EQ(al_test::Send(&cb, "second"), 0) << cb.error;
+  EXPECT_EQ(al_test::Recv(&cb), "Rsecond");
+
+  // The module ends the exchange on an outgoing packet: the packet cannot
+  // go, and the chain takes no more.
+  EXPECT_EQ(al_test::Send(&cb, "quit"), -1);
+  EXPECT_EQ(cb.error, -14509);
+  EXPECT_EQ(al_test::Send(&cb, "later"), -1);
+  EXPECT_EQ(cb.error, -28087);
+  EXPECT_EQ(al_test::Abort(&cb), 0);
+  relay->Wait();
+
+  std::vector<std::string> wire = Wire();
+  std::vector<std::string> expected = {
+      "c>s " + Hex("HELLO key=90 ctl quit"), "s>c " + Hex("WELCOME"), "c>s " + Hex("PING"),
+      "s>c " + Hex("PONG"), "c>s " + Hex(Encoded("first", 90)), "s>c " + Hex(Encoded("Rfirst", 90)),
+      "c>s " + Hex(Encoded("second", 90)), "s>c " + Hex(Encoded("Rsecond", 90))};
+  ASSERT_GE(wire.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(wire[i], expected[i]) << i;
+  EXPECT_EQ(wire.size(), expected.size());  // "quit" never reached the wire
+}
+
+TEST_F(CsmAl, TheModuleAtEitherEndReleasesABufferItGaveOut) {
+  tevtest::Child* srv = nullptr;
+  std::string port = StartServer(&srv);
+  ASSERT_FALSE(port.empty());
+  dir.WriteFile("sqlhosts", "srv dwsoctcp 127.0.0.1 " + port + " csm=(xor)\n");
+  auto buffer = [](const std::string& text) {
+    auto* b = static_cast<CsmBuffer*>(std::calloc(1, sizeof(CsmBuffer)));
+    b->data = std::malloc(text.size());
+    std::memcpy(b->data, text.data(), text.size());
+    b->length = static_cast<int64_t>(text.size());
+    return b;
+  };
+  // Without a chain.
+  AsfControlBlock none{};
+  EXPECT_EQ(csm_release_buffer(&none, nullptr, 0), -1);
+  EXPECT_EQ(none.error, -14576);
+
+  al_test::ClientRecords c("joe", "pw");
+  AsfControlBlock cb{};
+  cb.timeout_ms = 10000;
+  ASSERT_EQ(c.Connect(&cb, "@srv"), 0) << cb.error << " " << cb.text;
+  struct Case {
+    int32_t end;
+    bool with_buffer;
+    int32_t error;
+  } cases[] = {{2, true, -14579}, {-1, true, -14579}, {0, false, -14510}, {0, true, 0}, {1, true, 0}};
+  int released = 0;
+  for (const Case& k : cases) {
+    CsmBuffer* b = k.with_buffer ? buffer("release-me " + std::to_string(k.end)) : nullptr;
+    cb.error = 0;
+    int rc = csm_release_buffer(&cb, b, k.end);
+    EXPECT_EQ(rc, k.error == 0 ? 0 : -1) << k.end;
+    EXPECT_EQ(cb.error, k.error) << k.end;
+    if (rc != 0 && b != nullptr) {
+      std::free(b->data);
+      std::free(b);
+    }
+    if (rc == 0) ++released;
+  }
+  EXPECT_EQ(released, 2);
+  EXPECT_EQ(al_test::Abort(&cb), 0);
+  std::string log = tevtest::ReadFile(dir.Path("module.log"));
+  EXPECT_NE(log.find("release release-me 0\nrelease release-me 1\n"), std::string::npos) << log;
 }
 
 }  // namespace

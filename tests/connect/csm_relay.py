@@ -20,7 +20,10 @@ with open(log, "a") as out:
             break
         done = False
         for r in ready:
-            data = r.recv(65536)
+            try:
+                data = r.recv(65536)
+            except ConnectionResetError:  # an abortive close
+                data = b""
             tag, other = names[r]
             if not data:
                 done = True

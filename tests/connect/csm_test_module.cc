@@ -1,7 +1,8 @@
 // A communication support module for the tests. Its global option text
 // chooses how csm_init behaves: "fail" refuses with module error -5003,
 // "v2" leaves the entry table's version word at 2, "count=<file>" appends
-// one line to the file per call, "log=<file>" appends the abort reasons.
+// one line to the file per call, "log=<file>" appends the abort reasons,
+// the close steps and the buffers released by name.
 // Otherwise it fills the whole table.
 //
 // On the wire: the connect side sends "HELLO <options>", the accept side
@@ -11,6 +12,15 @@
 // result 5 before it sent anything; "pending" makes the accept side send
 // its first packet ("greeting") behind its WELCOME, so that the connect
 // step completes with result 2 and the packet is decoded from that input.
+// "ctl" makes the first encode send the control message "PING" (result 3)
+// and encode the packet once the peer's decode answered "PONG" (result
+// 4); "quit" makes the encode of the data "quit" end the exchange (module
+// error -5008).
+//
+// Closing: the side that closes first sends "BYE" (result 3) and is done
+// when "BYE-OK" comes back; the peer's decode answers "BYE" with "BYE-OK"
+// (result 4) and then reports that the exchange ended (-5008), so that
+// its own close step has nothing more to say.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +48,13 @@ struct Instance {
   unsigned char key;
   int round;
   char log[256];
+  bool ctl;         // a control message before the first packet
+  bool ctl_sent;    // "PING" sent, the packet is in `saved`
+  bool ctl_done;
+  bool quit;
+  bool pinged;      // the decode answered a "PING"
+  bool bye_seen;    // the peer closed; "BYE-OK" was sent
+  CsmBuffer* saved;
 };
 
 void Append(const char* path, const std::string& line) {
@@ -63,6 +80,9 @@ Instance* NewInstance(void** instance, void* module, const char* options) {
     auto* in = static_cast<Instance*>(g_services->allocator->allocate(sizeof(Instance)));
     std::string key = Option(options, "key=");
     in->key = static_cast<unsigned char>(key.empty() ? 90 : std::atoi(key.c_str()));
+    std::string t = options != nullptr ? options : "";
+    in->ctl = (" " + t + " ").find(" ctl ") != std::string::npos;
+    in->quit = (" " + t + " ").find(" quit ") != std::string::npos;
     std::snprintf(in->log, sizeof in->log, "%s", static_cast<Module*>(module)->log);
     *instance = in;
   }
@@ -126,20 +146,75 @@ int Accept(void** instance, void* module, CsmContext*, CsmBuffer* input, CsmBuff
   return 0;
 }
 
-int Encode(void* instance, CsmBuffer* input, CsmBuffer** output, CsmStatus* status) {
-  auto* in = static_cast<Instance*>(instance);
+CsmBuffer* Encoded(const Instance* in, const CsmBuffer* input) {
   int64_t n = input->length;
   CsmBuffer* out = g_services->buffers->new_sized(n + 4);
   auto* p = static_cast<unsigned char*>(out->data);
   for (int k = 0; k < 4; ++k) p[k] = static_cast<unsigned char>(static_cast<uint64_t>(n) >> (24 - 8 * k));
   for (int64_t k = 0; k < n; ++k) p[4 + k] = static_cast<unsigned char*>(input->data)[k] ^ in->key;
-  *output = out;
+  return out;
+}
+
+void FreeInstance(Instance* in) {
+  if (in->saved != nullptr) g_services->buffers->free_all(in->saved);
+  g_services->allocator->free_(in);
+}
+
+int Encode(void* instance, CsmBuffer* input, CsmBuffer** output, CsmStatus* status) {
+  auto* in = static_cast<Instance*>(instance);
+  if (in->quit && Bytes(input) == "quit") {
+    status->error = -5008;
+    std::snprintf(status->text, sizeof status->text, "the exchange is over");
+    return 1;
+  }
+  if (in->ctl && !in->ctl_done) {
+    if (!in->ctl_sent) {
+      // Keep the packet, ask the peer first.
+      in->saved = g_services->buffers->new_sized(input->length);
+      std::memcpy(in->saved->data, input->data, static_cast<size_t>(input->length));
+      in->ctl_sent = true;
+      *output = Text("PING");
+      status->result = 3;
+      return 0;
+    }
+    if (Bytes(input) != "PONG") {
+      status->error = -5006;
+      std::snprintf(status->text, sizeof status->text, "no PONG from the peer");
+      return 1;
+    }
+    in->ctl_done = true;
+    *output = Encoded(in, in->saved);
+    g_services->buffers->free_all(in->saved);
+    in->saved = nullptr;
+    status->result = 1;
+    return 0;
+  }
+  *output = Encoded(in, input);
   status->result = 1;
   return 0;
 }
 
 int Decode(void* instance, CsmBuffer* input, CsmBuffer** output, CsmStatus* status) {
   auto* in = static_cast<Instance*>(instance);
+  std::string control = Bytes(input);
+  if (control == "BYE") {
+    if (!in->bye_seen) {
+      in->bye_seen = true;
+      *output = Text("BYE-OK");
+      status->result = 4;
+      return 0;
+    }
+    status->error = -5008;
+    std::snprintf(status->text, sizeof status->text, "the peer closed");
+    return 1;
+  }
+  if (control == "PING") {
+    // Answer it, then ask for the packet that follows.
+    in->pinged = !in->pinged;
+    if (in->pinged) *output = Text("PONG");
+    status->result = in->pinged ? 4 : 1;
+    return 0;
+  }
   auto* p = static_cast<unsigned char*>(input != nullptr ? input->data : nullptr);
   int64_t length = input != nullptr ? input->length : 0;
   // A packet that came behind the WELCOME of the negotiation.
@@ -166,8 +241,23 @@ int Decode(void* instance, CsmBuffer* input, CsmBuffer** output, CsmStatus* stat
   return 0;
 }
 
-int Close(void* instance, CsmBuffer*, CsmBuffer**, CsmStatus* status) {
-  g_services->allocator->free_(instance);
+int Close(void* instance, CsmBuffer* input, CsmBuffer** output, CsmStatus* status) {
+  auto* in = static_cast<Instance*>(instance);
+  std::string got = Bytes(input);
+  if (input == nullptr && !in->bye_seen) {
+    *output = Text("BYE");
+    status->result = 3;
+    return 0;
+  }
+  if (input != nullptr && got != "BYE-OK") {
+    Append(in->log, "close unexpected " + got + "\n");
+    FreeInstance(in);
+    status->error = -5006;
+    std::snprintf(status->text, sizeof status->text, "no BYE-OK from the peer");
+    return 1;
+  }
+  Append(in->log, in->bye_seen ? "close answered\n" : "close confirmed\n");
+  FreeInstance(in);
   status->result = 1;
   return 0;
 }
@@ -175,11 +265,15 @@ int Close(void* instance, CsmBuffer*, CsmBuffer**, CsmStatus* status) {
 int Abort(void* instance, const char* reason, CsmStatus*) {
   auto* in = static_cast<Instance*>(instance);
   Append(in->log, std::string("abort ") + reason);
-  g_services->allocator->free_(instance);
+  FreeInstance(in);
   return 0;
 }
 
-int Release(void*, CsmBuffer* buffer, CsmStatus*) {
+int Release(void* instance, CsmBuffer* buffer, CsmStatus*) {
+  std::string got = Bytes(buffer);
+  if (instance != nullptr && got.rfind("release-me", 0) == 0) {
+    Append(static_cast<Instance*>(instance)->log, "release " + got + "\n");
+  }
   g_services->buffers->free_all(buffer);
   return 0;
 }
