@@ -169,6 +169,8 @@ TEST_F(CsmAl, ClientAndServerTalkThroughTheModuleWithPacketsTransformedOnTheWire
 TEST_F(CsmAl, ConnectFailuresOfTheModuleFrameworkReachTheCaller) {
   dir.WriteFile("concsm.cfg", "xor(\"" + kModule + "\", \"log=" + dir.Path("module.log") + "\", \"key=90\")\n" +
                                   "five(\"" + kModule + "\", \"\", \"first=5\")\n" +
+                                  "nine(\"" + kModule + "\", \"\", \"first=9\")\n" +
+                                  "odd(\"" + kModule + "\", \"fail failcode=-6000\")\n" +
                                   "other(\"" + kModule + "\")\n" +
                                   "old(\"" + kModule + "\", \"v2\")\n" +
                                   "refuses(\"" + kModule + "\", \"fail count=" + dir.Path("count") + "\")\n" +
@@ -177,7 +179,7 @@ TEST_F(CsmAl, ConnectFailuresOfTheModuleFrameworkReachTheCaller) {
   std::string port = StartServer(&srv);
   ASSERT_FALSE(port.empty());
   std::string hosts = "lsrv dwsoctcp 127.0.0.1 0 csm=(xor)\n";
-  for (const char* m : {"five", "both", "old", "refuses", "nosuch", "xor"}) {
+  for (const char* m : {"five", "nine", "odd", "both", "old", "refuses", "nosuch", "xor"}) {
     hosts += std::string("s") + m + " dwsoctcp 127.0.0.1 " + port + " csm=(" + m + ")\n";
   }
   dir.WriteFile("sqlhosts", hosts);
@@ -187,6 +189,8 @@ TEST_F(CsmAl, ConnectFailuresOfTheModuleFrameworkReachTheCaller) {
     std::string text;
   } cases[] = {
       {"@sfive", -14513, ""},          // result 5 before anything was sent
+      {"@snine", -14506, "nine : 9"},  // a result code the framework does not know
+      {"@sodd", -5000, "the test module refuses"},  // a module error outside -5013..-5001
       {"@sboth", -14500, "-14500"},    // two modules in one chain
       {"@sold", -14504, "2: old"},     // the entry table's version left at 2
       {"@srefuses", -5003, "the test module refuses"},
@@ -414,6 +418,42 @@ TEST_F(CsmAl, TheModuleAtEitherEndReleasesABufferItGaveOut) {
   EXPECT_EQ(al_test::Abort(&cb), 0);
   std::string log = tevtest::ReadFile(dir.Path("module.log"));
   EXPECT_NE(log.find("release release-me 0\nrelease release-me 1\n"), std::string::npos) << log;
+}
+
+TEST_F(CsmAl, NegotiationVariantsAndTheInstanceFlags) {
+  // The server's module answers every variant; the client's entry chooses
+  // how its module negotiates and what its instance transforms.
+  dir.WriteFile("concsm.cfg", "xor(\"" + kModule + "\", \"\", \"key=90\")\n" +
+                                  "slow(\"" + kModule + "\", \"\", \"key=90 slow\")\n" +
+                                  "nostart(\"" + kModule + "\", \"nostart\", \"key=90 encode-only\")\n" +
+                                  "half(\"" + kModule + "\", \"\", \"key=90 encode-only\")\n");
+  tevtest::Child* srv = nullptr;
+  std::string port = StartServer(&srv);
+  ASSERT_FALSE(port.empty());
+  struct Case {
+    const char* csm;
+    bool decodes;
+    std::string reply;  // what the client's receive gives for "ping"
+  } cases[] = {
+      {"slow", true, "Rping"},      // result 4 sends the hello, 5 waits for the answer
+      {"nostart", true, "Rping"},   // no start-instance slot: both directions
+      {"half", false, Encoded("Rping", 90)},  // encode only: the server's packet arrives as sent
+  };
+  std::string hosts = "lsrv dwsoctcp 127.0.0.1 0 csm=(xor)\n";
+  for (const Case& k : cases) hosts += std::string("s") + k.csm + " dwsoctcp 127.0.0.1 " + port + " csm=(" + k.csm + ")\n";
+  dir.WriteFile("sqlhosts", hosts);
+  for (const Case& k : cases) {
+    al_test::ClientRecords c("joe", "pw");
+    AsfControlBlock cb{};
+    cb.timeout_ms = 10000;
+    ASSERT_EQ(c.Connect(&cb, std::string("@s") + k.csm), 0) << k.csm << " " << cb.error << " " << cb.text;
+    EXPECT_TRUE(csm_encodes(c.assoc)) << k.csm;
+    EXPECT_EQ(csm_decodes(c.assoc) != 0, k.decodes) << k.csm;
+    ASSERT_EQ(al_test::Send(&cb, "ping"), 0) << k.csm << " " << cb.error;
+    EXPECT_EQ(Next(*srv, "got "), "got ping") << k.csm;
+    EXPECT_EQ(al_test::Recv(&cb), k.reply) << k.csm;
+    EXPECT_EQ(al_test::Abort(&cb), 0);
+  }
 }
 
 }  // namespace

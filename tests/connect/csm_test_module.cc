@@ -2,14 +2,17 @@
 // chooses how csm_init behaves: "fail" refuses with module error -5003,
 // "v2" leaves the entry table's version word at 2, "count=<file>" appends
 // one line to the file per call, "log=<file>" appends the abort reasons,
-// the close steps and the buffers released by name.
+// the close steps and the buffers released by name; "failcode=<n>" is
+// the error of "fail", "nostart" leaves the start-instance slot empty.
 // Otherwise it fills the whole table.
 //
 // On the wire: the connect side sends "HELLO <options>", the accept side
 // answers "WELCOME"; then every packet is a 4-byte big-endian length and
 // the data XORed with the key (per-association option "key=<n>", default
-// 90). The per-association option "first=5" makes the connect step answer
-// result 5 before it sent anything; "pending" makes the accept side send
+// 90). The per-association option "first=<n>" makes the connect step
+// answer result n before it sent anything; "slow" sends the hello with
+// result 4 and then waits for the answer with result 5; "encode-only"
+// makes the instance encode and not decode; "pending" makes the accept side send
 // its first packet ("greeting") behind its WELCOME, so that the connect
 // step completes with result 2 and the packet is decoded from that input.
 // "ctl" makes the first encode send the control message "PING" (result 3)
@@ -54,6 +57,8 @@ struct Instance {
   bool quit;
   bool pinged;      // the decode answered a "PING"
   bool bye_seen;    // the peer closed; "BYE-OK" was sent
+  bool slow;
+  bool encode_only;
   CsmBuffer* saved;
 };
 
@@ -83,6 +88,8 @@ Instance* NewInstance(void** instance, void* module, const char* options) {
     std::string t = options != nullptr ? options : "";
     in->ctl = (" " + t + " ").find(" ctl ") != std::string::npos;
     in->quit = (" " + t + " ").find(" quit ") != std::string::npos;
+    in->slow = (" " + t + " ").find(" slow ") != std::string::npos;
+    in->encode_only = (" " + t + " ").find(" encode-only ") != std::string::npos;
     std::snprintf(in->log, sizeof in->log, "%s", static_cast<Module*>(module)->log);
     *instance = in;
   }
@@ -95,21 +102,28 @@ int Terminate(void** module, char* text) {
   std::snprintf(text, 272, "test module ends");
   return 0;
 }
-int StartInstance(void*, uint32_t* flags, CsmStatus*) {
-  *flags = 3;
+int StartInstance(void* instance, uint32_t* flags, CsmStatus*) {
+  *flags = static_cast<Instance*>(instance)->encode_only ? 1 : 3;
   return 0;
 }
 
 int Connect(void** instance, void* module, CsmContext*, CsmBuffer* input, CsmBuffer** output, int32_t,
             const char* options, CsmStatus* status) {
   Instance* in = NewInstance(instance, module, options);
-  if (in->round++ == 0) {
-    if (Option(options, "first=") == "5") {
-      status->result = 5;
+  int round = in->round++;
+  if (round == 0) {
+    std::string first = Option(options, "first=");
+    if (!first.empty()) {
+      status->result = std::atoi(first.c_str());
       return 0;
     }
     *output = Text(std::string("HELLO ") + options);
-    status->result = 3;
+    // "slow": send and be called again (4), then wait for the answer (5).
+    status->result = in->slow ? 4 : 3;
+    return 0;
+  }
+  if (round == 1 && in->slow) {
+    status->result = 5;
     return 0;
   }
   std::string got = Bytes(input);
@@ -292,7 +306,8 @@ extern "C" __attribute__((visibility("default"))) int csm_init(void** module, Cs
     }
   }
   if (std::strstr(global, "fail") != nullptr) {
-    status->error = -5003;
+    std::string code = Option(global, "failcode=");
+    status->error = code.empty() ? -5003 : std::atoi(code.c_str());
     std::snprintf(status->text, sizeof status->text, "the test module refuses");
     return 1;
   }
@@ -309,6 +324,7 @@ extern "C" __attribute__((visibility("default"))) int csm_init(void** module, Cs
                     reinterpret_cast<void*>(Encode),    reinterpret_cast<void*>(Decode),
                     reinterpret_cast<void*>(Close),     reinterpret_cast<void*>(Abort),
                     reinterpret_cast<void*>(Release)};
+  if (std::strstr(global, "nostart") != nullptr) slots[1] = nullptr;
   std::memcpy(table->slots, slots, sizeof slots);
   return 0;
 }
