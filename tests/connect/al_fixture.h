@@ -130,10 +130,12 @@ inline AsfAssociation* Accept(AsfControlBlock* cb, AsfAssociation* listener, uns
   return rc == 0 ? r.body.accept.assoc : nullptr;
 }
 
-// Respond (type 5) with a kind-2 credential answer.
-inline int Respond(AsfControlBlock* cb, int32_t code) {
+// Respond (type 5) with a kind-2 credential answer; a refusal carries
+// `refusal` as its error code.
+inline int Respond(AsfControlBlock* cb, int32_t code, int16_t refusal = 0) {
   static AsfCredentialData data{};
   data.subkind = 2;
+  data.values[0] = refusal;
   static SqliConnCred answer{2, &data};
   AsfRequest r;
   asf_request_init(ASF_RESPOND, &r);

@@ -236,10 +236,13 @@ int main(int argc, char** argv) {
     scb.assoc = a;
     scb.mode = 1;
     scb.timeout_ms = -1;
-    int rc = al_test::Respond(&scb, 0);
-    // A failed respond ends the association with the request.
-    Log("respond rc=" + std::to_string(rc) + " state=" + (rc == 0 ? std::to_string(a->state->state) : Codes(scb)));
-    if (rc != 0) continue;
+    // A client whose program is "refused" is refused with error -951.
+    bool refuse = rec != nullptr && std::strcmp(rec->program, "refused") == 0;
+    int rc = al_test::Respond(&scb, refuse ? 7 : 0, refuse ? -951 : 0);
+    // A refusal or a failed respond ends the association with the request.
+    Log("respond rc=" + std::to_string(rc) + " " +
+        (rc == 0 && !refuse ? "state=" + std::to_string(a->state->state) : Codes(scb)));
+    if (rc != 0 || refuse) continue;
     if (Echo(&scb, self) == 1) return 1;
     if (scb.error == -14507) {
       // The peer's module ended the exchange: close this side in order.

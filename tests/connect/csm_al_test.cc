@@ -331,6 +331,17 @@ TEST_F(CsmAl, SessionLayerAssociationsNegotiateTransformAndCloseThroughTheModule
   EXPECT_NE(log.find("close confirmed\n"), std::string::npos) << log;
   EXPECT_NE(log.find("close answered\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("abort"), std::string::npos) << log;
+
+  // A server that refuses after the modules agreed: its answer carries
+  // the refusal, the client's connect fails with it.
+  dir.WriteFile("sqlhosts", "lsrv vqsoctcp 127.0.0.1 0 csm=(xor)\nsrv vqsoctcp 127.0.0.1 " + port + " csm=(xor)\n");
+  al_test::ClientRecords refused("", "", "refused");
+  AsfControlBlock rcb{};
+  rcb.timeout_ms = 10000;
+  EXPECT_EQ(refused.Connect(&rcb, "@srv"), -1);
+  EXPECT_EQ(rcb.error, ASF_REFUSED);
+  EXPECT_EQ(rcb.os_error, -951);
+  EXPECT_EQ(Next(*srv, "respond "), "respond rc=0 error=0 os=0 text=");
 }
 
 TEST_F(CsmAl, ControlMessagesDuringTransferAndAModuleThatEndsTheExchange) {
