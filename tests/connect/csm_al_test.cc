@@ -467,4 +467,21 @@ TEST_F(CsmAl, NegotiationVariantsAndTheInstanceFlags) {
   }
 }
 
+TEST_F(CsmAl, ASessionBelowLevel61CannotTakeAModuleAccept) {
+  tevtest::Child* srv = nullptr;
+  std::string port = StartServer(&srv, "xor", "vqsoctcp");
+  ASSERT_FALSE(port.empty());
+  dir.WriteFile("sqlhosts", "srv vqsoctcp 127.0.0.1 " + port + " csm=(xor)\n");
+  al_test::ClientRecords c("", "");
+  c.rec.info.level = 60;
+  AsfControlBlock cb{};
+  cb.timeout_ms = 10000;
+  EXPECT_EQ(c.Connect(&cb, "@srv"), -1);
+  EXPECT_EQ(Next(*srv, "special "), "special rc=-1 error=8 os=-25564 text=");
+  if (c.assoc != nullptr) {
+    cb.assoc = c.assoc;
+    al_test::Abort(&cb);
+  }
+}
+
 }  // namespace
