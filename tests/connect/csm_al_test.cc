@@ -484,4 +484,24 @@ TEST_F(CsmAl, ASessionBelowLevel61CannotTakeAModuleAccept) {
   }
 }
 
+TEST_F(CsmAl, AModuleWithoutNegotiationStepsCompletesAtOnce) {
+  dir.WriteFile("concsm.cfg", "bare(\"" + kModule + "\", \"nosteps\")\n");
+  tevtest::Child* srv = nullptr;
+  std::string port = StartServer(&srv, "bare");
+  ASSERT_FALSE(port.empty());
+  dir.WriteFile("sqlhosts", "srv dwsoctcp 127.0.0.1 " + port + " csm=(bare)\n");
+  al_test::ClientRecords c("joe", "pw");
+  AsfControlBlock cb{};
+  cb.timeout_ms = 10000;
+  ASSERT_EQ(c.Connect(&cb, "@srv"), 0) << cb.error << " " << cb.text;
+  ASSERT_EQ(al_test::Send(&cb, "ping"), 0) << cb.error;
+  EXPECT_EQ(Next(*srv, "got "), "got ping");
+  EXPECT_EQ(al_test::Recv(&cb), "Rping");
+  // No step made an instance: no module can release a buffer.
+  CsmBuffer b{};
+  EXPECT_EQ(csm_release_buffer(&cb, &b, 1), -1);
+  EXPECT_EQ(cb.error, -14577);
+  EXPECT_EQ(al_test::Abort(&cb), 0);
+}
+
 }  // namespace

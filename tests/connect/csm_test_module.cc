@@ -3,7 +3,8 @@
 // "v2" leaves the entry table's version word at 2, "count=<file>" appends
 // one line to the file per call, "log=<file>" appends the abort reasons,
 // the close steps and the buffers released by name; "failcode=<n>" is
-// the error of "fail", "nostart" leaves the start-instance slot empty.
+// the error of "fail", "nostart" leaves the start-instance slot empty,
+// "nosteps" the connect and accept steps.
 // Otherwise it fills the whole table.
 //
 // On the wire: the connect side sends "HELLO <options>", the accept side
@@ -96,6 +97,17 @@ Instance* NewInstance(void** instance, void* module, const char* options) {
   return static_cast<Instance*>(*instance);
 }
 
+// The instance of a module without negotiation steps: none is made, so
+// encode and decode use the defaults.
+Instance* Or(void* instance) {
+  static Instance plain = [] {
+    Instance i{};
+    i.key = 90;
+    return i;
+  }();
+  return instance != nullptr ? static_cast<Instance*>(instance) : &plain;
+}
+
 int Terminate(void** module, char* text) {
   g_services->allocator->free_(*module);
   *module = nullptr;
@@ -103,7 +115,7 @@ int Terminate(void** module, char* text) {
   return 0;
 }
 int StartInstance(void* instance, uint32_t* flags, CsmStatus*) {
-  *flags = static_cast<Instance*>(instance)->encode_only ? 1 : 3;
+  *flags = Or(instance)->encode_only ? 1 : 3;
   return 0;
 }
 
@@ -175,7 +187,7 @@ void FreeInstance(Instance* in) {
 }
 
 int Encode(void* instance, CsmBuffer* input, CsmBuffer** output, CsmStatus* status) {
-  auto* in = static_cast<Instance*>(instance);
+  Instance* in = Or(instance);
   if (in->quit && Bytes(input) == "quit") {
     status->error = -5008;
     std::snprintf(status->text, sizeof status->text, "the exchange is over");
@@ -209,7 +221,7 @@ int Encode(void* instance, CsmBuffer* input, CsmBuffer** output, CsmStatus* stat
 }
 
 int Decode(void* instance, CsmBuffer* input, CsmBuffer** output, CsmStatus* status) {
-  auto* in = static_cast<Instance*>(instance);
+  Instance* in = Or(instance);
   std::string control = Bytes(input);
   if (control == "BYE") {
     if (!in->bye_seen) {
@@ -325,6 +337,7 @@ extern "C" __attribute__((visibility("default"))) int csm_init(void** module, Cs
                     reinterpret_cast<void*>(Close),     reinterpret_cast<void*>(Abort),
                     reinterpret_cast<void*>(Release)};
   if (std::strstr(global, "nostart") != nullptr) slots[1] = nullptr;
+  if (std::strstr(global, "nosteps") != nullptr) slots[2] = slots[3] = nullptr;
   std::memcpy(table->slots, slots, sizeof slots);
   return 0;
 }
