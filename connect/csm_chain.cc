@@ -172,7 +172,9 @@ int Negotiate(AsfControlBlock* cb, CsmAssocState* st, bool accept) {
     int32_t result = st->status.result;
     if (result == 1 || result == 2) {
       Release(st, output);
-      if (result == 2) {
+      if (result == 2 && input != nullptr) {
+        // The last input also holds data: the first receive decodes it.
+        // Without any input there is nothing to decode.
         st->pending = true;
         st->input = input;
       } else {

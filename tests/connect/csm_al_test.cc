@@ -504,4 +504,24 @@ TEST_F(CsmAl, AModuleWithoutNegotiationStepsCompletesAtOnce) {
   EXPECT_EQ(al_test::Abort(&cb), 0);
 }
 
+TEST_F(CsmAl, ANegotiationCompleteWithResult2BeforeAnyInputLeavesNothingToDecode) {
+  // The connect step says result 2 at once: there is no last input, so
+  // the first receive reads from the peer (who sends nothing: time-out 0
+  // gives code 6) in place of decoding nothing.
+  dir.WriteFile("concsm.cfg", "two(\"" + kModule + "\", \"\", \"first=2\")\n");
+  tevtest::Child peer({tevtest::Python(), tevtest::SourceDir() + "/tests/connect/csm_stall.py"},
+                      {"PATH=/usr/bin:/bin"});
+  std::string port = peer.ReadLine();
+  ASSERT_FALSE(port.empty());
+  dir.WriteFile("sqlhosts", "srv dwsoctcp 127.0.0.1 " + port + " csm=(two)\n");
+  al_test::ClientRecords c("joe", "pw");
+  AsfControlBlock cb{};
+  cb.timeout_ms = 10000;
+  ASSERT_EQ(c.Connect(&cb, "@srv"), 0) << cb.error << " " << cb.text;
+  cb.timeout_ms = 0;
+  EXPECT_EQ(al_test::Recv(&cb), "error 6 0");
+  cb.timeout_ms = 10000;
+  EXPECT_EQ(al_test::Abort(&cb), 0);
+}
+
 }  // namespace

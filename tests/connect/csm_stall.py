@@ -11,6 +11,9 @@ lsock.bind(("127.0.0.1", 0))
 lsock.listen(1)
 print(lsock.getsockname()[1], flush=True)
 c, _ = lsock.accept()
-if c.recv(4096).startswith(b"HELLO"):
-    c.sendall(b"WELCOME")
+try:
+    if c.recv(4096).startswith(b"HELLO"):
+        c.sendall(b"WELCOME")
+except ConnectionResetError:  # the client aborted
+    pass
 time.sleep(60)
