@@ -61,6 +61,14 @@ int32_t StoredSize(int32_t ct, int32_t w, const unsigned char* p, const unsigned
   }
 }
 
+// The null pattern of stored floats: every bit set.
+bool AllOnes(const unsigned char* p, int n) {
+  for (int i = 0; i < n; ++i) {
+    if (p[i] != 0xFF) return false;
+  }
+  return true;
+}
+
 bool BlanksNotNull() {
   SqliRuntime* rt = sqli_runtime_get();
   return rt != nullptr && (rt->options & SQLI_OPT_BLANKS_NOT_NULL) != 0;
@@ -399,7 +407,7 @@ int32_t MoveColumn(SqliCursor* c, int32_t i, Target& t, int32_t ct, int32_t w, c
       break;
     case SQLFLOAT:
       if (tt == SQLFLOAT || tt == 105) {
-        if (byisfill(reinterpret_cast<const char*>(p), 8, 0xFF)) {
+        if (AllOnes(p, 8)) {
           memset(it->data, 0xFF, 8);
           *ind = -1;
         } else {
@@ -411,7 +419,7 @@ int32_t MoveColumn(SqliCursor* c, int32_t i, Target& t, int32_t ct, int32_t w, c
       break;
     case SQLSMFLOAT:
       if (tt == SQLSMFLOAT || tt == 104) {
-        if (byisfill(reinterpret_cast<const char*>(p), 4, 0xFF)) {
+        if (AllOnes(p, 4)) {
           memset(it->data, 0xFF, 4);
           *ind = -1;
         } else {
