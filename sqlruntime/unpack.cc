@@ -17,6 +17,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <initializer_list>
+
 #include "base/fields.h"
 #include "base/thread_state.h"
 #include "sqlruntime/blobs.h"
@@ -256,9 +258,14 @@ int32_t MoveColumn(SqliCursor* c, int32_t i, Target& t, int32_t ct, int32_t w, c
     if (check->type_name != nullptr && it->type_name != nullptr && strcmp(check->type_name, it->type_name) != 0)
       return -1820;
     if (CharType(ts) || ts == SQLLVARCHAR) {
-      int32_t tl = CheckLength(it, desc_mode ? 0x20 : 0);
-      bool ok = tl == check->length || (ts == SQLLVARCHAR && tl == check->length + 1) ||
-                ((ts == SQLVCHAR || ts == SQLNVCHAR) && tl > 255 && check->length == 255);
+      // The item was announced with or without the NUL, by the kind of
+      // the check: either reading agrees.
+      bool ok = false;
+      for (int32_t flags : {0, 0x20}) {
+        int32_t tl = CheckLength(it, flags);
+        ok = ok || tl == check->length || (ts == SQLLVARCHAR && tl == check->length + 1) ||
+             ((ts == SQLVCHAR || ts == SQLNVCHAR) && it->length > 255 && check->length == 255);
+      }
       if (!ok && it->length != 0) return -1820;
     }
   }

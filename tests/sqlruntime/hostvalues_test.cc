@@ -461,4 +461,106 @@ TEST_F(HostValuesTest, CheckFloatsAndInputDescription) {
   EXPECT_EQ(sqli_check_input_desc(&c, &desc), -1);
 }
 
+// The variable form: null flag byte, 32-bit big-endian length, the bytes.
+std::string VarForm(const std::string& bytes, bool null = false) {
+  std::string out(1, null ? '\x01' : '\0');
+  uint32_t n = static_cast<uint32_t>(bytes.size());
+  for (int i = 3; i >= 0; --i) out.push_back(static_cast<char>((n >> (8 * i)) & 0xFF));
+  return out + bytes;
+}
+
+TEST_F(HostValuesTest, VariableFormsAndTheirTargets) {
+  FakeConnection conn;
+  // LVARCHAR into a NUL-terminated target: cut with the indicator set.
+  {
+    OneRow r({{SQLLVARCHAR, 0}}, VarForm("hello world"));
+    char buf[6];
+    int16_t ind = 0;
+    SqliValueItem target = Item(119, 6, buf, &ind);
+    ASSERT_EQ(sqli_row_unpack(&r.c, 1, &target, nullptr, 0), 0);
+    EXPECT_STREQ(buf, "hello");
+    EXPECT_EQ(ind, 11);
+  }
+  // Into a var holder of type 124 that the runtime owns: grown to fit.
+  {
+    OneRow r({{SQLLVARCHAR, 0}, {SQLLVARCHAR, 0}}, VarForm("hello world") + VarForm("", true));
+    SqliVarValue a{SQLI_VV_OWNED, 0, 0, nullptr}, b{SQLI_VV_OWNED, 0, 0, nullptr};
+    int16_t ia = 5, ib = 5;
+    SqliValueItem targets[2] = {Item(124, 0, &a, &ia), Item(124, 0, &b, &ib)};
+    ASSERT_EQ(sqli_row_unpack(&r.c, 2, targets, nullptr, 0), 0);
+    ASSERT_NE(a.data, nullptr);
+    EXPECT_STREQ(a.data, "hello world");
+    EXPECT_EQ(a.length, 12);
+    EXPECT_EQ(ia, 0);
+    EXPECT_NE(b.flags & SQLI_VV_NULL, 0);
+    EXPECT_EQ(ib, -1);
+    free(a.data);
+    free(b.data);
+    // A holder the program allocated too small is refused.
+    OneRow r2({{SQLLVARCHAR, 0}}, VarForm("hello world"));
+    char small[4];
+    SqliVarValue c{0, 0, 4, small};
+    SqliValueItem t2 = Item(124, 0, &c);
+    EXPECT_EQ(sqli_row_unpack(&r2.c, 1, &t2, nullptr, 0), -1821);
+  }
+  // BOOLEAN into a boolean byte; null as 0xFF.
+  {
+    OneRow r({{SQLBOOL, 0}, {SQLBOOL, 0}}, VarForm("\x01") + VarForm("", true));
+    unsigned char a = 9, b = 9;
+    int16_t ia = 0, ib = 0;
+    SqliValueItem targets[2] = {Item(122, 1, &a, &ia), Item(122, 1, &b, &ib)};
+    ASSERT_EQ(sqli_row_unpack(&r.c, 2, targets, nullptr, 0), 0);
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(b, 0xFF);
+    EXPECT_EQ(ib, -1);
+  }
+  // A fixed opaque value longer than its target.
+  {
+    OneRow r({{SQLUDTFIXED, 0}}, VarForm("12345678"));
+    char buf[4];
+    SqliValueItem target = Item(120, 4, buf);
+    EXPECT_EQ(sqli_row_unpack(&r.c, 1, &target, nullptr, 0), -1821);
+  }
+  // PUT: LVARCHAR and BOOLEAN in the variable form.
+  char text[8] = "abc";
+  unsigned char row[32];
+  SqliValueItem lv = Item(119, 8, text);
+  ASSERT_EQ(sqli_put_store(nullptr, &lv, row, SQLLVARCHAR, 0, 0, 0, 0), 0);
+  EXPECT_EQ(Hex(row, 8), Hex(VarForm("abc").data(), 8));
+  unsigned char yes = 1;
+  SqliValueItem bo = Item(122, 1, &yes);
+  ASSERT_EQ(sqli_put_store(nullptr, &bo, row, SQLBOOL, 0, 0, 0, 0), 0);
+  EXPECT_EQ(Hex(row, 6), "000000000101");
+}
+
+TEST_F(HostValuesTest, TargetsThatCannotTakeTheColumn) {
+  FakeConnection conn;
+  int16_t v = 0;
+  // No data area.
+  OneRow r({{SQLSMINT, 2}}, std::string("\0\1", 2));
+  SqliValueItem none = Item(101, 2, nullptr);
+  EXPECT_EQ(sqli_row_unpack(&r.c, 1, &none, nullptr, 0), -402);
+  // A BYTE column into a number.
+  OneRow b({{SQLBYTES, 56}}, std::string(56, '\0'));
+  SqliValueItem num = Item(101, 2, &v);
+  EXPECT_EQ(sqli_row_unpack(&b.c, 1, &num, nullptr, 0), -608);
+  // A checked LVARCHAR item that the target's length does not match.
+  OneRow l({{SQLLVARCHAR, 0}}, VarForm("abc"));
+  SqliValueItem check = Item(SQLLVARCHAR, 10, nullptr);
+  check.flags = SQLI_IF_CHECK;
+  l.c.check_items = &check;
+  l.c.check_count = 1;
+  l.c.flags = SQLI_CF_CHECK_SENT;
+  char buf[40];
+  SqliValueItem target = Item(119, 30, buf);
+  EXPECT_EQ(sqli_row_unpack(&l.c, 1, &target, nullptr, 0), -1820);
+  target.length = 11;  // ten characters and the NUL
+  EXPECT_EQ(sqli_row_unpack(&l.c, 1, &target, nullptr, 0), 0);
+  EXPECT_STREQ(buf, "abc");
+  // A row too short for its columns is reported, not read past.
+  OneRow shortrow({{SQLCHAR, 10}}, "abc");
+  SqliValueItem t3 = Item(100, 11, buf);
+  EXPECT_EQ(sqli_row_unpack(&shortrow.c, 1, &t3, nullptr, 0), -403);
+}
+
 }  // namespace
