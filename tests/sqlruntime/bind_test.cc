@@ -354,4 +354,35 @@ TEST_F(BindTest, TypeCheckSendsOnlyWhatIsNotBuiltIn) {
   EXPECT_EQ(sqli_req_type_check(&c, 2, items, 0x1D, &nothing, sqli_runtime_get()), -402);
 }
 
+TEST_F(BindTest, SqlValuesBindByTheirOwnTypes) {
+  SqlValue i{}, f{}, b{}, n{}, c{};
+  i.v_type = SQLINT;
+  i.v.i4 = -2;
+  f.v_type = SQLFLOAT;
+  f.v.f8 = 1.5;
+  // A fixed opaque value whose attribute word is 5 is a BOOLEAN.
+  unsigned char yes = 1;
+  b.v_type = SQLUDTFIXED;
+  b.v_attr = 5;
+  b.v.text.ptr = reinterpret_cast<char*>(&yes);
+  b.v.text.len = 1;
+  n.v_type = SQLDECIMAL;
+  n.v_ind = -1;
+  char text[] = "hi!";
+  c.v_type = SQLCHAR;
+  c.v.text.ptr = text;
+  c.v.text.len = 3;
+  std::string want = "000200000a00fffffffe" "000300000000" "3ff8000000000000" "002d00000000" "0000000101"
+                     "00" "0005ffff0000" "000000000000" "0003" "68692100";
+  int32_t rc = 0;
+  EXPECT_EQ(Exchange(want.size() / 2, [&] {
+              for (SqlValue* v : {&i, &f, &b, &n, &c}) rc |= sqli_bind_value(v, 0, s_);
+            }),
+            want);
+  EXPECT_EQ(rc, 0);
+  // Floats as decimals.
+  want = "000500000000" "0003c1013200";
+  EXPECT_EQ(Exchange(want.size() / 2, [&] { rc = sqli_bind_value(&f, 1, s_); }), want);
+}
+
 }  // namespace

@@ -563,4 +563,44 @@ TEST_F(HostValuesTest, TargetsThatCannotTakeTheColumn) {
   EXPECT_EQ(sqli_row_unpack(&shortrow.c, 1, &t3, nullptr, 0), -403);
 }
 
+TEST_F(HostValuesTest, OtherTextTargetsAndConvertedNumbers) {
+  FakeConnection conn;
+  // Type 108 takes the column without a NUL; 109 with the blank-strings
+  // option cuts trailing blanks, keeping one byte; without the option it
+  // goes through the value conversion.
+  {
+    OneRow r({{SQLCHAR, 6}, {SQLCHAR, 6}, {SQLCHAR, 6}}, "ab    " "ab    " "      ");
+    char fixed[6], trimmed[8], blank[8];
+    SqliValueItem targets[3] = {Item(108, 6, fixed), Item(109, 8, trimmed), Item(109, 8, blank)};
+    SqliRuntime* rt = sqli_runtime_get();
+    rt->options |= SQLI_OPT_BLANKS_NOT_NULL;
+    ASSERT_EQ(sqli_row_unpack(&r.c, 3, targets, nullptr, 0), 0);
+    rt->options &= static_cast<uint16_t>(~SQLI_OPT_BLANKS_NOT_NULL);
+    EXPECT_EQ(std::string(fixed, 6), "ab    ");
+    EXPECT_STREQ(trimmed, "ab");
+    EXPECT_STREQ(blank, " ");
+  }
+  // A DECIMAL(16,4) column into a DECIMAL(5,1) variable: rounded by the
+  // value conversion (1234.56 to 1234.6); a SMALLINT into a double.
+  {
+    Decimal d{};
+    ASSERT_EQ(deccvasc("1234.56", 7, &d), 0);
+    std::string stored(9, '\0');
+    SqliValueItem in = Item(107, 0x1004, &d);
+    ASSERT_EQ(sqli_put_store(nullptr, &in, reinterpret_cast<unsigned char*>(stored.data()), SQLDECIMAL, 0x1004,
+                             0, 0, 0),
+              0);
+    OneRow r({{SQLDECIMAL, 0x1004}, {SQLSMINT, 2}}, stored + std::string("\xff\xfe", 2));
+    Decimal out{};
+    double x = 0;
+    SqliValueItem targets[2] = {Item(107, 0x0501, &out), Item(105, 8, &x)};
+    ASSERT_EQ(sqli_row_unpack(&r.c, 2, targets, nullptr, 0), 0);
+    char text[32];
+    ASSERT_EQ(dectoasc(&out, text, sizeof text - 1, -1), 0);
+    text[sizeof text - 1] = 0;
+    EXPECT_EQ(std::string(text).substr(0, 6), "1234.6");
+    EXPECT_EQ(x, -2.0);
+  }
+}
+
 }  // namespace
