@@ -603,4 +603,31 @@ TEST_F(HostValuesTest, OtherTextTargetsAndConvertedNumbers) {
   }
 }
 
+TEST_F(HostValuesTest, TypeCheckSavesPutTypesAndChecksQualifiers) {
+  FakeConnection conn;
+  SqliCursor c{};
+  char text[8] = "abc";
+  DateTimeValue dt{};
+  SqliValueItem items[2] = {Item(119, 8, text), Item(112, 0x0E0A, &dt)};
+  int32_t nothing = -1;
+  // The first PUT's kind: nothing written, the types kept (the LVARCHAR
+  // marked variable) and the qualifier checked.
+  ASSERT_EQ(sqli_req_type_check(&c, 2, items, 0x1A, &nothing, sqli_runtime_get()), 0);
+  ASSERT_EQ(c.check_count, 2);
+  EXPECT_EQ(c.check_items[0].type, SQLLVARCHAR);
+  EXPECT_EQ(c.check_items[0].length, 7);
+  EXPECT_EQ(c.check_items[0].ind_type, 1);
+  EXPECT_EQ(c.check_items[1].type, SQLDTIME);
+  EXPECT_EQ(c.check_items[1].length, 0x0E0A);
+  EXPECT_EQ(c.variable_columns, 1);
+  // A qualifier that is none.
+  items[1].length = 0x0E0F;
+  EXPECT_EQ(sqli_req_type_check(&c, 2, items, 0x1A, &nothing, sqli_runtime_get()), -1268);
+  c.check_items = sqli_item_array_make(c.check_items, c.check_count, 0);
+  c.check_count = 0;
+  // No items: nothing to send.
+  EXPECT_EQ(sqli_req_type_check(&c, 0, nullptr, 0x1D, &nothing, sqli_runtime_get()), 0);
+  EXPECT_EQ(nothing, 1);
+}
+
 }  // namespace
