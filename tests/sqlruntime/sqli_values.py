@@ -228,6 +228,10 @@ def gen(seed, n):
         out.append((110, 4, str(v), head(7, 0, 0x0A00) + struct.pack('>i', v), 7, 4, struct.pack('>i', v)))
         s = rand_text(r, 1, 20).encode()
         out.append((100, 21, s.hex(), head(0, 0, 0) + string(s), 0, 20, s.ljust(20, b' ')))
+        s = rand_text(r, 1, 20).encode()
+        out.append((108, 20, s.hex(), head(0, 0, 0) + string(s.ljust(20, b' ')), 0, 20, s.ljust(20, b' ')))
+        s = rand_text(r, 1, 20).encode()
+        out.append((109, 21, s.hex(), head(0, 0, 0) + string(s), 0, 20, s.ljust(20, b' ')))
         s = rand_text(r, 1, 40).encode()
         out.append((114, 41, s.hex(), head(13, 0, 0) + string(s), 13, 40,
                     bytes([len(s)]) + s + bytes(40 - len(s))))
@@ -247,8 +251,8 @@ def gen(seed, n):
         assert stored_size(c[4], c[5], c[6]) == len(c[6]), c
         if c[0] in (107, 111):
             assert s == D(c[2]) == v[1], c
-        elif c[0] in (100, 114):
-            assert s.rstrip(b' ') == bytes.fromhex(c[2]) == v, c
+        elif c[0] in (100, 108, 109, 114):
+            assert s.rstrip(b' ') == bytes.fromhex(c[2]) == v.rstrip(b' '), c
         elif c[0] in (101, 102, 103, 110, 117, 125):
             assert s == int(c[2]) == v, c
         elif c[0] in (104, 105):
