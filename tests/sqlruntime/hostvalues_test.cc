@@ -538,6 +538,15 @@ TEST_F(HostValuesTest, VariableFormsAndTheirTargets) {
   SqliValueItem lv = Item(119, 8, text);
   ASSERT_EQ(sqli_put_store(nullptr, &lv, row, SQLLVARCHAR, 0, 0, 0, 0), 0);
   EXPECT_EQ(Hex(row, 8), Hex(VarForm("abc").data(), 8));
+  // Other built-in values into an LVARCHAR column go as their text.
+  char ctext[8] = "abc";
+  SqliValueItem ch = Item(100, 8, ctext);
+  ASSERT_EQ(sqli_put_store(nullptr, &ch, row, SQLLVARCHAR, 0, 0, 0, 0), 0);
+  EXPECT_EQ(Hex(row, 8), Hex(VarForm("abc").data(), 8));
+  int16_t seven = -7;
+  SqliValueItem sm = Item(101, 2, &seven);
+  ASSERT_EQ(sqli_put_store(nullptr, &sm, row, SQLLVARCHAR, 0, 0, 0, 0), 0);
+  EXPECT_EQ(Hex(row, 7), Hex(VarForm("-7").data(), 7));
   unsigned char yes = 1;
   SqliValueItem bo = Item(122, 1, &yes);
   ASSERT_EQ(sqli_put_store(nullptr, &bo, row, SQLBOOL, 0, 0, 0, 0), 0);
