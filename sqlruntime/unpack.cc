@@ -42,27 +42,6 @@ struct Target {
   bool holder;   // data is an SqliVarValue
 };
 
-// Stored size of a column at p; -1 when the row is too short to tell.
-int32_t StoredSize(int32_t ct, int32_t w, const unsigned char* p, const unsigned char* end) {
-  switch (ct) {
-    case SQLDECIMAL: case SQLMONEY: case SQLDTIME: case SQLINTERVAL: return PackedSize(w);
-    case SQLVCHAR: case SQLNVCHAR:
-      if (Unpadded()) return p < end ? p[0] + 1 : -1;
-      return (w & 0xFF) + 1;
-    case SQLUDTVAR: case SQLUDTFIXED: case SQLLVARCHAR: case SQLBOOL: {
-      if (end - p < 5) return -1;
-      int32_t n = Ld32(p + 1);
-      return n < 0 ? -1 : n + 5;
-    }
-    case SQLSET: case SQLMULTISET: case SQLLIST: case SQLROW: case SQLCOLLECTION: {
-      if (end - p < 4) return -1;
-      int32_t n = Ld32(p);
-      return n < 0 ? -1 : n + 4;
-    }
-    default: return w;
-  }
-}
-
 // The null pattern of stored floats: every bit set.
 bool AllOnes(const unsigned char* p, int n) {
   for (int i = 0; i < n; ++i) {
@@ -516,6 +495,27 @@ int32_t MoveColumn(SqliCursor* c, int32_t i, Target& t, int32_t ct, int32_t w, c
 
 TV_BEGIN_C
 
+int32_t sqli_stored_size(int32_t type, int32_t length_word, const unsigned char* stored, int32_t available) {
+  int32_t w = length_word;
+  switch (type & 0xFF) {
+    case SQLDECIMAL: case SQLMONEY: case SQLDTIME: case SQLINTERVAL: return PackedSize(w);
+    case SQLVCHAR: case SQLNVCHAR:
+      if (Unpadded()) return available >= 1 && stored != nullptr ? stored[0] + 1 : -1;
+      return (w & 0xFF) + 1;
+    case SQLUDTVAR: case SQLUDTFIXED: case SQLLVARCHAR: case SQLBOOL: {
+      if (available < 5 || stored == nullptr) return -1;
+      int32_t n = Ld32(stored + 1);
+      return n < 0 || n > INT32_MAX - 5 ? -1 : n + 5;
+    }
+    case SQLSET: case SQLMULTISET: case SQLLIST: case SQLROW: case SQLCOLLECTION: {
+      if (available < 4 || stored == nullptr) return -1;
+      int32_t n = Ld32(stored);
+      return n < 0 || n > INT32_MAX - 4 ? -1 : n + 4;
+    }
+    default: return w;
+  }
+}
+
 int32_t sqli_row_unpack(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc, int32_t mode) {
   if (c == nullptr || c->position == nullptr) return -1;
   if (desc != nullptr) {
@@ -537,8 +537,8 @@ int32_t sqli_row_unpack(SqliCursor* c, int32_t count, SqliValueItem* items, Sqli
     SqliColumnDesc* col = &c->columns[i];
     int32_t ct = col->type & 0xFF;
     int32_t w = col->length;
-    int32_t size = StoredSize(ct, w, p, end);
-    if (size < 0 || p + size > end) {
+    int32_t size = sqli_stored_size(ct, w, p, static_cast<int32_t>(end - p));
+    if (size < 0 || size > end - p) {
       _iqseterr(-403);
       return -403;
     }

@@ -418,6 +418,19 @@ TEST_F(HostValuesTest, WireAndMemorySizes) {
     EXPECT_EQ(sqli_wire_size(w.type, 0, 0, 0, w.qual, w.host_len, &word), w.size) << w.type;
     EXPECT_EQ(word, w.word) << w.type;
   }
+  // Stored sizes of row columns.
+  struct S { int type, word; std::string bytes; int size; } stored[] = {
+      {SQLDECIMAL, 0x1004, "", 9}, {SQLMONEY, 0x0A02, "", 6},   {SQLDTIME, 0x0E0A, "", 8},
+      {SQLVCHAR, 0x0528, "", 41},  {SQLCHAR, 20, "", 20},        {SQLINT8, 10, "", 10},
+      {SQLLVARCHAR, 0, std::string("\0\0\0\0\3abc", 8), 8},  {SQLLVARCHAR, 0, std::string("\0\0\0", 3), -1},
+      {SQLSET, 0, std::string("\0\0\0\2xy", 6), 6},        {SQLBOOL, 0, std::string("\0\xff\xff\xff\xff", 5), -1},
+  };
+  for (const S& s : stored) {
+    EXPECT_EQ(sqli_stored_size(s.type, s.word, reinterpret_cast<const unsigned char*>(s.bytes.data()),
+                               static_cast<int32_t>(s.bytes.size())),
+              s.size)
+        << s.type;
+  }
   // A distinct DECIMAL(10,2) column over DECIMAL takes its source length.
   int32_t word = 0;
   EXPECT_EQ(sqli_wire_size(SQLDECIMAL, 1, SQLDECIMAL, 0x0A02, 0, 0, &word), 6);
