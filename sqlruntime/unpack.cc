@@ -436,6 +436,8 @@ int32_t MoveColumn(SqliCursor* c, int32_t i, Target& t, int32_t ct, int32_t w, c
     case SQLVCHAR: case SQLNVCHAR:
       if (tt == SQLVCHAR || tt == SQLNVCHAR || tt == 114 || (tt == 109 && BlanksNotNull())) {
         int32_t n = p[0];
+        // A length beyond the column's room is a damaged row.
+        if (!Unpadded() && n > (w & 0xFF)) return -403;
         if (n == 1 && p[1] == 0) {
           if (it->length > 0) it->data[0] = 0;
           *ind = -1;

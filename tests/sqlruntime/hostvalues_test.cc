@@ -6,6 +6,7 @@
 // shared rules (wire sizes, memory sizes, descriptor-name table).
 #include <cstring>
 #include <limits>
+#include <random>
 #include <sstream>
 
 #include "sqlruntime/cursor.h"
@@ -661,6 +662,41 @@ TEST_F(HostValuesTest, TypeCheckSavesPutTypesAndChecksQualifiers) {
   // No items: nothing to send.
   EXPECT_EQ(sqli_req_type_check(&c, 0, nullptr, 0x1D, &nothing, sqli_runtime_get()), 0);
   EXPECT_EQ(nothing, 1);
+}
+
+TEST_F(HostValuesTest, DamagedRowsAreReportedNeverReadPast) {
+  FakeConnection conn;
+  // Random bytes as rows of random columns, each fetched into a host
+  // variable of a fitting or unfitting type: a result, never a crash.
+  struct Col { int type, word, host, hlen; } kinds[] = {
+      {SQLCHAR, 12, 100, 8},     {SQLVCHAR, 10, 114, 11},  {SQLSMINT, 2, 101, 2},  {SQLINT, 4, 103, 8},
+      {SQLFLOAT, 8, 105, 8},     {SQLDECIMAL, 0x1004, 107, 0x0802}, {SQLDTIME, 0x0E0A, 100, 30},
+      {SQLLVARCHAR, 0, 119, 16}, {SQLUDTFIXED, 0, 120, 4}, {SQLBOOL, 0, 122, 1},   {SQLINT8, 10, 117, 12},
+      {SQLBIGINT, 8, 100, 30},   {SQLMONEY, 0x0A02, 105, 8},
+  };
+  std::mt19937 rng(46);
+  for (int round = 0; round < 400; ++round) {
+    int ncols = 1 + static_cast<int>(rng() % 3);
+    std::vector<std::pair<int, int>> types;
+    std::vector<Col> picked;
+    for (int i = 0; i < ncols; ++i) {
+      picked.push_back(kinds[rng() % (sizeof kinds / sizeof kinds[0])]);
+      types.push_back({picked.back().type, picked.back().word});
+    }
+    std::string bytes(rng() % 40, '\0');
+    for (char& ch : bytes) ch = static_cast<char>(rng() & 0xFF);
+    OneRow r(types, bytes);
+    std::vector<std::vector<char>> areas;
+    std::vector<SqliValueItem> targets;
+    std::vector<int16_t> inds(static_cast<size_t>(ncols));
+    for (int i = 0; i < ncols; ++i) {
+      areas.emplace_back(64, 'Z');
+      targets.push_back(Item(picked[static_cast<size_t>(i)].host, picked[static_cast<size_t>(i)].hlen,
+                             areas.back().data(), &inds[static_cast<size_t>(i)]));
+    }
+    int32_t rc = sqli_row_unpack(&r.c, ncols, targets.data(), nullptr, 0);
+    EXPECT_LE(rc, 0);
+  }
 }
 
 }  // namespace
