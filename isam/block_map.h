@@ -19,6 +19,10 @@ struct IsamFileMap {
   bool nomap = false;    // the file cannot be mapped: always pread
 };
 
+// True unless a test turns mapped reads off, so that every read of a buffer
+// goes through pread (tests that make pread fail).
+extern bool is_mapreads;
+
 // Copies len bytes at off of the file behind fd from its mapping. False
 // when the bytes do not all lie inside the file as last seen, when the file
 // cannot be mapped, or when the file turned out shorter than seen (another
