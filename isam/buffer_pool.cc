@@ -20,6 +20,7 @@
 #include <string>
 
 #include "isam/bigendian.h"
+#include "isam/block_map.h"
 #include "isam/env.h"
 #include "isam/files.h"
 #include "isam/thread_state.h"
@@ -77,8 +78,9 @@ void Hash(IsamBuffer* b, IsamSharedFile* owner, uint32_t block) {
 
 // The descriptor, byte offset and length of a buffer's place on disk; false
 // when the node size cannot be held in a buffer.
-bool Place(const IsamBuffer* b, int* fd, off_t* off, size_t* len) {
-  const IsamSharedFile* sf = b->owner;
+bool Place(const IsamBuffer* b, int* fd, off_t* off, size_t* len, IsamFileMap** map = nullptr) {
+  IsamSharedFile* sf = b->owner;
+  if (map != nullptr) *map = IsNode(b) ? &sf->idxmap : &sf->datmap;
   if (IsNode(b)) {
     int n = NodeSize(sf);
     if (n > kBlockSize || n < 1 || b->block == 0) return false;
@@ -113,7 +115,13 @@ int WriteOut(IsamBuffer* b) {
   ssize_t put = pwrite(fd, b->data, len, off);
   if (put < 0) return is_fail(errno, 81);
   if (static_cast<size_t>(put) != len) return is_fail(ENOSPC, 81);
-  if (!IsNode(b)) NoteDataEnd(b->owner, static_cast<int64_t>(off) + static_cast<int64_t>(len));
+  const int64_t end = static_cast<int64_t>(off) + static_cast<int64_t>(len);
+  if (IsNode(b)) {
+    is_mapgrown(&b->owner->idxmap, end);
+  } else {
+    NoteDataEnd(b->owner, end);
+    is_mapgrown(&b->owner->datmap, end);
+  }
   return 0;
 }
 
@@ -198,12 +206,18 @@ IsamBuffer* is_readbuffer(uint32_t block) {
   int fd;
   off_t off;
   size_t len;
-  if (!Place(b, &fd, &off, &len)) {
+  IsamFileMap* map;
+  if (!Place(b, &fd, &off, &len, &map)) {
     is_release(b);
     is_fail(EBADFILE, 65);
     return nullptr;
   }
-  ssize_t got = fd < 0 ? -1 : pread(fd, b->data, len, off);
+  ssize_t got;
+  if (is_mapread(map, fd, off, len, b->data)) {
+    got = static_cast<ssize_t>(len);
+  } else {
+    got = fd < 0 ? -1 : pread(fd, b->data, len, off);
+  }
   if (got < 0) {
     is_fail(fd < 0 ? EBADF : errno, 65);
     is_release(b);
@@ -237,6 +251,9 @@ void is_prefetchdata(uint64_t first, uint64_t last) {
   if (pool.nbuffers - n < 8) return;
   IsamSharedFile* f = is_state().curfile;
   if (f->datfd < 0 || last + 1 >= kDataBlock) return;
+  // Blocks the mapping holds are copied from it one by one at no cost of a
+  // system call.
+  if (static_cast<int64_t>(last + 1) * kBlockSize <= f->datmap.valid) return;
   // The span from the first missing block to the last missing one.
   int lo = -1, hi = -1;
   for (int i = 0; i < n; ++i) {
@@ -313,6 +330,7 @@ int is_writedata(uint64_t first, uint64_t last) {
       rc = is_fail(ENOSPC, 81);
     } else {
       NoteDataEnd(f, static_cast<int64_t>(off) + static_cast<int64_t>(len));
+      is_mapgrown(&f->datmap, static_cast<int64_t>(off) + static_cast<int64_t>(len));
     }
   } else {
     for (int i = 0; i < n; ++i) {

@@ -199,8 +199,10 @@ void is_releasefiles(IsamSharedFile* sf) {
     is_lockforget(sf->idxfd);  // closing drops the descriptor's locks
     is_lockclearlists(sf);
     is_unmapheader(sf);
+    is_unmapfile(&sf->idxmap);
     close(sf->idxfd);
   }
+  is_unmapfile(&sf->datmap);
   if (sf->datfd >= 0) close(sf->datfd);
   sf->auditfd = sf->idxfd = sf->datfd = -1;
   sf->dev = sf->ino = -1;
@@ -241,6 +243,7 @@ void is_closeidle() {
       continue;
     }
     is_flushbuffers(victim);
+    is_unmapfile(&victim->datmap);
     close(victim->datfd);
     victim->datfd = -1;
     if (victim->auditfd >= 0) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "isam/block_map.h"
 #include "isam/header.h"
 #include "isam/isam.h"
 #include "isam/position.h"
@@ -76,6 +77,9 @@ struct IsamSharedFile {
   // nullptr until mapped, and for good when hdrnomap says it cannot be.
   const unsigned char* hdrmap = nullptr;
   bool hdrnomap = false;
+  // Mappings of both files from which the buffer pool fills its buffers.
+  IsamFileMap idxmap;
+  IsamFileMap datmap;
   uint16_t stamp = 0;      // use stamp
 };
 

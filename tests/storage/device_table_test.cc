@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/fields.h"
+#include "isam/block_map.h"
 #include "isam/isam.h"
 #include "sqltypes/bigint.h"
 #include "storage/catalog/smc_dev.h"
@@ -36,7 +37,8 @@
 
 // Reads past the first 1,024 bytes of a file whose path ends with this
 // text fail with EIO. The test is linked so that the ISAM library's reads
-// come here first.
+// come here first; while a file fails, the library's mapped reads are
+// turned off (isam::is_mapreads), so that every read is a pread.
 const char* failingReads = nullptr;
 
 extern "C" ssize_t __real_pread64(int fd, void* buf, size_t count, off_t offset);
@@ -505,8 +507,10 @@ TEST_F(DeviceTableTest, DetailReadErrorEndsTheWalk) {
   ASSERT_EQ(zarCloseDatabase(h_), 0);
   ASSERT_EQ(zarOpenDatabase(h_), 0);
   failingReads = "/object_detail.dat";
+  isam::is_mapreads = false;
   const int rc = zarDeleteDevices(h_, "/d/vol", -1);
   failingReads = nullptr;
+  isam::is_mapreads = true;
   EXPECT_EQ(rc, 3);
   EXPECT_NE(ActLog().find("Cannot read catalog table object_detail."), std::string::npos);
   EXPECT_EQ(Brief(), "/d/vol:1:3:I ");
@@ -536,6 +540,7 @@ TEST_F(DeviceTableTest, ObjectVersionFailsWhenTheObjectIndexCannotBeRead) {
   ASSERT_EQ(zarCloseDatabase(h_), 0);
   ASSERT_EQ(zarOpenDatabase(h_), 0);
   failingReads = "/object.idx";
+  isam::is_mapreads = false;
   for (const char* path : {"/o/1", "/o/empty"}) {
     SCOPED_TRACE(path);
     int32_t version = -7;
@@ -547,6 +552,7 @@ TEST_F(DeviceTableTest, ObjectVersionFailsWhenTheObjectIndexCannotBeRead) {
   EXPECT_EQ(dsmGetObjectVersion(h_, "/space", "/o/none", &version), 0);
   EXPECT_EQ(version, 0);
   failingReads = nullptr;
+  isam::is_mapreads = true;
   EXPECT_NE(ActLog().find("Cannot read catalog table object."), std::string::npos) << ActLog();
 
   ASSERT_EQ(zarCloseDatabase(h_), 0);
