@@ -41,6 +41,17 @@ void SleepOneSecond();
 // failure (iserrno says which).
 int TakeFileLock(int isfd, int timeout, int* count);
 
+// The key description of index 1 or 2 of a table the handle has open, as
+// isindexinfo gives it. The handle keeps it from the first call until the
+// table is closed: an index is only added or dropped with the file opened
+// exclusively, which no other process can do while the handle holds it
+// open. 0, or -1 (iserrno from isindexinfo).
+int TableKey(zarHandle* handle, int32_t id, int number, IsamKeyDesc* key);
+
+// Drops what the handle keeps of table id (key descriptions, the commit
+// file of the object table); called wherever tableFd[id] changes.
+void ForgetTable(zarHandle* handle, int32_t id);
+
 // The table id's path, or "" for a bad id.
 const char* TablePath(int32_t id);
 

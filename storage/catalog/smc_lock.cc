@@ -52,6 +52,19 @@ int ReadFirstRow(int isfd, unsigned char* row) {
   return isread(isfd, row, IS_FIRST);
 }
 
+// The same for the lock or serial table the handle has open. Both tables
+// are built in record order, their only index, which an open selects:
+// when the file's first index has no parts, the read positions itself and
+// the start (a locked call of its own) is left out.
+int ReadFirstRow(zarHandle* handle, int32_t id, unsigned char* row) {
+  const int fd = handle->tableFd[id];
+  IsamKeyDesc first{};
+  if (smc::TableKey(handle, id, 1, &first) == 0 && first.nparts == 0) {
+    return isread(fd, row, IS_FIRST);
+  }
+  return ReadFirstRow(fd, row);
+}
+
 // The serial column of a kind: its offset and width.
 struct Counter {
   int offset;
@@ -153,7 +166,7 @@ int zarCreateSerialTab(zarHandle* handle) {
 
 int zarGetTEVid(zarHandle* handle) {
   unsigned char row[SMC_LOCK_RECLEN];
-  if (ReadFirstRow(handle->tableFd[SMC_TAB_LOCK], row) != 0) {
+  if (ReadFirstRow(handle, SMC_TAB_LOCK, row) != 0) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "lock");
     return -1;
   }
@@ -162,7 +175,7 @@ int zarGetTEVid(zarHandle* handle) {
 }
 
 int smcReadLockRow(zarHandle* handle, unsigned char* row) {
-  if (ReadFirstRow(handle->tableFd[SMC_TAB_LOCK], row) != 0) {
+  if (ReadFirstRow(handle, SMC_TAB_LOCK, row) != 0) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "lock");
     return 19;
   }
@@ -250,7 +263,7 @@ int smcLockMgr(zarHandle* handle, int32_t flags) {
       }
       if (!have) break;
       unsigned char row[SMC_LOCK_RECLEN];
-      if (ReadFirstRow(fd, row) != 0) {
+      if (ReadFirstRow(handle, SMC_TAB_LOCK, row) != 0) {
         SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "lock");
         rc = 19;
       } else {
@@ -296,7 +309,7 @@ int dsmSerialMgr(zarHandle* handle, int32_t kind, int64_t* value) {
   }
   int rc = 0;
   unsigned char row[SMC_SERIAL_RECLEN];
-  if (ReadFirstRow(fd, row) != 0) {
+  if (ReadFirstRow(handle, SMC_TAB_SERIAL, row) != 0) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "lock");
     rc = 19;
   } else if (kind < 1 || kind > 6) {
@@ -372,7 +385,7 @@ int dsmSetCurrentSerial(zarHandle* handle, int32_t kind, int64_t value) {
   }
   int rc = 0;
   unsigned char row[SMC_SERIAL_RECLEN];
-  if (ReadFirstRow(fd, row) != 0) {
+  if (ReadFirstRow(handle, SMC_TAB_SERIAL, row) != 0) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88110), "lock");
     rc = 19;
   } else {

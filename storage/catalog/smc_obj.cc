@@ -111,6 +111,41 @@ std::string_view Text(const unsigned char* field, int32_t len) {
 using smc::OwnFile;
 using smc::Traced;
 
+// The object table as smcUnlockObject reads and rewrites it: a file of its
+// own in record order, so that the handle's position in the table stays
+// where its caller left it. While the handle has the object table open the
+// file is kept in the handle from one commit to the next and closed with
+// the table (smc::ForgetTable); otherwise it is opened for the one call.
+// fd is negative when the open failed.
+struct CommitFile {
+  explicit CommitFile(zarHandle* handle) {
+    if (handle != nullptr && handle->commitFileOpen) {
+      fd = handle->commitFile;
+      return;
+    }
+    fd = isopen(smc::TablePath(SMC_TAB_OBJECT), IS_INOUT | IS_MANULOCK);
+    if (fd < 0) return;
+    if (smc::StartRecordOrder(fd) != 0) {
+      isclose(fd);
+      fd = -1;
+      return;
+    }
+    if (handle != nullptr && handle->tableFd[SMC_TAB_OBJECT] >= 0) {
+      handle->commitFile = fd;
+      handle->commitFileOpen = 1;
+    } else {
+      own = true;
+    }
+  }
+  ~CommitFile() {
+    if (own) isclose(fd);
+  }
+  CommitFile(const CommitFile&) = delete;
+  CommitFile& operator=(const CommitFile&) = delete;
+  int fd = -1;
+  bool own = false;
+};
+
 }  // namespace
 
 int zarObjectGetHighestId(zarHandle* handle, int64_t* copy_id) {
@@ -118,7 +153,7 @@ int zarObjectGetHighestId(zarHandle* handle, int64_t* copy_id) {
     if (handle == nullptr) return 22;
     const int fd = handle->tableFd[SMC_TAB_OBJECT];
     IsamKeyDesc key{};
-    if (isindexinfo(fd, &key, 1) != 0) {
+    if (smc::TableKey(handle, SMC_TAB_OBJECT, 1, &key) != 0) {
       SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88111), "object");
       return 19;
     }
@@ -141,7 +176,7 @@ int dsmFetchObject(zarHandle* handle, unsigned char* row) {
   return Traced("dsmFetchObject", [&] {
     const int fd = handle->tableFd[SMC_TAB_OBJECT];
     IsamKeyDesc key{};
-    if (isindexinfo(fd, &key, 1) != 0) {
+    if (smc::TableKey(handle, SMC_TAB_OBJECT, 1, &key) != 0) {
       SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88111), "object");
       return 19;
     }
@@ -192,7 +227,7 @@ int smcFetchObjectPath(zarHandle* handle, int64_t path_id, unsigned char* row) {
              static_cast<long long>(path_id));
     const int fd = handle->tableFd[SMC_TAB_OBJECT_PATH];
     IsamKeyDesc key{};
-    if (isindexinfo(fd, &key, 1) != 0) {
+    if (smc::TableKey(handle, SMC_TAB_OBJECT_PATH, 1, &key) != 0) {
       SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88111), "object_path");
       return 19;
     }
@@ -220,7 +255,7 @@ int smcFetchObjectPathByPath(zarHandle* handle, const char* path_name, unsigned 
     const int64_t hash = static_cast<int64_t>(sm_hash_string(path_name));
     const int fd = handle->tableFd[SMC_TAB_OBJECT_PATH];
     IsamKeyDesc key{};
-    if (isindexinfo(fd, &key, 2) != 0) {
+    if (smc::TableKey(handle, SMC_TAB_OBJECT_PATH, 2, &key) != 0) {
       SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88111), "object_path");
       return 19;
     }
@@ -343,7 +378,7 @@ int dsmGetObjectVersion(zarHandle* handle, const char* /*space_name*/, const cha
     }
     const int fd = handle->tableFd[SMC_TAB_OBJECT];
     IsamKeyDesc key{};
-    if (isindexinfo(fd, &key, 2) != 0) {
+    if (smc::TableKey(handle, SMC_TAB_OBJECT, 2, &key) != 0) {
       SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_PLAIN, SM_MSG(88111), "object_path");
       return 19;
     }
@@ -381,19 +416,15 @@ int dsmGetObjectVersion(zarHandle* handle, const char* /*space_name*/, const cha
 int smcUnlockObject(zarHandle* handle, int32_t recnum, int32_t action) {
   return Traced("smcUnlockObject", [&] {
     SM_TRACE(135, "ISAM recnum = %d, Action = %d", recnum, action);
-    OwnFile file(SMC_TAB_OBJECT);
+    CommitFile file(handle);
     if (file.fd < 0) {
       SM_TRACE(137, SM_MSG(88103), "object");
       return 19;
     }
-    IsamKeyDesc none = smc::Key({});
     unsigned char row[SMC_OBJECT_RECLEN] = {};
+    // The file stands in record order: one read by number finds the row.
     isrecnum = recnum;
-    if (isstart(file.fd, &none, 0, row, IS_EQUAL) != 0) {
-      SM_TRACE(135, "Failed to located ISAM recnum %d", recnum);
-      return 0;
-    }
-    if (isread(file.fd, row, IS_CURRENT) != 0) {
+    if (isread(file.fd, row, IS_EQUAL) != 0) {
       if (iserrno == EENDFILE || iserrno == ENORECORD) {
         SM_TRACE(135, "Failed to located ISAM recnum %d", recnum);
         return 0;

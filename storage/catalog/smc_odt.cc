@@ -97,7 +97,7 @@ int dsmGetNextDetailSeq(zarHandle* handle, int64_t copy_id, int32_t* part) {
   IsamKeyDesc key{};
   unsigned char row[SMC_DETAIL_RECLEN] = {};
   int32_t highest = 0;
-  if (isindexinfo(fd, &key, 1) != 0) {
+  if (smc::TableKey(handle, SMC_TAB_DETAIL, 1, &key) != 0) {
     SM_TRACE(2048, SM_MSG(88063), "could not locate detail index");
     rc = 19;
   } else {
@@ -135,7 +135,7 @@ int dsmGetNextDetailSeq(zarHandle* handle, int64_t copy_id, int32_t* part) {
 int dsmFetchDetail(zarHandle* handle, unsigned char* row) {
   const int fd = handle->tableFd[SMC_TAB_DETAIL];
   IsamKeyDesc key{};
-  if (isindexinfo(fd, &key, 1) != 0) {
+  if (smc::TableKey(handle, SMC_TAB_DETAIL, 1, &key) != 0) {
     SM_TRACE(2048, SM_MSG(88063), "could not locate detail index");
     return 19;
   }

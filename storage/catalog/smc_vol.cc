@@ -84,7 +84,7 @@ int smcFetchVolume(zarHandle* handle, unsigned char* row) {
   const int fd = handle->tableFd[SMC_TAB_VOLUME];
   const char* path = smc::TablePath(SMC_TAB_VOLUME);
   IsamKeyDesc key{};
-  if (isindexinfo(fd, &key, 1) != 0) {
+  if (smc::TableKey(handle, SMC_TAB_VOLUME, 1, &key) != 0) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88111), path);
     return 19;
   }
@@ -101,7 +101,7 @@ int smcFetchVolumeByPath(zarHandle* handle, unsigned char* row) {
   const char* path = smc::TablePath(SMC_TAB_VOLUME);
   const std::string wanted(PathOf(row));
   IsamKeyDesc key{};
-  if (isindexinfo(fd, &key, 2) != 0) {
+  if (smc::TableKey(handle, SMC_TAB_VOLUME, 2, &key) != 0) {
     SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88111), path);
     return 19;
   }

@@ -83,6 +83,30 @@ int TakeFileLock(int isfd, int timeout, int* count) {
   }
 }
 
+int TableKey(zarHandle* handle, int32_t id, int number, IsamKeyDesc* key) {
+  const int fd = handle->tableFd[id];
+  if (number < 1 || number > 2 || id < 1 || id >= ZAR_TABLE_SLOTS || fd < 0) {
+    return isindexinfo(fd, key, number);
+  }
+  const uint8_t bit = static_cast<uint8_t>(1u << (number - 1));
+  IsamKeyDesc& kept = handle->tableKeys[id][number - 1];
+  if (!(handle->tableKeysHeld[id] & bit)) {
+    if (isindexinfo(fd, &kept, number) != 0) return -1;
+    handle->tableKeysHeld[id] = static_cast<uint8_t>(handle->tableKeysHeld[id] | bit);
+  }
+  *key = kept;
+  return 0;
+}
+
+void ForgetTable(zarHandle* handle, int32_t id) {
+  if (id < 1 || id >= ZAR_TABLE_SLOTS) return;
+  handle->tableKeysHeld[id] = 0;
+  if (id == SMC_TAB_OBJECT && handle->commitFileOpen) {
+    isclose(handle->commitFile);
+    handle->commitFileOpen = 0;
+  }
+}
+
 const char* TablePath(int32_t id) {
   const CatalogTableDesc* desc = smcTableDesc(id);
   const TevConfig* cfg = zarGetConfig();
@@ -108,6 +132,7 @@ int BuildTable(zarHandle* handle, int32_t id, IsamKeyDesc primary,
   }
   // The file number goes into the handle at once, so that the catalog close
   // (or a drop) also closes a table whose index could not be added.
+  ForgetTable(handle, id);
   handle->tableFd[id] = fd;
   for (IsamKeyDesc index : indexes) {
     if (isaddindex(fd, &index) != 0) {
@@ -190,6 +215,7 @@ int zarCatalogTableOpen(zarHandle* handle, int32_t id, int32_t mode) {
         SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88103), path);
         rc = 19;
       } else if (fd >= 0) {
+        smc::ForgetTable(handle, id);
         handle->tableFd[id] = fd;
       } else if (Locked(iserrno)) {
         SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ISAM, SM_MSG(88105), "lock");
@@ -215,6 +241,8 @@ int smcCatalogTableClose(zarHandle* handle, int32_t id) {
     rc = 3;
   } else {
     SM_TRACE(135, "Closing catalog table '%s', id = %d.", catalogTables[id].name, id);
+    // The handle's own files of the table go with it.
+    smc::ForgetTable(handle, id);
     if (handle->tableFd[id] < 0) {
       SM_TRACE(135, "Table is not open.");
     } else if (isclose(handle->tableFd[id]) != 0) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "isam/isam.h"
 #include "storage/command/config.h"
 #include "storage/command/typed_list.h"
 #include "storage/datapath/xbsa.h"
@@ -45,6 +46,12 @@ struct zarHandle {
   // ISAM file number of each catalog table this session opened, indexed by
   // table id 1 (lock) .. 9 (device); -1 while closed.
   int32_t tableFd[ZAR_TABLE_SLOTS];
+  // What the catalog keeps of its open tables between calls; all zero
+  // means nothing is kept. Cleared whenever tableFd[id] changes.
+  IsamKeyDesc tableKeys[ZAR_TABLE_SLOTS][2];  // key descriptions of indexes 1 and 2
+  uint8_t tableKeysHeld[ZAR_TABLE_SLOTS];     // bit (index - 1): tableKeys holds it
+  uint8_t commitFileOpen;                     // 1 while commitFile is open
+  int32_t commitFile;  // smcUnlockObject's own file of the object table
 };
 
 // Makes a handle and enters it in the global list. 0; 22 null out pointer;

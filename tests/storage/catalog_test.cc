@@ -14,6 +14,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/fields.h"
@@ -991,6 +992,67 @@ TEST_F(CatalogTest, ObjectVersionsActiveObjectAndTransactionEnds) {
   EXPECT_EQ(PyRows("object", 992, ">944xq40x"),
             std::to_string(c1) + "|\n" + std::to_string(c2) + "|\n" + std::to_string(c3) + "|\n" +
                 std::to_string(c3 + 1) + "|\n");
+}
+
+// A session keeps its commit file of the object table and the key
+// descriptions of its tables from one call to the next. What another
+// writer changed in between must be what the next call sees, and nothing
+// may stay open once the session closes its catalog.
+TEST_F(CatalogTest, CommitsSeeOtherWritersAndLeaveNothingOpen) {
+  MakeCatalog();
+  h2_ = OpenSession(4);
+  int64_t c1 = 0, c2 = 0, c3 = 0, c4 = 0;
+  const int r1 = InsertObject(h2_, "/k/one", 1000, 10, &c1);
+  const int r2 = InsertObject(h2_, "/k/two", 2000, 10, &c2);
+  ASSERT_EQ(smcUnlockObject(h2_, r1, 1), 0);
+
+  // Another writer (a thread has files of its own, as a process has)
+  // deletes the second object and inserts a third, which takes the freed
+  // record number, and a fourth.
+  int r3 = 0;
+  std::thread other([&] {
+    zarHandle* h = OpenSession(5);
+    EXPECT_EQ(dsmDeleteObject(h, c2), 0);
+    r3 = InsertObject(h, "/k/three", 3000, 10, &c3);
+    InsertObject(h, "/k/two", 4000, 10, &c4);
+    EXPECT_EQ(zarCloseDatabase(h), 0);
+    tevtest::FreeCatalogHandle(h);
+  });
+  other.join();
+  ASSERT_EQ(r3, r2);
+  ASSERT_EQ(c3, c2 + 1);
+  ASSERT_EQ(c4, c2 + 2);
+
+  // The commit of that record number commits the third object; "/k/two"
+  // has its version 1 again, and the copy ids go on after the other's.
+  EXPECT_EQ(smcUnlockObject(h2_, r2, 1), 0);
+  int32_t version = 0;
+  ASSERT_EQ(dsmGetObjectVersion(h2_, "/space", "/k/two", &version), 0);
+  EXPECT_EQ(version, 1);
+  int64_t next = 0;
+  ASSERT_EQ(dsmSerialMgr(h2_, SMC_SER_COPYID, &next), 0);
+  EXPECT_EQ(next, c4 + 1);
+  ASSERT_EQ(zarCloseDatabase(h2_), 0);
+
+  // obj_txid and copy id; path rows: id, recent id, recent ts.
+  const std::vector<std::string> rows =
+      PyRowsMany({{"object", 992, ">i940xq40x"}, {"object_path", 2081, ">q9xqq2048x"}});
+  EXPECT_EQ(rows[0], "0|" + std::to_string(c1) + "|\n0|" + std::to_string(c3) + "|\n1|" +
+                         std::to_string(c4) + "|\n");
+  EXPECT_EQ(rows[1], "1|" + std::to_string(c1) + "|1000|\n2|0|0|\n3|" + std::to_string(c3) +
+                         "|3000|\n");
+
+  // Closed means closed: another process can open the object table alone,
+  // and the catalog can be dropped.
+  auto child = StartDriver({"tableopen", "6", "1", "ready"});
+  EXPECT_EQ(WaitLine(*child, "tableopen"), "tableopen 0");
+  child.reset();
+  tevtest::FreeCatalogHandle(h2_);
+  h2_ = OpenSession(4);
+  const int r5 = InsertObject(h2_, "/k/five", 5000, 10);
+  ASSERT_EQ(smcUnlockObject(h2_, r5, 1), 0);
+  EXPECT_EQ(zarCatalogDrop(h2_, 0), 0);
+  for (const char* t : kTables) EXPECT_FALSE(PairExists(t)) << t;
 }
 
 TEST_F(CatalogTest, CollidingPathsGetRowsOfTheirOwn) {
