@@ -430,8 +430,10 @@ static int32_t ReceiveInline(SqliLocator* loc, const void* desc56, SqliRuntime* 
   GlConverter* cv = TextConverter(loc->type, false);
   int32_t room = cv != nullptr ? cvt_explen(cv, static_cast<int32_t>(want)) : static_cast<int32_t>(want);
   if (room < 0) room = INT32_MAX;
+  // The buffers are made even when the destination refuses the value:
+  // its chunks are still read through them.
+  if (sqli_xfer_buffers(rt) != 0) return -1;
   int32_t rc = sqli_loc_open(loc, 2, room, rt);
-  if (rc == 0) rc = sqli_xfer_buffers(rt);
   bool open = rc == 0;
   int32_t failure = rc;
   char* buf = reinterpret_cast<char*>(rt->transfer_buffer);
@@ -532,6 +534,8 @@ int32_t sqli_recv_locator(SqliCursor* cursor, SqliLocator* loc, const void* desc
   sqli_msg_end(rt);
   return sqli_recv_locator_inline(loc, desc56, rt);
 }
+
+TV_END_C
 
 // The TEXT and BYTE columns of the row at the cursor's buffer position.
 // Each column's stored descriptor (56 bytes at its start) names the value;
@@ -674,7 +678,9 @@ int32_t sqli_recv_blob_columns(SqliCursor* c, int32_t count, SqliValueItem* item
     rc = ReceiveInline(loc, d, rt, i == last);
     if (rc != 0) {
       if (first_failure == 0) first_failure = sqlca.sqlcode < 0 ? sqlca.sqlcode : -1;
-      if (s->cb.error < 0) break;
+      // A reply out of step ends the connection and its stream.
+      s = sqli_cur_stream();
+      if (s == nullptr || s->cb.error < 0) break;
       continue;
     }
     if (loc->indicator == -1) {
