@@ -15,6 +15,7 @@
 #include "base/locale_state.h"
 #include "base/thread_state.h"
 #include "sqlruntime/connection.h"
+#include "sqlruntime/hostvalues.h"
 #include "sqlruntime/replies.h"
 #include "sqlruntime/requests.h"
 
@@ -365,7 +366,8 @@ int32_t sqli_send_file(const char* name, int32_t length, int32_t type, SqliRunti
   return rc;
 }
 
-int32_t sqli_send_put_blobs(int32_t count, SqliValueItem* items, SqliRuntime* rt) {
+int32_t sqli_send_put_blobs_typed(int32_t count, SqliValueItem* items, const int16_t* column_types,
+                                  SqliRuntime* rt) {
   if (rt != nullptr) rt->outstanding = 1;
   for (int32_t i = 0; i < count; ++i) {
     SqliValueItem& v = items[i];
@@ -375,24 +377,38 @@ int32_t sqli_send_put_blobs(int32_t count, SqliValueItem* items, SqliRuntime* rt
     if (v.type == 113) {
       rc = sqli_send_locator(reinterpret_cast<SqliLocator*>(v.data), rt);
     } else if (v.type == 116) {
-      rc = sqli_send_file(v.data, v.length > 0 ? v.length : -1, 0, rt);
+      // A file names no type of its own: the column's decides whether
+      // its bytes are text to convert.
+      const int32_t type = column_types != nullptr && column_types[i] == 12 ? 12 : 11;
+      rc = sqli_send_file(v.data, v.length > 0 ? v.length : -1, type, rt);
     }
     if (rc != 0) return rc;
   }
   return 0;
 }
 
-int32_t sqli_send_blobs(SqliItemList* list, SqliRuntime* rt) {
+int32_t sqli_send_put_blobs(int32_t count, SqliValueItem* items, SqliRuntime* rt) {
+  return sqli_send_put_blobs_typed(count, items, nullptr, rt);
+}
+
+int32_t sqli_send_blobs_typed(SqliItemList* list, const int16_t* column_types, SqliRuntime* rt) {
   if (rt == nullptr || rt->large_value_count == 0 || list == nullptr) return 0;
   SqliMessageStream* s = sqli_cur_stream();
   if (s == nullptr) return -1;
   if (sqli_xfer_buffers(rt) != 0) return -406;
   sqli_msg_put_short(SQLI_REQ_BLOBS, s);
   sqli_msg_put_short(rt->large_value_count, s);
-  return sqli_send_put_blobs(list->count, list->items, rt);
+  return sqli_send_put_blobs_typed(list->count, list->items, column_types, rt);
 }
 
-int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRuntime* rt) {
+int32_t sqli_send_blobs(SqliItemList* list, SqliRuntime* rt) { return sqli_send_blobs_typed(list, nullptr, rt); }
+
+TV_END_C
+
+// The chunks of one value from the current reply into loc. With tail set
+// the reply's end (codes 10, then 12) is read after the zero chunk; without
+// it the next value's chunks follow at once, codes 10 before them read over.
+static int32_t ReceiveInline(SqliLocator* loc, const void* desc56, SqliRuntime* rt, bool tail) {
   SqliMessageStream* s = sqli_cur_stream();
   if (s == nullptr) return -1;
   const auto* d = static_cast<const unsigned char*>(desc56);
@@ -414,8 +430,10 @@ int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRunti
   GlConverter* cv = TextConverter(loc->type, false);
   int32_t room = cv != nullptr ? cvt_explen(cv, static_cast<int32_t>(want)) : static_cast<int32_t>(want);
   if (room < 0) room = INT32_MAX;
+  // The buffers are made even when the destination refuses the value:
+  // its chunks are still read through them.
+  if (sqli_xfer_buffers(rt) != 0) return -1;
   int32_t rc = sqli_loc_open(loc, 2, room, rt);
-  if (rc == 0) rc = sqli_xfer_buffers(rt);
   bool open = rc == 0;
   int32_t failure = rc;
   char* buf = reinterpret_cast<char*>(rt->transfer_buffer);
@@ -432,6 +450,7 @@ int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRunti
       ReadTail(s);
       return -1;
     }
+    if (code == 10 && first) continue;  // the server closed the cursor
     if (code != SQLI_REQ_CHUNK) {
       if (open) sqli_loc_close(loc, rt);
       sqli_reply_protocol_error(code);
@@ -482,19 +501,26 @@ int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRunti
     }
   }
   int32_t closed = open ? sqli_loc_close(loc, rt) : 0;
-  int32_t tail = ReadTail(s);
+  int32_t end = tail ? ReadTail(s) : 0;
   if (failure == -451 && loc->kind == SQLI_LOC_MEMORY) {
     // A value larger than the caller's buffer: truncated, not a failure.
     loc->truncated = 1;
     if (loc->indicator == 0) loc->indicator = static_cast<int32_t>(want);
-    _iqseterr(-451);
     return 0;
   }
   if (failure != 0) {
     _iqseterr(failure);
     return -1;
   }
-  return closed != 0 || tail != 0 ? -1 : 0;
+  return closed != 0 || end != 0 ? -1 : 0;
+}
+
+TV_BEGIN_C
+
+int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRuntime* rt) {
+  int32_t rc = ReceiveInline(loc, desc56, rt, true);
+  if (rc == 0 && loc->truncated) _iqseterr(-451);
+  return rc;
 }
 
 int32_t sqli_recv_locator(SqliCursor* cursor, SqliLocator* loc, const void* desc56, SqliRuntime* rt) {
@@ -507,6 +533,176 @@ int32_t sqli_recv_locator(SqliCursor* cursor, SqliLocator* loc, const void* desc
   sqli_msg_put_blobdesc(desc56, s);
   sqli_msg_end(rt);
   return sqli_recv_locator_inline(loc, desc56, rt);
+}
+
+TV_END_C
+
+// The TEXT and BYTE columns of the row at the cursor's buffer position.
+// Each column's stored descriptor (56 bytes at its start) names the value;
+// its target is the host value of the same number, from the descriptor
+// block when one is given.
+
+static bool IsBlobColumn(const SqliColumnDesc& col) {
+  const int32_t t = col.type & 0xFF;
+  return t == 11 || t == 12;
+}
+
+static SqliValueItem* BlobTarget(int32_t i, int32_t count, SqliValueItem* items, SqliDescriptor* desc) {
+  if (desc != nullptr) return desc->items != nullptr && i < desc->count ? &desc->items[i] : nullptr;
+  return items != nullptr && i < count ? &items[i] : nullptr;
+}
+
+// A large value goes into a locator (host type 113, or the SQL types BYTE
+// and TEXT used directly); a file-name target cannot take a fetched value.
+static int32_t CheckBlobTarget(const SqliValueItem* v) {
+  if (v == nullptr || v->type == -1 || v->data == nullptr) return -402;
+  if (v->type == 116) return -999;
+  if (v->type != 11 && v->type != 12 && v->type != 113) return -608;
+  return 0;
+}
+
+// The stored bytes of column col of the row at row: the bytes the row
+// holds from the column's start, at most 56.
+static int32_t DescBytes(const SqliCursor* c, const unsigned char* row, const SqliColumnDesc& col,
+                         const unsigned char** out) {
+  *out = row + col.start;
+  if (col.start < 0 || (c->row_size > 0 && col.start >= c->row_size)) return 0;
+  int32_t room = c->row_size > 0 ? c->row_size - col.start : 56;
+  return room < 56 ? room : 56;
+}
+
+// Checks every TEXT/BYTE column's target: 0, or the first failure.
+static int32_t CheckBlobTargets(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc) {
+  for (int32_t i = 0; i < c->column_count; ++i) {
+    if (!IsBlobColumn(c->columns[i])) continue;
+    int32_t rc = CheckBlobTarget(BlobTarget(i, count, items, desc));
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
+static void StoreBlobIndicator(SqliValueItem* v, int32_t value) {
+  if (v->indicator != nullptr) *v->indicator = static_cast<int16_t>(value);
+  else if (v->ind_data != nullptr) sqli_ind_write(value, v->ind_type, v->ind_data, v->ind_length);
+}
+
+static bool HasIndicator(const SqliValueItem* v) { return v->indicator != nullptr || v->ind_data != nullptr; }
+
+TV_BEGIN_C
+
+int32_t sqli_req_blob_descs(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc,
+                            SqliRuntime* rt) {
+  if (c == nullptr || c->columns == nullptr || c->position == nullptr) return 0;
+  // Every target is checked before the first descriptor goes out, so a
+  // refused one leaves nothing half-written in the message.
+  int32_t rc = CheckBlobTargets(c, count, items, desc);
+  if (rc != 0) {
+    _iqseterr(rc);
+    return rc;
+  }
+  for (int32_t i = 0; i < c->column_count; ++i) {
+    if (!IsBlobColumn(c->columns[i])) continue;
+    const unsigned char* d = nullptr;
+    int32_t n = DescBytes(c, c->position, c->columns[i], &d);
+    rc = sqli_req_blob_desc(d, n, rt);
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
+int32_t sqli_blob_indicators(SqliCursor* c, SqliItemList* values, int32_t rows) {
+  if (c == nullptr || c->columns == nullptr || c->position == nullptr) return 0;
+  int32_t non_null = 0;
+  const unsigned char* row = c->position;
+  for (int32_t r = 0; r < rows; ++r) {
+    for (int32_t i = 0; i < c->column_count; ++i) {
+      if (!IsBlobColumn(c->columns[i])) continue;
+      const unsigned char* d = nullptr;
+      if (DescBytes(c, row, c->columns[i], &d) != 56) continue;
+      const bool null = (d[39] & 0x01) != 0;
+      if (!null) ++non_null;
+      // One set of targets per row when the list holds them, else the
+      // one set.
+      SqliValueItem* v = nullptr;
+      if (values != nullptr && values->items != nullptr) {
+        const int32_t k = values->count >= rows * c->column_count ? r * c->column_count + i : i;
+        if (k < values->count) v = &values->items[k];
+      }
+      if (v == nullptr) continue;
+      StoreBlobIndicator(v, null ? -1 : 0);
+      if (v->type == 113 && v->data != nullptr) {
+        auto* loc = reinterpret_cast<SqliLocator*>(v->data);
+        loc->indicator = null ? -1 : 0;
+        if (d[39] & 0x10) loc->open_flags |= SQLI_LOC_FROM_DESC;
+        else loc->open_flags &= ~SQLI_LOC_FROM_DESC;
+      }
+    }
+    row += c->row_size;
+  }
+  return non_null;
+}
+
+int32_t sqli_recv_blob_columns(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc,
+                               int32_t null_check, int32_t advance, SqliRuntime* rt) {
+  if (c == nullptr || c->columns == nullptr || c->position == nullptr) return 0;
+  SqliMessageStream* s = sqli_cur_stream();
+  if (s == nullptr) return -1;
+  // The non-null values come in column order in one reply; the last one
+  // is followed by the reply's end.
+  int32_t last = -1, values = 0;
+  for (int32_t i = 0; i < c->column_count; ++i) {
+    const unsigned char* d = nullptr;
+    if (IsBlobColumn(c->columns[i]) && DescBytes(c, c->position, c->columns[i], &d) == 56 && !(d[39] & 0x01)) {
+      last = i;
+      ++values;
+    }
+  }
+  int32_t rc = CheckBlobTargets(c, count, items, desc);
+  if (rc != 0) {
+    // The values are on their way: read over them, so that the stream
+    // keeps its place.
+    if (values > 0 && sqli_msg_skip_blobs(values, s) == 0) ReadTail(s);
+    _iqseterr(rc);
+    return rc;
+  }
+  int32_t first_failure = 0, non_null = 0;
+  for (int32_t i = 0; i < c->column_count; ++i) {
+    if (!IsBlobColumn(c->columns[i])) continue;
+    SqliValueItem* v = BlobTarget(i, count, items, desc);
+    auto* loc = reinterpret_cast<SqliLocator*>(v->data);
+    const unsigned char* d = nullptr;
+    if (DescBytes(c, c->position, c->columns[i], &d) != 56) {
+      sqli_reply_protocol_error(-1);
+      return -1;
+    }
+    rc = ReceiveInline(loc, d, rt, i == last);
+    if (rc != 0) {
+      if (first_failure == 0) first_failure = sqlca.sqlcode < 0 ? sqlca.sqlcode : -1;
+      // A reply out of step ends the connection and its stream.
+      s = sqli_cur_stream();
+      if (s == nullptr || s->cb.error < 0) break;
+      continue;
+    }
+    if (loc->indicator == -1) {
+      if (!HasIndicator(v) && null_check && first_failure == 0) first_failure = -467;
+    } else {
+      ++non_null;
+    }
+    if (loc->truncated) {
+      // A value cut to the caller's buffer: a warning, and the indicator
+      // holds the value's whole size.
+      sqlca.sqlwarn.sqlwarn0 = 'W';
+      sqlca.sqlwarn.sqlwarn1 = 'W';
+      sqli_warn_client(1);
+    }
+    StoreBlobIndicator(v, loc->indicator);
+  }
+  if (advance && c->row_size > 0) c->position += c->row_size;
+  if (first_failure != 0) {
+    if (sqlca.sqlcode != first_failure) _iqseterr(first_failure);
+    return first_failure;
+  }
+  return non_null;
 }
 
 TV_END_C

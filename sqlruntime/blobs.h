@@ -76,9 +76,42 @@ int32_t sqli_send_file(const char* name, int32_t length, int32_t type, SqliRunti
 // form leaves code 41 out. 0 or the first failure.
 int32_t sqli_send_blobs(SqliItemList* list, SqliRuntime* rt);
 int32_t sqli_send_put_blobs(int32_t count, SqliValueItem* items, SqliRuntime* rt);
+// The same with the SQL type of each item's column (11 BYTE, 12 TEXT; a
+// null array when they are not known): a file-name value of a TEXT column
+// goes in the server's code set, any other file's bytes as they are.
+int32_t sqli_send_blobs_typed(SqliItemList* list, const int16_t* column_types, SqliRuntime* rt);
+int32_t sqli_send_put_blobs_typed(int32_t count, SqliValueItem* items, const int16_t* column_types,
+                                  SqliRuntime* rt);
 // Chunked receive into a locator: with the request (cursor's id, 38,
 // 12), or inline from the current reply. 0 or -1.
 int32_t sqli_recv_locator(SqliCursor* cursor, SqliLocator* loc, const void* desc56, SqliRuntime* rt);
 int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRuntime* rt);
+
+// The TEXT and BYTE columns of the row at the cursor's buffer position:
+// column i's stored descriptor (56 bytes at the column's start) and its
+// target, the host value i (of the descriptor block when desc is set).
+// A target must be there (-402), a locator (host type 113, or SQL type 11
+// or 12 used directly; else -608), and no file name (116: -999).
+//
+// Code 38 for each non-null value, after every target was checked: 0 or
+// the failure (recorded); nothing written on a failure.
+int32_t sqli_req_blob_descs(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc,
+                            SqliRuntime* rt);
+// The values that code 38 asked for, read from the current reply in column
+// order, one after another, the reply's end after the last. Each target
+// gets its indicator (-1 null, 0, or the whole size of a value cut to a
+// caller's buffer, which also sets sqlwarn0 and sqlwarn1); a null value
+// without an indicator gives -467 when null_check is set. With advance the
+// buffer position moves past the row. The count of non-null values, or the
+// first failure (every value is still read).
+int32_t sqli_recv_blob_columns(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc,
+                               int32_t null_check, int32_t advance, SqliRuntime* rt);
+// For each of rows rows from the buffer position and each TEXT/BYTE
+// column: the indicator its descriptor gives (-1 null, 0 not null) into
+// the target of the list (one set of targets per row when the list holds
+// that many, else the one set), a locator target also keeping the
+// descriptor's flag 0x10 as its open flag 0x20. The count of non-null
+// values.
+int32_t sqli_blob_indicators(SqliCursor* c, SqliItemList* values, int32_t rows);
 
 TV_END_C

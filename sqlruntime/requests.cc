@@ -1,6 +1,7 @@
 // Request builders (see requests.h for the bodies).
 #include "sqlruntime/requests.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -181,16 +182,19 @@ int32_t sqli_req_prepare(const char* text, SqliRuntime* rt) {
   return 0;
 }
 
-void sqli_req_cursor_name(const SqliCursor* c, SqliRuntime* rt) {
+int32_t sqli_req_cursor_name(const SqliCursor* c, SqliRuntime* rt) {
   SqliMessageStream* s = sqli_cur_stream();
-  if (s == nullptr || c == nullptr || c->name == nullptr) return;
+  if (s == nullptr) return -1;
+  if (c == nullptr || c->name == nullptr) return 0;
   if (rt == nullptr) rt = sqli_runtime_get();
   const char* bytes = c->name;
   int32_t n = static_cast<int32_t>(std::strlen(c->name));
   GlConverter* cv = ToServer();
   if (cv != nullptr) {
+    // A name that does not convert writes nothing: the caller stops with
+    // the locale error recorded.
     int32_t converted = ToServerText(cv, c->name, n, rt, &bytes);
-    if (converted < 0) return;
+    if (converted < 0) return sqli_status.code < 0 ? sqli_status.code : -1;
     // A name keeps at most 128 bytes in the server's code set, cut
     // before a character that would not fit whole.
     n = converted;
@@ -208,6 +212,7 @@ void sqli_req_cursor_name(const SqliCursor* c, SqliRuntime* rt) {
   }
   sqli_msg_put_short(SQLI_REQ_CURSOR_NAME, s);
   sqli_msg_put_string(bytes, n, s);
+  return 0;
 }
 
 static void PutFetchSize(int32_t size, SqliMessageStream* s) {
@@ -264,6 +269,7 @@ int32_t sqli_req_blob_desc(const void* desc, int32_t length, SqliRuntime*) {
 int32_t sqli_req_text_file(const char* name, SqliRuntime* rt) {
   SqliMessageStream* s = sqli_cur_stream();
   if (s == nullptr) return -1;
+  if (rt == nullptr) rt = sqli_runtime_get();
   std::string n = name != nullptr ? name : "";
   while (!n.empty() && n.back() == ' ') n.pop_back();
   struct stat st;
@@ -273,40 +279,86 @@ int32_t sqli_req_text_file(const char* name, SqliRuntime* rt) {
     _iqseterr(-461);
     return -461;
   }
-  int32_t size = static_cast<int32_t>(st.st_size);
+  const int32_t size = static_cast<int32_t>(st.st_size);
+  // Reads up to want bytes into out: the count read, or -1 when the file
+  // fails or ends before its size.
+  auto read_into = [fd](char* out, int32_t want) {
+    int32_t got = 0;
+    while (got < want) {
+      ssize_t k = read(fd, out + got, static_cast<size_t>(want - got));
+      if (k < 0 && errno == EINTR) continue;
+      if (k <= 0) return -1;
+      got += static_cast<int32_t>(k);
+    }
+    return got;
+  };
+  auto fail = [&](int32_t code) {
+    // The server drops whatever part of the text it already has.
+    sqli_msg_put_short(SQLI_REQ_CANCEL, s);
+    if (fd >= 0) close(fd);
+    _iqseterr(code);
+    return code;
+  };
+  GlConverter* cv = ToServer();
+  if (cv != nullptr && size > 0) {
+    // The whole text first, so that its length in the server's code set
+    // is known before the length goes out.
+    std::string raw(static_cast<size_t>(size), '\0');
+    if (read_into(raw.data(), size) < 0) return fail(-463);
+    const char* bytes = nullptr;
+    int32_t converted = ToServerText(cv, raw.data(), size, rt, &bytes);
+    if (converted < 0) return fail(-463);
+    if (close(fd) != 0) {
+      fd = -1;
+      return fail(-462);
+    }
+    // A text that grew past what a 16-bit length can carry is refused
+    // before anything of it is written.
+    if (!LongText() && converted > 65535) {
+      _iqseterr(-460);
+      return -460;
+    }
+    sqli_msg_put_short(SQLI_REQ_TEXT, s);
+    sqli_msg_put_short(0, s);
+    sqli_text_len_put(converted, s);
+    if (converted > 0) sqli_msg_put_bytes(bytes, converted, s);
+    if (converted & 1) sqli_msg_put_pad(s);
+    return sqli_status.code;
+  }
   sqli_msg_put_short(SQLI_REQ_TEXT, s);
   sqli_msg_put_short(0, s);
   sqli_text_len_put(size, s);
   char buf[4096];
   int32_t done = 0;
   while (done < size) {
-    ssize_t got = read(fd, buf, sizeof buf < static_cast<size_t>(size - done) ? sizeof buf : static_cast<size_t>(size - done));
-    if (got <= 0) {
-      // The length is already on the wire: the server drops the text.
-      sqli_msg_put_short(SQLI_REQ_CANCEL, s);
-      close(fd);
-      _iqseterr(-463);
-      return -463;
-    }
-    sqli_msg_put_bytes(buf, static_cast<int32_t>(got), s);
-    done += static_cast<int32_t>(got);
+    int32_t want = size - done < static_cast<int32_t>(sizeof buf) ? size - done : static_cast<int32_t>(sizeof buf);
+    // The length is already on the wire: the server drops the text.
+    if (read_into(buf, want) < 0) return fail(-463);
+    sqli_msg_put_bytes(buf, want, s);
+    done += want;
   }
   if (size & 1) sqli_msg_put_pad(s);
-  if (close(fd) != 0) {
-    sqli_msg_put_short(SQLI_REQ_CANCEL, s);
-    _iqseterr(-462);
-    return -462;
-  }
-  (void)rt;
+  int rc = close(fd);
+  fd = -1;
+  if (rc != 0) return fail(-462);
   return sqli_status.code;
 }
 
 void sqli_req_put_rows(SqliCursor* c, SqliRuntime* rt) {
   SqliMessageStream* s = sqli_cur_stream();
   SqliConnection* conn = Conn();
-  if (s == nullptr || c == nullptr || c->buffer == nullptr) return;
+  if (s == nullptr || c == nullptr) return;
   if (rt != nullptr) rt->outstanding = 1;
   const bool wide = SQLI_CAP(conn, 0, 0x08);
+  if (c->row_size <= 0 && c->variable_columns == 0) {
+    // A statement without columns keeps no rows, only their count.
+    sqli_msg_put_short(SQLI_REQ_PUT, s);
+    if (wide) sqli_msg_put_int(0, s);
+    else sqli_msg_put_short(0, s);
+    sqli_msg_put_short(c->rows_in_buffer, s);
+    return;
+  }
+  if (c->buffer == nullptr) return;
   if (c->variable_columns != 0 && c->row_index != nullptr) {
     const SqliRowIndex* x = c->row_index;
     const unsigned char* p = c->buffer;

@@ -47,7 +47,9 @@ void sqli_text_len_put(int32_t length, SqliMessageStream* s);
 int32_t sqli_text_len_get(SqliMessageStream* s);
 int32_t sqli_req_text(const char* const* pieces, int32_t params, SqliRuntime* rt);
 int32_t sqli_req_prepare(const char* text, SqliRuntime* rt);
-void sqli_req_cursor_name(const SqliCursor* c, SqliRuntime* rt);
+// Code 3 with the cursor's name in the server's code set: 0, or the
+// conversion's error (recorded) with nothing written.
+int32_t sqli_req_cursor_name(const SqliCursor* c, SqliRuntime* rt);
 void sqli_req_fetch(int32_t size);
 void sqli_req_scroll_fetch(int32_t kind, int32_t position, int32_t size);
 int32_t sqli_req_db_open(const char* name, int32_t exclusive, SqliRuntime* rt);

@@ -630,7 +630,15 @@ int32_t sqli_curs_open(int32_t, SqliCursor* c, void*, const char* descriptor_nam
     bool on_deferred = st != nullptr && (st->flags & SQLI_CF_DEFERRED) != 0;
     if (!on_deferred || (c->flags & SQLI_CF_OPENED) != 0) sqli_req_stmt_id(c->id, rt);
   }
-  if (c->name != nullptr) sqli_req_cursor_name(c, rt);
+  if (c->name != nullptr && sqli_req_cursor_name(c, rt) != 0) {
+    // A name the server's code set cannot hold: what is already chained
+    // ends as it is, and the cursor stays closed.
+    int32_t code = sqlca.sqlcode < 0 ? sqlca.sqlcode : -1;
+    Loop(c);
+    if (sqlca.sqlcode >= 0) _iqseterr(code);
+    c->flags &= ~(SQLI_CF_OPEN | SQLI_CF_NOMORE);
+    return sqlca.sqlcode;
+  }
   if (c->flags & SQLI_CF_SCROLL) sqli_req_code(SQLI_REQ_SCROLL);
   if (c->flags & SQLI_CF_HOLD) sqli_req_code(SQLI_REQ_HOLD);
   if (c->kind != 6) {

@@ -38,7 +38,8 @@ The configuration (JSON) names the port, the log file and what to answer:
               "interrupt": hex sent at once}, {"op": "write", "chunks":
               [hex], "end": 12 or 13, "error"}; each answer is logged as
               "answer ok|error N|size N|read AMOUNT CHUNKS HEX"
-              Chunks of 39 are logged "chunk N", a whole value "value HEX".
+              Chunks of 39 are logged "chunk N", a whole value "value HEX",
+              the descriptor of a 38 request "desc HEX".
 
 Statement requests (codes 1 to 11, 16, 22 to 24, 36 to 38, 43, 49, 87,
 108, 111) are read message by message: SELECT columns FROM table [WHERE
@@ -400,7 +401,7 @@ class Sql:
                 c.note("cancel")
                 self.value = b""
             elif code == 38:
-                c.take(56)
+                c.note("desc %s" % c.take(56).hex())
                 blobs = self.cfg.get("blob", "")
                 if isinstance(blobs, list):
                     blob = bytes.fromhex(blobs[min(self.blob_n, len(blobs) - 1)])

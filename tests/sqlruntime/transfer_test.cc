@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "sqlruntime/blobs.h"
@@ -293,6 +294,31 @@ TEST_F(ClientFileTest, LongNameIsBounded) {
   EXPECT_EQ(answers[0].rfind("error ", 0), 0u);
   EXPECT_EQ(answers[1], "ok");
   EXPECT_EQ(std::strlen(sqli_runtime_get()->client_file), 503u);
+}
+
+TEST_F(ClientFileTest, OpenFlagsAppendExclusiveAndReadWrite) {
+  const std::string dir = Dir(), old = Bytes(100, 11), more = Bytes(21, 12);
+  // 0x20 with 0x02: write-only, appending to what the file held.
+  const std::string log = dir + "/appended";
+  tevtest::WriteFile(log, old);
+  Run("20", Open(log, 0x20 | 0x02) + ", {\"op\": \"write\", \"chunks\": [\"" + Hex(more) + "\"]}, {\"op\": \"close\"}");
+  EXPECT_EQ(tevtest::ReadFile(log), old + more);
+  sqli_connect_close(SQLI_CONN_ALL, nullptr, 1, 0);
+  // 0x20 with 0x01: an existing file is refused with the system's error
+  // and left as it was.
+  Run("20", Open(log, 0x20 | 0x01));
+  EXPECT_EQ(With("answer "), std::vector<std::string>{"error " + std::to_string(EEXIST)});
+  EXPECT_EQ(tevtest::ReadFile(log), old + more);
+  sqli_connect_close(SQLI_CONN_ALL, nullptr, 1, 0);
+  // 0x08: read-write, created when missing; 0x10 never creates.
+  const std::string made = dir + "/made", absent = dir + "/absent";
+  Run("20", Open(made, 0x08) + ", {\"op\": \"write\", \"chunks\": [\"" + Hex(more) + "\"]}, {\"op\": \"close\"}, " +
+                Open(absent, 0x10));
+  EXPECT_EQ(tevtest::ReadFile(made), more);
+  const auto answers = With("answer ");
+  ASSERT_EQ(answers.size(), 4u);
+  EXPECT_EQ(answers[3], "error " + std::to_string(ENOENT));
+  EXPECT_NE(access(absent.c_str(), F_OK), 0);
 }
 
 }  // namespace
