@@ -368,25 +368,23 @@ int32_t Scroll(SqliCursor* c, SqliItemList* vars, const Targets& t, const SqliFe
 TV_BEGIN_C
 
 int32_t sqli_type_check(SqliCursor* c, int32_t count, SqliValueItem* items, int32_t kind) {
-  if (count <= 0 || items == nullptr) {
+  const bool saved = (kind & 0x02) != 0;
+  if (!saved && (count <= 0 || items == nullptr)) {
     c->check_items = sqli_item_array_make(c->check_items, c->check_count, 0);
     c->check_count = 0;
     return 0;
   }
-  c->check_items = sqli_item_array_make(c->check_items, c->check_count, count);
-  if (c->check_items == nullptr) {
-    c->check_count = 0;
-    _iqseterr(-406);
-    return sqlca.sqlcode;
-  }
-  c->check_count = static_cast<int16_t>(count);
+  // The items given with 0x08 are kept in the cursor (resized to the
+  // count); 0x02 sends the kept ones.
+  if (saved && c->check_items == nullptr) return 0;
   int32_t nothing = 0;
   if (sqli_req_type_check(c, count, items, kind, &nothing, Rt()) < 0) {
+    if (c->check_items == nullptr) c->check_count = 0;
     return sqlca.sqlcode < 0 ? sqlca.sqlcode : -1;
   }
   if (kind & 0x1) c->flags |= SQLI_CF_CHECK_SENT;
   if (kind & 0x8) c->flags |= SQLI_CF_PUT_CHECK;
-  if (nothing) {
+  if (nothing && !saved) {
     c->check_items = sqli_item_array_make(c->check_items, c->check_count, 0);
     c->check_count = 0;
   }

@@ -154,11 +154,12 @@ int32_t RoomForVariableRow(SqliCursor* c, int32_t count, SqliValueItem* items) {
 // server and are reported in sqlerrd[2]; then the error is set.
 int32_t PutError(SqliCursor* c, int32_t code) {
   int32_t secondary = sqlca.sqlerrd[1];
+  int32_t held = sqli_put_held(c);
   int32_t sent = 0;
-  if (sqli_put_held(c) > 0) {
-    sent = sqli_put_held(c);
+  if (held > 0) {
+    sqli_sqlca_reset(Rt());
     if (sqli_put_send_held(c) < 0) return sqlca.sqlcode;
-    if (c->variable_columns != 0) sent = sqlca.sqlerrd[2];
+    sent = c->variable_columns != 0 ? sqlca.sqlerrd[2] : held;
   }
   sqlca.sqlerrd[1] = secondary;
   _iqseterr(code);

@@ -82,8 +82,10 @@ TEST_F(FetchTest, Errors) {
   SqliCursor* ins = Declare("c2", "insert into t1");
   ASSERT_EQ(sqli_curs_open(1, ins, nullptr, nullptr, nullptr, 0, 0), 0);
   EXPECT_EQ(Fetch(ins), -488) << "an insert cursor";
+  SqliCursor* sel = Declare("c3", "select * from t1");
+  ASSERT_EQ(sqli_curs_open(1, sel, nullptr, nullptr, nullptr, 1, 0), 0);
   SqliFetchSpec spec{0, SQLI_FETCH_NEXT, 0};
-  EXPECT_EQ(sqli_curs_fetch(1, ins, nullptr, nullptr, "nosuch", &spec), -469);
+  EXPECT_EQ(sqli_curs_fetch(1, sel, nullptr, nullptr, "nosuch", &spec), -469);
 }
 
 TEST_F(FetchTest, ScrollPriorAfterFirstFetchAsksAndGivesHundred) {

@@ -193,7 +193,7 @@ def connect_reply(cfg):
     return body[:-2] + f + body[-2:]
 
 
-SQL_CODES = {1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 16, 17, 22, 23, 24, 36, 37, 38, 39, 40, 41, 43, 49, 59, 87, 108, 111,
+SQL_CODES = {1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 16, 17, 22, 23, 24, 36, 37, 38, 39, 40, 41, 43, 49, 59, 87, 100, 108, 111,
              133}
 
 
@@ -308,6 +308,34 @@ class Sql:
         self.stmts[sid] = st
         self.cur = sid
         return st
+
+    def bind_value(self):
+        """One bind value: type word, [extended words], indicator, length
+        word, the value; logged as type/indicator/hex."""
+        c = self.conn
+        tw = c.u16()
+        t = tw & 0xFF
+        if self.cap(0, 0x20) and (t not in BUILTIN or tw & 0x800):
+            c.take(4)
+        ind = c.s16()
+        word = c.u16()
+        if ind < 0:
+            return "%d/null" % tw
+        if t in (0, 13, 15, 16, 43):
+            v = c.padded(c.u16())
+        elif t == 1:
+            v = c.take(2)
+        elif t in (2, 4, 6, 7):
+            v = c.take(4)
+        elif t in (3, 52, 53):
+            v = c.take(8)
+        elif t in (17, 18):
+            v = c.take(10)
+        elif t in (5, 8, 10, 14):
+            v = c.padded(((word & 1) + (word >> 8 & 0xFF) + 3) // 2)
+        else:
+            v = c.padded(struct.unpack(">i", c.take(4))[0])
+        return "%d/%d/%s" % (tw, ind, v.hex())
 
     def save(self):
         path = self.cfg.get("store")
@@ -455,8 +483,8 @@ class Sql:
             elif code == 3:
                 cursor_name = c.padded(c.u16())
             elif code == 5:
-                for _ in range(c.s16()):
-                    pass
+                vals = [self.bind_value() for _ in range(c.s16())]
+                c.note("bind %s" % " ".join(vals))
             elif code == 108:
                 if self.cur in self.stmts:
                     self.stmts[self.cur]["autofree"] = True
@@ -491,6 +519,16 @@ class Sql:
                         if st["rows"]:
                             reply += self.tuple(st["rows"][0])
                         reply += self.done(1 if st["rows"] else 0, st.get("warn", 0))
+            elif code == 100:
+                c.s16()
+                types = []
+                for _ in range(c.s16()):
+                    tw = c.u16()
+                    if (tw & 0xFF) not in BUILTIN or tw & 0x7F00:
+                        c.padded(c.u16())
+                        c.padded(c.u16())
+                    types.append("%d/%d" % (tw, struct.unpack(">i", c.take(4))[0]))
+                c.note("types %s" % " ".join(types))
             elif code == 17:
                 size = struct.unpack(">i", c.take(4))[0] if self.cap(0, 0x08) else c.u16()
                 rows = [c.padded(size) for _ in range(c.s16())]
