@@ -182,7 +182,8 @@ int32_t ExecuteBody(SqliCursor* c, bool immediate, SqliItemList* in, SqlValue* v
   if (immediate) sqli_req_code(SQLI_REQ_RELEASE);
   Loop(c);
   if (sqlca.sqlcode < 0) return sqlca.sqlcode;
-  return RefreshDbState(kind);
+  // A deferred prepare learns its kind from the replies of this message.
+  return RefreshDbState(c->kind);
 }
 
 // The inputs of EXECUTE: a named descriptor, a value description or the
@@ -401,25 +402,17 @@ int32_t sqli_db_close(void) {
   if (rt == nullptr) return -1;
   sqli_sqlca_reset(rt);
   if (sqli_conn_ensure() != 0) return sqlca.sqlcode;
-  for (auto* e = static_cast<SqliCursorEntry*>(rt->statement_list); e != nullptr;) {
-    SqliCursorEntry* next = e->next;
-    SqliCursor* c = e->cursor;
-    if (e->name_kind == 0 && (c->flags & SQLI_CF_OPEN)) {
-      // A held row of an insert cursor is not lost with the database.
-      if (InsertCursor(c) && sqli_put_held(c) > 0 && sqli_put_send_held(c) < 0) return sqlca.sqlcode;
-      if (sqli_curs_entry(c) != nullptr && sqli_curs_close_step(c, 0) == 0) {
-        c->flags &= ~(SQLI_CF_OPEN | SQLI_CF_OPENED);
-      }
-      next = static_cast<SqliCursorEntry*>(rt->statement_list);  // the table may have changed
-      for (SqliCursorEntry* f = next; f != nullptr; f = f->next) {
-        if (f->cursor->flags & SQLI_CF_OPEN && f->name_kind == 0) {
-          next = f;
-          break;
-        }
-        next = f->next;
-      }
+  std::vector<SqliCursor*> open;
+  for (auto* e = static_cast<SqliCursorEntry*>(rt->statement_list); e != nullptr; e = e->next) {
+    if (e->name_kind == 0 && (e->cursor->flags & SQLI_CF_OPEN)) open.push_back(e->cursor);
+  }
+  for (SqliCursor* c : open) {
+    // Closing may free records: each is looked up again first.
+    if (sqli_curs_entry(c) == nullptr || (c->flags & SQLI_CF_OPEN) == 0) continue;
+    if (sqli_curs_close_step(c, 0) == 0 && sqli_curs_entry(c) != nullptr) {
+      c->flags &= ~(SQLI_CF_OPEN | SQLI_CF_OPENED);
     }
-    e = next;
+    if (sqlca.sqlcode < 0) return sqlca.sqlcode;
   }
   sqli_req_code(SQLI_REQ_DB_CLOSE);
   Loop(nullptr);

@@ -9,7 +9,8 @@
 //             then 4, 3, 24, 43, 5, 41, 108, 6 or 87 (nothing under OPTOFC:
 //             the OPEN travels with the first fetch)
 //   fetch     the recorded OPEN; 4, 9
-//   CLOSE     4, 10, and 11 for a cursor declared with a text
+//   CLOSE     the held PUT rows (4, 17); 4, 10, and 11 for a cursor
+//             declared with a text
 //   FREE      4, 10 and 4, 11 for an open cursor; 4, 11 for a statement
 #include <cctype>
 #include <cstdlib>

@@ -8,6 +8,7 @@
 
 #include "sqlruntime/connection.h"
 #include "sqlruntime/execute.h"
+#include "sqlruntime/fetch.h"
 #include "tests/sqlruntime/sqli_exchanges.h"
 
 namespace {
@@ -169,6 +170,68 @@ TEST_F(PutTest, CommitSendsHeldRowsAndRollbackDropsThem) {
   ASSERT_EQ(sqli_exec_immed("rollback work"), 0);
   EXPECT_EQ(Puts().size(), 1u) << "the held row was dropped";
   EXPECT_EQ(c->flags & SQLI_CF_OPEN, 0u);
+}
+
+TEST_F(PutTest, RowsPutComeBackByFetch) {
+  SqliCursor* c = OpenInsert();
+  for (int i = 1; i <= 5; ++i) ASSERT_EQ(sqli_curs_put(1, c, v_.Set(i * 11), nullptr), 0);
+  ASSERT_EQ(sqli_curs_close(1, c), 0);
+  int32_t a = 0;
+  char b[97] = {};
+  SqliValueItem out[2] = {};
+  out[0] = v_.items[0];
+  out[0].data = reinterpret_cast<char*>(&a);
+  out[1] = v_.items[1];
+  out[1].data = b;
+  SqliItemList outs{2, out};
+  SqliCursor* s = Declare("s1", "select * from t1", 0, nullptr, &outs);
+  ASSERT_EQ(sqli_curs_open(1, s, nullptr, nullptr, nullptr, 1, 0), 0);
+  SqliFetchSpec next{0, 1, 0};
+  for (int i = 1; i <= 5; ++i) {
+    ASSERT_EQ(sqli_curs_fetch(1, s, nullptr, nullptr, nullptr, &next), 0) << i << " " << sqlca.sqlcode;
+    EXPECT_EQ(a, i * 11);
+    // CHAR(96) into a string of 97: blank-padded to the column's length.
+    EXPECT_EQ(std::string(b), ("row" + std::to_string(i * 11)) + std::string(96 - 3 - std::to_string(i * 11).size(), ' '));
+  }
+  EXPECT_EQ(sqli_curs_fetch(1, s, nullptr, nullptr, nullptr, &next), 100);
+}
+
+TEST_F(PutTest, VariableRowsGoInOne133OrOne17Each) {
+  // INTEGER a, LVARCHAR lv: rows of their values' own sizes.
+  const std::string table =
+      "\"tables\": {\"t9\": {\"columns\": [{\"name\": \"a\", \"type\": 2, \"length\": 4}, {\"name\": \"lv\", "
+      "\"type\": 40, \"length\": 2048, \"xid\": 1, \"tname\": \"lvarchar\"}], \"rows\": []}}";
+  for (const char* caps : {"200000000002", "20"}) {
+    Start(std::string("\"caps\": \"") + caps + "\", " + table);
+    SqliCursor* c = Declare("i9", "insert into t9");
+    ASSERT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 0, 0), 0) << sqlca.sqlcode;
+    ASSERT_GT(c->variable_columns, 0);
+    const char* texts[] = {"x", "a longer value"};
+    for (int i = 0; i < 2; ++i) {
+      RowVars v;
+      v.Set(i + 1);
+      std::snprintf(v.b, sizeof v.b, "%s", texts[i]);
+      ASSERT_EQ(sqli_curs_put(1, c, &v.desc, nullptr), 0) << caps << " " << sqlca.sqlcode;
+    }
+    ASSERT_EQ(sqli_curs_flush(1, c), 0) << sqlca.sqlcode;
+    // Stored: INTEGER, then null flag, 32-bit length and the bytes.
+    auto row = [](int a, const std::string& t) {
+      return sqli_test::Int32Hex(a) + "00" + sqli_test::Int32Hex(static_cast<int>(t.size())) +
+             sqli_test::Hex(t.data(), t.size());
+    };
+    auto puts = Puts();
+    if (std::string(caps) == "20") {
+      ASSERT_EQ(puts.size(), 2u) << server_->Log();
+      EXPECT_EQ(puts[0], "1 " + row(1, texts[0]));
+      EXPECT_EQ(puts[1], "1 " + row(2, texts[1]));
+    } else {
+      ASSERT_EQ(puts.size(), 1u) << server_->Log();
+      EXPECT_EQ(puts[0], "2 " + row(1, texts[0]) + " " + row(2, texts[1]));
+    }
+    EXPECT_EQ(sqlca.sqlerrd[2], 2);
+    sqli_stmt_table_free();
+    sqli_connect_close(SQLI_CONN_ALL, nullptr, 1, 0);
+  }
 }
 
 }  // namespace

@@ -48,6 +48,15 @@ The configuration (JSON) names the port, the log file and what to answer:
   kinds       {"first words": kind} further statement kinds by text
   store       a path: the table store is written there as JSON after
               every change (CREATE TABLE, PUT rows)
+  bench       {"table": name, "rows": N, "row": hex}: the benchmark mode.
+              A fetch on that table answers N copies of the row from
+              pre-encoded batches; the log keeps only the first 2,000 lines
+              of a connection. A connection that starts with the four
+              bytes "RAW!" skips the connect and start-up exchanges and
+              speaks the bare message stream at once (the benchmark's own
+              raw client).
+Columns may carry "size", their stored size in a row, where it differs
+from "length" (DECIMAL, VARCHAR).
 
 Statement requests (codes 1 to 11, 16, 17, 22 to 24, 36 to 38, 43, 49,
 59, 87, 108, 111, 133) are read message by message: SELECT columns FROM
@@ -99,6 +108,10 @@ class Conn:
         self.req = b""
 
     def note(self, line):
+        if "bench" in self.cfg:
+            self.lines = getattr(self, "lines", 0) + 1
+            if self.lines > 2000:
+                return
         with LOG_LOCK:
             self.log.write(line + "\n")
             self.log.flush()
@@ -263,10 +276,11 @@ class Sql:
                 st["error"] = -206
             else:
                 tab = tables[m.group(2).lower()]
+                st["bench"] = m.group(2).lower() == self.cfg.get("bench", {}).get("table")
                 cols, offs, off = [], {}, 0
                 for col in tab["columns"]:
                     offs[col["name"]] = (off, col)
-                    off += col["length"]
+                    off += col.get("size", col["length"])
                 names = [x.strip().lower() for x in m.group(1).split(",")]
                 if names == ["*"]:
                     names = [col["name"] for col in tab["columns"]]
@@ -424,8 +438,8 @@ class Sql:
                 e += string(col.get("tname", "").encode()) + s16(0) + s16(0) + s32(0)
             e += s32(col["length"]) if xt else s16(col["length"])
             entries += e
-            start += col["length"]
-        size = sum(c["length"] for c in st["cols"])
+            start += col.get("size", col["length"])
+        size = sum(c.get("size", c["length"]) for c in st["cols"])
         out += s16(size) + s16(len(st["cols"])) + (s32(len(names)) if off32 else u16(len(names)))
         return out + entries + padded(names)
 
@@ -433,10 +447,27 @@ class Sql:
         ln = s32(0) if self.cap(7, 0x02) else s16(0)
         return s16(13) + s16(code) + s16(0) + ln + s16(0)
 
+    def bench_fetch(self, st, size):
+        b = self.cfg["bench"]
+        if "tuple" not in b:
+            row = bytes.fromhex(b["row"])
+            ln = s32(len(row)) if self.cap(0, 0x20) else s16(len(row))
+            b["tuple"] = s16(14) + s16(0) + ln + padded(row)
+            b["per"] = max(1, size // len(row))
+            b["batch"] = b["tuple"] * b["per"]
+        left = b["rows"] - st["pos"]
+        if left > b["per"]:
+            st["pos"] += b["per"]
+            return b["batch"]
+        st["pos"] += left
+        return b["tuple"] * left + self.done(st["pos"])
+
     def fetch(self, sid, size):
         st = self.stmts.get(sid)
         if st is None or not st["open"]:
             return self.error(-400)
+        if "bench" in self.cfg and st.get("bench"):
+            return self.bench_fetch(st, size)
         out, used = b"", 0
         warns = self.cfg.get("row_warnings", {})
         while st["pos"] < len(st["rows"]):
@@ -767,12 +798,18 @@ def serve_one(c, cfg, log):
     conn = Conn(c, cfg, log)
     conn.note("accept")
     try:
+        if "bench" in cfg and c.recv(4, socket.MSG_PEEK) == b"RAW!":
+            peer.recv_exact(c, 4)
+            conn.note("raw")
+            serve(conn)
+            raise Closed()
         first = peer.read_first(c)
         form, length, ptype, flags, last, data = first
         conn.note("connect type=%d" % ptype)
         level = flags & 0x7F
         # Packets with headers when the client asks for them (0x80).
         conn.headers = bool(flags & 0x80)
+        conn.note("headers %d" % conn.headers)
         c.sendall(peer.packet(2, min(level, 61) | (flags & 0x80), connect_reply(cfg), 4096))
         if cfg.get("status", 0) == 0:
             serve(conn)
