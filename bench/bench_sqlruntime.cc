@@ -120,7 +120,9 @@ struct ServerProcess {
   int out_fd = -1;
   ~ServerProcess() {
     if (pid > 0) {
-      kill(pid, SIGTERM);
+      // The whole group: a python3 found through a wrapper script runs as
+      // its child.
+      kill(-pid, SIGTERM);
       waitpid(pid, nullptr, 0);
     }
     if (out_fd >= 0) close(out_fd);
@@ -134,7 +136,12 @@ struct ServerProcess {
     posix_spawn_file_actions_addclose(&fa, p[0]);
     std::string script = std::string(TEV_SOURCE_DIR) + "/tests/sqlruntime/sqli_server.py";
     const char* argv[] = {"python3", script.c_str(), config.c_str(), nullptr};
-    if (posix_spawnp(&pid, "python3", &fa, nullptr, const_cast<char**>(argv), environ) != 0) Die("spawn");
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    if (posix_spawnp(&pid, "python3", &fa, &attr, const_cast<char**>(argv), environ) != 0) Die("spawn");
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     close(p[1]);
     char buf[16] = {};
