@@ -67,6 +67,10 @@ bool InputIsNull(const SqliValueItem* item) {
   if (has && TextHost(t)) return false;
   if (item->data == nullptr) return true;
   if (t >= 200) return false;
+  if (t == 113 || t == SQLBYTES || t == SQLTEXT) {
+    // A locator tells null by its own indicator.
+    return reinterpret_cast<const SqliLocator*>(item->data)->indicator == -1;
+  }
   return risnull(t, item->data) != 0;
 }
 
@@ -146,8 +150,8 @@ int32_t FitChars(const char* text, int32_t length, int32_t room, bool client_loc
   if (length <= room) return length;
   if (room <= 0) return 0;
   ClientLocaleState* ls = rgllocstate();
-  GlLocale* loc = ls == nullptr ? nullptr : (client_locale ? ls->client : ls->database);
-  if (loc == nullptr && ls != nullptr) loc = ls->client;
+  GlLocale* loc = client_locale || ls == nullptr ? nullptr : ls->database;
+  if (loc == nullptr) loc = sqlv_locale();
   if (loc == nullptr || loc->single_byte) return room;
   const char* pos = text + length;
   while (pos - text > room) {
