@@ -227,4 +227,23 @@ TEST_F(FetchTest, TypeCheckOncePerOpenOnExtendedTypesOnly) {
   }
 }
 
+TEST_F(FetchTest, OptofcAutofreeCursorClosedByTheServerGoesAtItsEnd) {
+  setenv("OPTOFC", "1", 1);
+  Start("\"caps\": \"d0\", \"close_at_end\": 1, \"tables\": {" + sqli_test::Table100(2) + "}");
+  ASSERT_EQ(sqli_autofree_set(1, nullptr, 2), 0);
+  SqliCursor* c = Declare("c1", "select * from t1");
+  ASSERT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 1, 0), 0);
+  ASSERT_EQ(Fetch(c), 0);
+  EXPECT_EQ(LastCodes(), "4,3,108,6,4,9,12");
+  EXPECT_NE(c->flags & SQLI_CF_SERVER_CLOSED, 0u);
+  ASSERT_EQ(Fetch(c), 0);
+  size_t before = Codes().size();
+  EXPECT_EQ(Fetch(c), 100);
+  EXPECT_EQ(Codes().size(), before);
+  // The server freed it at its end: the client record went too.
+  SqliCursor* again = sqli_curs_locate(1, "c1", 0);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->flags, 0u);
+}
+
 }  // namespace
