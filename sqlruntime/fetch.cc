@@ -368,17 +368,25 @@ int32_t Scroll(SqliCursor* c, SqliItemList* vars, const Targets& t, const SqliFe
 TV_BEGIN_C
 
 int32_t sqli_type_check(SqliCursor* c, int32_t count, SqliValueItem* items, int32_t kind) {
-  const bool saved = (kind & 0x02) != 0;
+  // 0x02 sends the kept items unless items are given to be kept (0x08).
+  const bool saved = (kind & 0x02) != 0 && !((kind & 0x08) != 0 && count > 0 && items != nullptr);
   if (!saved && (count <= 0 || items == nullptr)) {
     c->check_items = sqli_item_array_make(c->check_items, c->check_count, 0);
     c->check_count = 0;
     return 0;
   }
   // The items given with 0x08 are kept in the cursor (resized to the
-  // count); 0x02 sends the kept ones.
+  // count).
   if (saved && c->check_items == nullptr) return 0;
   int32_t nothing = 0;
-  if (sqli_req_type_check(c, count, items, kind, &nothing, Rt()) < 0) {
+  // The check sets the variable-column count from the items, the layout
+  // of rows the server sends in the items' forms. An insert cursor's rows
+  // keep the layout its columns were described with.
+  const bool put = c->kind == 6 || c->kind == 56 ? (kind == 26 || kind == 3) : false;
+  const int16_t layout = c->variable_columns;
+  int32_t rc = sqli_req_type_check(c, count, items, kind, &nothing, Rt());
+  if (put) c->variable_columns = layout;
+  if (rc < 0) {
     if (c->check_items == nullptr) c->check_count = 0;
     return sqlca.sqlcode < 0 ? sqlca.sqlcode : -1;
   }

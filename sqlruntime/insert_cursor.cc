@@ -202,8 +202,9 @@ int32_t sqli_put_send(SqliCursor* c) {
   SqliRuntime* rt = Rt();
   if (sqli_conn_ensure() != 0) return sqlca.sqlcode;
   sqli_req_stmt_id(c->id, rt);
-  if (Xtypes() && (c->flags & SQLI_CF_CHECK_SENT) == 0 && c->input_count > 0) {
-    if (sqli_type_check(c, c->input_count, c->inputs, 3) < 0) return sqlca.sqlcode;
+  // The types the first PUT kept go with the first send.
+  if (Xtypes() && (c->flags & SQLI_CF_CHECK_SENT) == 0 && c->check_items != nullptr) {
+    if (sqli_type_check(c, c->check_count, c->check_items, 3) < 0) return sqlca.sqlcode;
   }
   if (c->column_count > 0) sqli_req_put_rows(c, rt);
   c->put_rows = 0;
