@@ -28,6 +28,10 @@ int32_t sqli_wire_size(int32_t type, int32_t distinct, int32_t source_type, int3
 // Stores one PUT value into the column at pos of an insert cursor's row.
 int32_t sqli_put_store(SqliCursor* c, SqliValueItem* item, unsigned char* pos, int32_t column_type,
                        int32_t column_length, int32_t distinct, int32_t source_type, int32_t source_length);
+// Stores an SqlValue into the column at pos through the compatibility
+// rules of types: 0 or the stored-form writer's error (set).
+int32_t sqli_put_store_value(SqlValue* v, unsigned char* pos, int32_t column_type, int32_t column_length,
+                             int32_t distinct, int32_t source_type, int32_t source_length, int32_t value_length);
 // Moves the columns of the row at the cursor's buffer position into the
 // targets (the descriptor's items when desc is set). Mode bits: 0x2 targets
 // from a descriptor, 0x4 a null needs an indicator.

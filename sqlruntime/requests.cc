@@ -359,18 +359,7 @@ int32_t sqli_fetch_tail(SqliRuntime* rt, SqliCursor* c) {
   }
 }
 
-int32_t sqli_req_bind(int32_t, SqliItemList* list, void*, SqliRuntime* rt) {
-  if (rt != nullptr) rt->large_value_count = 0;
-  if (list == nullptr || list->count == 0) return 0;
-  _iqseterr(-415);
-  return -415;
-}
-
-int32_t sqli_req_type_check(SqliCursor*, int32_t, SqliValueItem*, int32_t, int32_t* nothing, SqliRuntime*) {
-  if (nothing != nullptr) *nothing = 1;
-  return 0;
-}
-
-int32_t sqli_check_floats(int32_t, SqliValueItem*, SqliRuntime*) { return 0; }
+// sqli_req_bind and sqli_check_floats are in bind.cc, sqli_req_type_check in
+// typecheck.cc, beside the value packing they use.
 
 TV_END_C

@@ -64,13 +64,18 @@ void sqli_req_put_rows(SqliCursor* c, SqliRuntime* rt);
 // 12 (0); anything else is an unknown reply (-1).
 int32_t sqli_fetch_tail(SqliRuntime* rt, SqliCursor* c);
 
-// Bind values (code 5): an empty list sends nothing. The value packing is
-// not part of this runtime yet: a non-empty list records -415.
+// Bind values (code 5, written when code is 5): the 16-bit count and each
+// value packed from its host variable (or, with values, from that array of
+// SqlValues, one per list item); an empty list sends nothing. Counts the
+// non-null TEXT/BYTE values that follow as chunks.
 int32_t sqli_req_bind(int32_t code, SqliItemList* list, void* values, SqliRuntime* rt);
-// Input type check (code 100): not sent by this runtime yet; the
-// nothing-to-send flag is set.
+// Input type check (code 100). Flags: 0x01 write the message, 0x02 use the
+// cursor's saved items, 0x04 flag word 1, 0x08 save the items in the
+// cursor, 0x10 check DATETIME/INTERVAL qualifiers, 0x20 character lengths
+// keep the NUL. Sets *nothing when no item needs the check.
 int32_t sqli_req_type_check(SqliCursor* c, int32_t count, SqliValueItem* items, int32_t flags,
                             int32_t* nothing, SqliRuntime* rt);
+// Every non-null SMALLFLOAT (-1222) and FLOAT (-1223) input must be finite.
 int32_t sqli_check_floats(int32_t count, SqliValueItem* items, SqliRuntime* rt);
 
 TV_END_C

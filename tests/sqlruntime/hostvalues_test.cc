@@ -1,0 +1,461 @@
+// Host values without a server: PUT values stored into row bytes and rows
+// unpacked into host variables, against the stored forms Python builds
+// (tests/sqlruntime/sqli_values.py) on random values of every built-in
+// host type; the fetch edge cases (blank padding and cuts, nulls, 64-bit
+// sign extension, target count mismatches, indicator variables); the
+// shared rules (wire sizes, memory sizes, descriptor-name table).
+#include <cstring>
+#include <limits>
+#include <sstream>
+
+#include "sqlruntime/cursor.h"
+#include "sqlruntime/hostvalues.h"
+#include "sqlruntime/requests.h"
+#include "sqltypes/value_null.h"
+#include "sqltypes/datetime.h"
+#include "sqltypes/decimal_text.h"
+#include "tests/sqlruntime/sqli_fixture.h"
+
+namespace {
+
+using sqli_test::Hex;
+using sqli_test::SqliTest;
+
+std::string Unhex(const std::string& h) {
+  std::string out;
+  for (size_t i = 0; i + 1 < h.size(); i += 2) out.push_back(static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+// A connection record of the runtime's own, current for the test, so that
+// the rules see its properties (float format 1, ANSI mode on demand).
+class FakeConnection {
+ public:
+  explicit FakeConnection(bool ansi = false) {
+    std::memset(&stream_, 0, sizeof stream_);
+    std::memset(&conn_, 0, sizeof conn_);
+    stream_.float_format = 1;
+    conn_.stream = &stream_;
+    conn_.props[1] = ansi ? 1 : 0;
+    sqli_runtime_get()->current = &conn_;
+  }
+  ~FakeConnection() { sqli_runtime_get()->current = nullptr; }
+  SqliConnection* get() { return &conn_; }
+
+ private:
+  SqliMessageStream stream_;
+  SqliConnection conn_;
+};
+
+// A cursor holding one row of the given columns.
+struct OneRow {
+  std::vector<SqliColumnDesc> cols;
+  std::string row;
+  SqliCursor c{};
+  OneRow(std::vector<std::pair<int, int>> types, const std::string& bytes) : row(bytes) {
+    for (auto [t, w] : types) {
+      SqliColumnDesc d{};
+      d.type = static_cast<int16_t>(t);
+      d.length = w;
+      cols.push_back(d);
+    }
+    c.columns = cols.data();
+    c.column_count = static_cast<int16_t>(cols.size());
+    c.buffer = reinterpret_cast<unsigned char*>(row.data());
+    c.buffer_size = static_cast<int32_t>(row.size());
+    c.position = c.buffer;
+  }
+};
+
+SqliValueItem Item(int type, int length, void* data, int16_t* ind = nullptr) {
+  SqliValueItem it{};
+  it.type = static_cast<int16_t>(type);
+  it.length = length;
+  it.data = static_cast<char*>(data);
+  it.indicator = ind;
+  it.ind_type = -1;
+  return it;
+}
+
+struct Case {
+  int host, hlen;
+  std::string text, bind, stored;
+  int ctype, clen;
+};
+
+std::vector<Case> PythonCases(int seed, int n) {
+  tevtest::RunResult r = tevtest::RunProgram(
+      tevtest::Python(),
+      {tevtest::SourceDir() + "/tests/sqlruntime/sqli_values.py", "gen", std::to_string(seed), std::to_string(n)},
+      {{{"PATH", "/usr/bin:/bin"}}, "", "", 120});
+  std::vector<Case> out;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) {
+    // The value text of DATETIME holds a blank: split from both ends.
+    std::vector<std::string> f;
+    std::istringstream ls(line);
+    for (std::string w; ls >> w;) f.push_back(w);
+    if (f.size() < 7) continue;
+    Case c;
+    c.host = std::stoi(f[0]);
+    c.hlen = std::stoi(f[1]);
+    size_t k = f.size();
+    c.stored = Unhex(f[k - 1]);
+    c.clen = std::stoi(f[k - 2]);
+    c.ctype = std::stoi(f[k - 3]);
+    c.bind = Unhex(f[k - 4]);
+    for (size_t i = 2; i < k - 4; ++i) c.text += (i > 2 ? " " : "") + f[i];
+    out.push_back(c);
+  }
+  return out;
+}
+
+// The host variable of a case, in memory as the program holds it.
+struct HostVar {
+  alignas(16) unsigned char bytes[128] = {};
+  int length = 0;
+};
+
+HostVar MakeHost(const Case& k) {
+  HostVar h;
+  h.length = k.hlen;
+  switch (k.host) {
+    case 101: { int16_t v = static_cast<int16_t>(std::stoi(k.text)); std::memcpy(h.bytes, &v, 2); break; }
+    case 102: case 110: { int32_t v = std::stoi(k.text); std::memcpy(h.bytes, &v, 4); break; }
+    case 103: { int64_t v = std::stoll(k.text); std::memcpy(h.bytes, &v, 8); break; }
+    case 104: {
+      std::string b = Unhex(k.text);
+      uint32_t u = 0;
+      for (unsigned char ch : b) u = (u << 8) | ch;
+      std::memcpy(h.bytes, &u, 4);
+      break;
+    }
+    case 105: {
+      std::string b = Unhex(k.text);
+      uint64_t u = 0;
+      for (unsigned char ch : b) u = (u << 8) | ch;
+      std::memcpy(h.bytes, &u, 8);
+      break;
+    }
+    case 107: case 111: {
+      Decimal d{};
+      EXPECT_EQ(deccvasc(k.text.c_str(), static_cast<int>(k.text.size()), &d), 0) << k.text;
+      std::memcpy(h.bytes, &d, sizeof d);
+      break;
+    }
+    case 100: case 114: {
+      std::string s = Unhex(k.text);
+      std::memcpy(h.bytes, s.data(), s.size());
+      break;
+    }
+    case 117: {
+      long long v = std::stoll(k.text);
+      Int8Value x{};
+      unsigned long long m = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+      x.low = static_cast<uint32_t>(m);
+      x.high = static_cast<uint32_t>(m >> 32);
+      x.sign = v < 0 ? -1 : 1;
+      std::memcpy(h.bytes, &x, sizeof x);
+      break;
+    }
+    case 125: { int64_t v = std::stoll(k.text); std::memcpy(h.bytes, &v, 8); break; }
+    case 112: {
+      DateTimeValue dt{};
+      dt.dt_qual = static_cast<int16_t>(k.hlen);
+      EXPECT_EQ(dtcvasc(k.text.c_str(), &dt), 0) << k.text;
+      std::memcpy(h.bytes, &dt, sizeof dt);
+      break;
+    }
+  }
+  return h;
+}
+
+// What a fetch into the same host type gives back: the host bytes, with
+// CHAR texts blank-padded to the column.
+std::string Expected(const Case& k, const HostVar& h) {
+  size_t n = static_cast<size_t>(rtypmsize(k.host, k.hlen));
+  if (k.host == 100) {
+    std::string s = Unhex(k.text);
+    s.resize(static_cast<size_t>(k.clen), ' ');
+    s.push_back('\0');
+    return s;
+  }
+  if (k.host == 114) return Unhex(k.text) + std::string(1, '\0');
+  if (k.host == 103) n = 8;
+  if (k.host == 107 || k.host == 111 || k.host == 112) return "";
+  return std::string(reinterpret_cast<const char*>(h.bytes), n);
+}
+
+class HostValuesTest : public SqliTest {};
+
+TEST_F(HostValuesTest, PutStoresAndFetchesBackRandomValuesOfEveryType) {
+  FakeConnection conn;
+  std::vector<Case> cases = PythonCases(46, 1000);
+  ASSERT_EQ(cases.size(), 13000u);
+  int failures = 0;
+  for (const Case& k : cases) {
+    if (failures > 10) break;
+    HostVar h = MakeHost(k);
+    SqliValueItem in = Item(k.host, h.length, h.bytes);
+    std::string row(k.stored.size(), '\x55');
+    ASSERT_EQ(sqli_put_store(nullptr, &in, reinterpret_cast<unsigned char*>(row.data()), k.ctype, k.clen, 0, 0, 0),
+              0)
+        << k.host << " " << k.text;
+    if (row != k.stored) {
+      ++failures;
+      ADD_FAILURE() << "store " << k.host << " " << k.text << ": " << Hex(row.data(), row.size()) << " wanted "
+                    << Hex(k.stored.data(), k.stored.size());
+      continue;
+    }
+    OneRow r({{k.ctype, k.clen}}, k.stored);
+    HostVar out;
+    int16_t ind = 7;
+    SqliValueItem target = Item(k.host, h.length, out.bytes, &ind);
+    ASSERT_EQ(sqli_row_unpack(&r.c, 1, &target, nullptr, 0), 0) << k.host << " " << k.text;
+    EXPECT_EQ(ind, 0) << k.host << " " << k.text;
+    std::string want = Expected(k, h);
+    if (k.host == 107 || k.host == 111) {
+      Decimal a, b;
+      std::memcpy(&a, h.bytes, sizeof a);
+      std::memcpy(&b, out.bytes, sizeof b);
+      if (deccmp(&a, &b) != 0) {
+        ++failures;
+        ADD_FAILURE() << "fetch " << k.host << " " << k.text;
+      }
+    } else if (k.host == 112) {
+      DateTimeValue a, b;
+      std::memcpy(&a, h.bytes, sizeof a);
+      std::memcpy(&b, out.bytes, sizeof b);
+      if (a.dt_qual != b.dt_qual || deccmp(&a.dt_dec, &b.dt_dec) != 0) {
+        ++failures;
+        ADD_FAILURE() << "fetch " << k.host << " " << k.text;
+      }
+    } else if (std::string(reinterpret_cast<char*>(out.bytes), want.size()) != want) {
+      ++failures;
+      ADD_FAILURE() << "fetch " << k.host << " " << k.text << ": " << Hex(out.bytes, want.size());
+    }
+  }
+}
+
+TEST_F(HostValuesTest, CharColumnIntoShortAndLongTextTargets) {
+  FakeConnection conn;
+  struct Row { int len; std::string text; int16_t ind; bool warn; } table[] = {
+      {11, std::string("abc") + std::string(7, ' '), 0, false},
+      {5, "abc ", 10, true},
+      {1, "", 10, true},
+  };
+  for (const Row& t : table) {
+    sqli_sqlca_reset(sqli_runtime_get());
+    OneRow r({{SQLCHAR, 10}}, "abc       ");
+    char buf[16];
+    std::memset(buf, 'Z', sizeof buf);
+    int16_t ind = 99;
+    SqliValueItem target = Item(100, t.len, buf, &ind);
+    ASSERT_EQ(sqli_row_unpack(&r.c, 1, &target, nullptr, 0), 0);
+    EXPECT_EQ(std::string(buf), t.text) << t.len;
+    EXPECT_EQ(ind, t.ind) << t.len;
+    EXPECT_EQ(sqlca.sqlwarn.sqlwarn0 == 'W', t.warn) << t.len;
+    EXPECT_EQ(sqlca.sqlwarn.sqlwarn1 == 'W', t.warn) << t.len;
+  }
+}
+
+TEST_F(HostValuesTest, StoredNullFormsFetchAsNull) {
+  FakeConnection conn;
+  struct Null { int ctype, clen; std::string stored; int host; } table[] = {
+      {SQLCHAR, 4, std::string("\0   ", 4), 100},
+      {SQLVCHAR, 10, std::string("\x01\0", 2) + std::string(9, '\0'), 114},
+      {SQLSMINT, 2, "\x80\x00", 101},
+      {SQLINT, 4, std::string("\x80\0\0\0", 4), 102},
+      {SQLFLOAT, 8, std::string(8, '\xff'), 105},
+      {SQLSMFLOAT, 4, std::string(4, '\xff'), 104},
+      {SQLBIGINT, 8, std::string("\x80\0\0\0\0\0\0\0", 8), 125},
+      {SQLINT8, 10, std::string(10, '\0'), 117},
+      {SQLDECIMAL, 0x1002, std::string(9, '\0'), 107},
+  };
+  for (const Null& t : table) {
+    OneRow r({{t.ctype, t.clen}}, t.stored);
+    alignas(16) char buf[64];
+    std::memset(buf, 'Z', sizeof buf);
+    int16_t ind = 99;
+    SqliValueItem target = Item(t.host, t.host == 107 ? 0x1002 : 20, buf, &ind);
+    EXPECT_EQ(sqli_row_unpack(&r.c, 1, &target, nullptr, 0), 0) << t.ctype;
+    EXPECT_EQ(ind, -1) << t.ctype;
+    EXPECT_EQ(risnull(t.host, buf), 1) << t.ctype;
+    // Without an indicator a null needs one when asked (mode 0x4).
+    OneRow r2({{t.ctype, t.clen}}, t.stored);
+    SqliValueItem bare = Item(t.host, t.host == 107 ? 0x1002 : 20, buf);
+    EXPECT_EQ(sqli_row_unpack(&r2.c, 1, &bare, nullptr, 0x4), -467) << t.ctype;
+  }
+}
+
+TEST_F(HostValuesTest, IntegerIntoEightByteVariableIsSignExtended) {
+  FakeConnection conn;
+  OneRow r({{SQLINT, 4}}, std::string("\xff\xff\xff\xff", 4));
+  int64_t v = 0x1234;
+  SqliValueItem target = Item(103, 8, &v);
+  ASSERT_EQ(sqli_row_unpack(&r.c, 1, &target, nullptr, 0), 0);
+  EXPECT_EQ(static_cast<uint64_t>(v), 0xFFFFFFFFFFFFFFFFull);
+}
+
+TEST_F(HostValuesTest, TargetCountMismatchWarnsAndFailsUnderAnsi) {
+  for (bool ansi : {false, true}) {
+    FakeConnection conn(ansi);
+    sqli_sqlca_reset(sqli_runtime_get());
+    OneRow r({{SQLSMINT, 2}, {SQLSMINT, 2}}, std::string("\x00\x07\x00\x08", 4));
+    int16_t a = 0;
+    SqliValueItem target = Item(101, 2, &a);
+    int32_t rc = sqli_row_unpack(&r.c, 1, &target, nullptr, 0);
+    EXPECT_EQ(a, 7);
+    EXPECT_EQ(sqlca.sqlwarn.sqlwarn0, 'W');
+    EXPECT_EQ(sqlca.sqlwarn.sqlwarn3, 'W');
+    EXPECT_EQ(rc, ansi ? -485 : 0);
+    if (ansi) EXPECT_EQ(sqlca.sqlcode, -485);
+  }
+}
+
+TEST_F(HostValuesTest, IndicatorVariables) {
+  // Read: each integer width, and a text indicator through a conversion.
+  int16_t i2 = -1;
+  int32_t i4 = 12;
+  int64_t i8 = -5;
+  EXPECT_EQ(sqli_ind_read(101, &i2, 2), -1);
+  EXPECT_EQ(sqli_ind_read(102, &i4, 4), 12);
+  EXPECT_EQ(sqli_ind_read(103, &i8, 8), -5);
+  EXPECT_EQ(sqli_ind_read(100, "42", 3), 42);
+  EXPECT_EQ(sqli_ind_read(101, &i2, 0), 0);
+  // Write: a CHAR(2) indicator holds "-1" but not a cut length of 300.
+  char text[3] = {};
+  EXPECT_EQ(sqli_ind_write(-1, 100, text, 3), 0);
+  EXPECT_STREQ(text, "-1");
+  EXPECT_EQ(sqli_ind_write(300, 100, text, 3), -456);
+  EXPECT_EQ(sqli_ind_write(70000, 101, &i2, 2), -456);
+  EXPECT_EQ(sqli_ind_write(70000, 102, &i4, 4), 0);
+  EXPECT_EQ(i4, 70000);
+  // A fetched cut that the indicator variable cannot hold ends the row.
+  FakeConnection conn;
+  OneRow r({{SQLCHAR, 500}}, std::string(500, 'q'));
+  char buf[8];
+  char ind_text[2] = {};
+  SqliValueItem target = Item(100, 8, buf);
+  target.ind_type = 100;
+  target.ind_length = 2;
+  target.ind_data = ind_text;
+  EXPECT_EQ(sqli_row_unpack(&r.c, 1, &target, nullptr, 0), -456);
+  EXPECT_EQ(sqlca.sqlcode, -456);
+}
+
+TEST_F(HostValuesTest, PutNullFormsAndRefusals) {
+  FakeConnection conn;
+  int16_t neg = -1;
+  char text[8] = "abc";
+  unsigned char row[16];
+  // A null CHAR: first byte 0, then blanks.
+  SqliValueItem it = Item(100, 8, text, &neg);
+  ASSERT_EQ(sqli_put_store(nullptr, &it, row, SQLCHAR, 4, 0, 0, 0), 0);
+  EXPECT_EQ(Hex(row, 4), "00202020");
+  // A null VARCHAR: length 1, a zero byte, zeros to the column length.
+  std::memset(row, 0x55, sizeof row);
+  ASSERT_EQ(sqli_put_store(nullptr, &it, row, SQLVCHAR, 5, 0, 0, 0), 0);
+  EXPECT_EQ(Hex(row, 6), "010000000000");
+  // Indicator 0 keeps an empty text; an INTEGER holding its null form is null.
+  int16_t zero = 0;
+  char empty[4] = "";
+  SqliValueItem e = Item(100, 4, empty, &zero);
+  ASSERT_EQ(sqli_put_store(nullptr, &e, row, SQLCHAR, 3, 0, 0, 0), 0);
+  EXPECT_EQ(Hex(row, 3), "202020");
+  int32_t inull = INT32_MIN;
+  SqliValueItem n = Item(102, 4, &inull, &zero);
+  ASSERT_EQ(sqli_put_store(nullptr, &n, row, SQLINT, 4, 0, 0, 0), 0);
+  EXPECT_EQ(Hex(row, 4), "80000000");
+  // A Decimal too wide for its column; one with a bad digit count.
+  Decimal d{};
+  ASSERT_EQ(deccvasc("123456.5", 8, &d), 0);
+  SqliValueItem dv = Item(107, 0x0602, &d);
+  EXPECT_EQ(sqli_put_store(nullptr, &dv, row, SQLDECIMAL, 0x0502, 0, 0, 0), -1);
+  EXPECT_EQ(sqlca.sqlcode, -1226);
+  d.ndigits = 17;
+  EXPECT_EQ(sqli_put_store(nullptr, &dv, row, SQLDECIMAL, 0x1002, 0, 0, 0), -1);
+  EXPECT_EQ(sqlca.sqlcode, -415);
+  // An unknown host type; a 64-bit value that an INTEGER cannot hold.
+  SqliValueItem bad = Item(99, 4, &inull);
+  EXPECT_EQ(sqli_put_store(nullptr, &bad, row, SQLINT, 4, 0, 0, 0), -1);
+  EXPECT_EQ(sqlca.sqlcode, -415);
+  int64_t big = 5000000000LL;
+  SqliValueItem b = Item(103, 8, &big);
+  EXPECT_EQ(sqli_put_store(nullptr, &b, row, SQLINT, 4, 0, 0, 0), -1);
+  // Host type 102 stored into a BIGINT column goes through a conversion.
+  int32_t small = -3;
+  SqliValueItem s = Item(102, 4, &small);
+  ASSERT_EQ(sqli_put_store(nullptr, &s, row, SQLBIGINT, 8, 0, 0, 0), 0);
+  EXPECT_EQ(Hex(row, 8), "fffffffffffffffd");
+}
+
+TEST_F(HostValuesTest, WireAndMemorySizes) {
+  struct W { int type, host_len, qual, size, word; } table[] = {
+      {SQLCHAR, 30, 0, 30, 30},     {SQLSMINT, 0, 0, 2, 2},        {SQLINT, 0, 0, 4, 4},
+      {SQLDATE, 0, 0, 4, 4},        {SQLFLOAT, 0, 0, 8, 8},        {SQLBIGINT, 0, 0, 8, 8},
+      {SQLDECIMAL, 0x1004, 0, 18, 8447}, {SQLMONEY, 0, 0, 18, 8447}, {SQLDTIME, 0, 0x0E0A, 8, 0x0E0A},
+      {SQLINTERVAL, 0, 0x0B23, 7, 0x0B23}, {SQLTEXT, 0, 0, 56, 56}, {SQLVCHAR, 40, 0, 41, 40},
+      {SQLVCHAR, 300, 0, 256, 255}, {SQLINT8, 0, 0, 10, 10},      {SQLLVARCHAR, 0, 0, 0, 0},
+      {SQLSET, 0, 0, 0, 0},
+  };
+  for (const W& w : table) {
+    int32_t word = -9;
+    EXPECT_EQ(sqli_wire_size(w.type, 0, 0, 0, w.qual, w.host_len, &word), w.size) << w.type;
+    EXPECT_EQ(word, w.word) << w.type;
+  }
+  // A distinct DECIMAL(10,2) column over DECIMAL takes its source length.
+  int32_t word = 0;
+  EXPECT_EQ(sqli_wire_size(SQLDECIMAL, 1, SQLDECIMAL, 0x0A02, 0, 0, &word), 6);
+  EXPECT_EQ(word, 0x0A02);
+  EXPECT_EQ(sqli_host_msize(100, 21), 21);
+  EXPECT_EQ(sqli_host_msize(107, 0), 22);
+  EXPECT_EQ(sqli_host_msize(112, 0), 24);
+}
+
+TEST_F(HostValuesTest, DescriptorNameTable) {
+  SqliDescriptor a{}, b{};
+  std::string names[20];
+  for (int i = 0; i < 20; ++i) {
+    names[i] = "desc" + std::to_string(i);
+    ASSERT_EQ(sqli_desc_table_add(names[i].c_str(), i % 2 ? &a : &b), 1);
+  }
+  names[3][0] = 'X';  // the table keeps its own copy of the name
+  EXPECT_EQ(sqli_desc_table_find("desc3"), &a);
+  EXPECT_EQ(sqli_desc_table_find("desc4"), &b);
+  EXPECT_EQ(sqli_desc_table_remove("desc3"), &a);
+  EXPECT_EQ(sqli_desc_table_find("desc3"), nullptr);
+  EXPECT_EQ(sqli_desc_table_remove("desc3"), nullptr);
+  for (int i = 0; i < 20; ++i) sqli_desc_table_remove(("desc" + std::to_string(i)).c_str());
+  EXPECT_EQ(sqli_desc_table_find("desc4"), nullptr);
+}
+
+TEST_F(HostValuesTest, CheckFloatsAndInputDescription) {
+  float f = std::numeric_limits<float>::infinity();
+  double d = std::numeric_limits<double>::quiet_NaN();
+  SqliValueItem items[2] = {Item(105, 8, &d), Item(104, 4, &f)};
+  EXPECT_EQ(sqli_check_floats(2, items, nullptr), -1223);
+  EXPECT_EQ(sqli_check_floats(1, items + 1, nullptr), -1222);
+  d = 1.5;
+  int16_t neg = -1;
+  items[1].indicator = &neg;  // a null value is not looked at
+  EXPECT_EQ(sqli_check_floats(2, items, nullptr), 0);
+
+  SqliCursor c{};
+  SqliValueItem coll = Item(118, 0, nullptr);
+  coll.type = static_cast<int16_t>(118 | 0x8000);
+  c.inputs = &coll;
+  c.input_count = 1;
+  EXPECT_EQ(sqli_check_input_desc(&c, nullptr), 1);
+  coll.type = 118;
+  EXPECT_EQ(sqli_check_input_desc(&c, nullptr), -1);
+  EXPECT_EQ(sqlca.sqlcode, -1817);
+  SqliValueItem row = Item(123, 0, nullptr);
+  SqliDescriptor desc{1, &row, nullptr, 1};
+  c.flags = SQLI_CF_DYNAMIC;
+  EXPECT_EQ(sqli_check_input_desc(&c, &desc), 1);
+  desc.count = 0;
+  EXPECT_EQ(sqli_check_input_desc(&c, &desc), -1);
+}
+
+}  // namespace
