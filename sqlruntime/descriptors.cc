@@ -20,6 +20,7 @@
 #include "sqlruntime/runtime.h"
 #include "sqltypes/datetime.h"
 #include "sqltypes/sqlvalue.h"
+#include "sqltypes/value_null.h"
 
 namespace {
 
@@ -416,7 +417,7 @@ int32_t sqli_desc_set(int32_t, const char* name, int32_t n, SqliDescField* field
   if (n < 1 || n > d->max_count) return Fail(-472);
   SqliValueItem* it = &d->items[n - 1];
 
-  bool type_given = false, nullable0 = false;
+  bool type_given = false, nullable0 = false, ind_given = false;
   const SqliDescField *length = nullptr, *precision = nullptr, *scale = nullptr, *ind_length = nullptr;
   const SqliDescField *ind_type = nullptr, *data = nullptr, *ind_data = nullptr;
   for (const SqliDescField* f = fields; f->field != 0; ++f) {
@@ -445,6 +446,7 @@ int32_t sqli_desc_set(int32_t, const char* name, int32_t n, SqliDescField* field
       case SQLI_DF_INDICATOR:
         rc = ReadInt(*f, &v);
         if (rc == 0 && it->indicator != nullptr) *it->indicator = static_cast<int16_t>(v);
+        ind_given = true;
         break;
       case SQLI_DF_DATA:
         data = f;
@@ -582,7 +584,9 @@ int32_t sqli_desc_set(int32_t, const char* name, int32_t n, SqliDescField* field
       int32_t rc = ConvertIn(*data, it, StorageLength(StorageType(it), it->length));
       if (rc < 0) return Fail(rc);
     }
-    if (it->indicator != nullptr) *it->indicator = 0;
+    // DATA makes the item not null, unless the same call set the
+    // indicator: a null the program asked for is kept.
+    if (it->indicator != nullptr && !ind_given) *it->indicator = 0;
   }
   return Done();
 }

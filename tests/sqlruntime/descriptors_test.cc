@@ -121,7 +121,7 @@ TEST_F(DescriptorsTest, CharacterLengthsAndVarcharLimit) {
   char text[] = "hello";
   Fields with{F(SQLI_DF_TYPE, &t, 101, 2), F(SQLI_DF_LENGTH, &len, 102, 4), F(SQLI_DF_DATA, text, 100, 6)};
   ASSERT_EQ(0, sqli_desc_set(0, "d1", 1, with.get(), 0));
-  char out[32] = {};
+  char out[11] = {};
   int16_t ind = -5;
   Fields get{F(SQLI_DF_INDICATOR, &ind, 101, 2), F(SQLI_DF_DATA, out, 100, sizeof out)};
   ASSERT_EQ(0, sqli_desc_get(0, "d1", 1, get.get(), 0));
@@ -138,7 +138,7 @@ TEST_F(DescriptorsTest, CharacterLengthsAndVarcharLimit) {
   ASSERT_EQ(0, sqli_desc_set(0, "d1", 2, v256.get(), 0));
   EXPECT_EQ(255, GetShort("d1", 2, SQLI_DF_LENGTH));
   std::vector<char> back(300, 'x');
-  Fields gv{F(SQLI_DF_DATA, back.data(), 100, 300)};
+  Fields gv{F(SQLI_DF_DATA, back.data(), 114, 300)};
   ASSERT_EQ(0, sqli_desc_get(0, "d1", 2, gv.get(), 0));
   EXPECT_EQ(big, std::string(back.data()));
   Fields v257{F(SQLI_DF_TYPE, &vt, 101, 2), F(SQLI_DF_LENGTH, &l257, 102, 4)};

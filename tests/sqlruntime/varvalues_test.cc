@@ -60,7 +60,7 @@ TEST_F(VarValuesTest, RuntimeOwnedValuesGrowAndCopy) {
   ASSERT_EQ(0, zel_var_alloc(&v, 4));
   EXPECT_EQ(size, v->size);
   EXPECT_EQ(3, v->length);
-  EXPECT_EQ(0, std::memcmp(v->data, "\0\0\0\0ong", 7));
+  EXPECT_EQ(0, std::memcmp(v->data, "\0\0\0\0nge", 7));
   // A larger size replaces the area with a zeroed one of that size.
   ASSERT_EQ(0, zel_var_alloc(&v, 40));
   EXPECT_EQ(40, v->size);
