@@ -93,3 +93,9 @@ int32_t sqli_coll_close(SqliCollStmt* st);
 int32_t sqli_coll_free(SqliCollStmt* st);
 
 TV_END_C
+
+TV_BEGIN_C
+// Moves the element (data, size) of coll into the outputs: 0 or an error.
+int32_t sqli_coll_fetch_element(SqliCollection* coll, const char* data, int32_t size, const char* names,
+                                int32_t n_out, SqliValueItem* outs, int32_t from_desc);
+TV_END_C

@@ -490,6 +490,14 @@ def client_files(conn, sql):
     return s16(12)
 
 
+def collection_free(conn):
+    """Request 105: the client frees the server's copy of a collection."""
+    handle = struct.unpack(">i", conn.take(4))[0]
+    conn.end()
+    conn.note("collection free %d" % handle)
+    return s16(12)
+
+
 def serve(conn):
     sql = Sql(conn)
     cfg = conn.cfg
@@ -562,6 +570,8 @@ def serve(conn):
             conn.note("request %s" % conn.req.hex())
             conn.req = b""
             reply = client_files(conn, sql)
+        elif code == 105:
+            reply = collection_free(conn)
         elif code in SQL_CODES:
             reply = sql.exchange(code)
         elif code == 999:
