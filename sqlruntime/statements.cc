@@ -9,7 +9,8 @@
 //             then 4, 3, 24, 43, 5, 41, 108, 6 or 87 (nothing under OPTOFC:
 //             the OPEN travels with the first fetch)
 //   fetch     the recorded OPEN; 4, 9
-//   CLOSE     4, 10, and 11 for a cursor declared with a text
+//   CLOSE     the held PUT rows (4, 17); 4, 10, and 11 for a cursor
+//             declared with a text
 //   FREE      4, 10 and 4, 11 for an open cursor; 4, 11 for a statement
 #include <cctype>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 
 #include "sqlruntime/connection.h"
 #include "sqlruntime/cursor.h"
+#include "sqlruntime/insert_cursor.h"
 #include "sqlruntime/names.h"
 #include "sqlruntime/replies.h"
 #include "sqlruntime/requests.h"
@@ -646,6 +648,11 @@ int32_t sqli_curs_open(int32_t, SqliCursor* c, void*, const char* descriptor_nam
     c->rows_in_buffer = 0;
     c->first_row = c->last_row = 0;
     c->position = c->buffer;
+  } else if ((c->flags & SQLI_CF_OPEN) && sqli_put_held(c) > 0) {
+    // An insert cursor opened again sends what it holds; that ends the
+    // message and the OPEN starts a new one.
+    if (sqli_put_send(c) < 0) return sqlca.sqlcode;
+    if (Loop(c) < 0) return sqlca.sqlcode;
   }
   if (CapAutofree(conn) && c->kind != 6 && AutofreeOn(c)) {
     sqli_req_code(SQLI_REQ_AUTOFREE);
@@ -679,8 +686,17 @@ int32_t sqli_curs_close_step(SqliCursor* c, int32_t free_mode) {
       if (c->related == nullptr) Release4And11(c);
       else goto tail;
     } else {
-      if (sqli_conn_ensure() != 0) return -1;
-      sqli_req_stmt_id(c->id, rt);
+      // Held PUT rows go first, in the same message; their send names
+      // the statement.
+      bool rows_sent = false;
+      if ((c->kind == 6 || c->kind == 56) && (c->flags & SQLI_CF_OPEN) && sqli_put_held(c) > 0) {
+        if (sqli_put_send(c) < 0) return -1;
+        rows_sent = true;
+      }
+      if (!rows_sent) {
+        if (sqli_conn_ensure() != 0) return -1;
+        sqli_req_stmt_id(c->id, rt);
+      }
       sqli_req_code(SQLI_REQ_CLOSE);
       if (c->flags & SQLI_CF_AUTOFREED) {
         Loop(c);

@@ -40,11 +40,36 @@ The configuration (JSON) names the port, the log file and what to answer:
               "answer ok|error N|size N|read AMOUNT CHUNKS HEX"
               Chunks of 39 are logged "chunk N", a whole value "value HEX".
 
-Statement requests (codes 1 to 11, 16, 22 to 24, 36 to 38, 43, 49, 87,
-108, 111) are read message by message: SELECT columns FROM table [WHERE
-column = value] gives kind 2, INSERT kind 6, EXECUTE kind 56; describe
-replies are laid out by the configured capability bytes. Each exchange is
-logged as "request <hex>" and "codes <c1,c2,...>".
+  procs       built-in procedures: {"name": {"columns": [...], "rows":
+              [hex, ...], "warn": warnings word of the done reply}};
+              EXECUTE PROCEDURE name(...) is described by the columns
+  fail        {"text": code}: executing (7, 16, 59) a statement whose
+              text contains the key answers with that error
+  kinds       {"first words": kind} further statement kinds by text
+  store       a path: the table store is written there as JSON after
+              every change (CREATE TABLE, PUT rows)
+  bench       {"table": name, "rows": N, "row": hex}: the benchmark mode.
+              A fetch on that table answers N copies of the row from
+              pre-encoded batches; the log keeps only the first 2,000 lines
+              of a connection. A connection that starts with the four
+              bytes "RAW!" skips the connect and start-up exchanges and
+              speaks the bare message stream at once (the benchmark's own
+              raw client).
+Columns may carry "size", their stored size in a row, where it differs
+from "length" (DECIMAL, VARCHAR).
+
+Statement requests (codes 1 to 11, 16, 17, 22 to 24, 36 to 38, 43, 49,
+59, 87, 108, 111, 133) are read message by message: SELECT columns FROM
+table [WHERE column = value] gives kind 2, INSERT kind 6, EXECUTE
+kind 56, DATABASE 1, DROP DATABASE 13, CLOSE DATABASE 31, COMMIT WORK
+35, ROLLBACK WORK 36, CREATE TABLE 8, UPDATE 4, DELETE 5, others 9;
+describe replies are laid out by the configured capability bytes.
+Executing CREATE TABLE name (col INT|CHAR(n), ...) adds the table. PUT
+rows (17, 133) are appended to the insert statement's table and logged
+"put <count> <hex of each row>". A scroll fetch (23) answers rows from
+the asked position forward, then 25 with the first row's number; the
+server's current row is the first row of its last batch. Each exchange
+is logged as "request <hex>" and "codes <c1,c2,...>".
 
 It prints "ready" when listening and serves each connection on a thread
 of its own until killed. After the connection reply the SQL messages travel in type 6
@@ -83,6 +108,10 @@ class Conn:
         self.req = b""
 
     def note(self, line):
+        if "bench" in self.cfg:
+            self.lines = getattr(self, "lines", 0) + 1
+            if self.lines > 2000:
+                return
         with LOG_LOCK:
             self.log.write(line + "\n")
             self.log.flush()
@@ -177,7 +206,8 @@ def connect_reply(cfg):
     return body[:-2] + f + body[-2:]
 
 
-SQL_CODES = {1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 16, 22, 23, 24, 36, 37, 38, 39, 40, 41, 43, 49, 87, 108, 111}
+SQL_CODES = {1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 16, 17, 22, 23, 24, 36, 37, 38, 39, 40, 41, 43, 49, 59, 87, 100, 108, 111,
+             133}
 
 
 def int8(v):
@@ -223,20 +253,34 @@ class Sql:
     def new_stmt(self, text):
         import re
         t = text.decode(errors="replace").strip()
+        words = " ".join(t.lower().split()[:2]) if t else ""
         word = t.split(None, 1)[0].lower() if t else ""
-        st = {"text": t, "kind": {"select": 2, "insert": 6, "execute": 56}.get(word, 1), "cols": [],
-              "rows": [], "pos": 0, "open": False, "autofree": False, "error": 0}
-        tables = self.cfg.get("tables", {})
+        kinds = {"select": 2, "insert": 6, "execute": 56, "database": 1, "drop database": 13,
+                 "close database": 31, "commit work": 35, "rollback work": 36, "create table": 8,
+                 "update": 4, "delete": 5}
+        kinds.update(self.cfg.get("kinds", {}))
+        kind = kinds.get(words, kinds.get(word, 9))
+        st = {"text": t, "kind": kind, "cols": [], "rows": [], "pos": 0, "open": False, "autofree": False,
+              "error": 0, "first": 0, "last": 0, "table": None}
+        tables = self.cfg.setdefault("tables", {})
+        if word == "execute":
+            m = re.match(r"execute\s+procedure\s+(\w+)", t, re.I)
+            proc = self.cfg.get("procs", {}).get(m.group(1).lower()) if m else None
+            if proc is not None:
+                st["cols"] = proc["columns"]
+                st["rows"] = [bytes.fromhex(r) for r in proc.get("rows", [])]
+                st["warn"] = proc.get("warn", 0)
         if word == "select":
             m = re.match(r"select\s+(.*?)\s+from\s+(\w+)(?:\s+where\s+(\w+)\s*=\s*(\S+).*)?$", t, re.I | re.S)
             if not m or m.group(2).lower() not in tables:
                 st["error"] = -206
             else:
                 tab = tables[m.group(2).lower()]
+                st["bench"] = m.group(2).lower() == self.cfg.get("bench", {}).get("table")
                 cols, offs, off = [], {}, 0
                 for col in tab["columns"]:
                     offs[col["name"]] = (off, col)
-                    off += col["length"]
+                    off += col.get("size", col["length"])
                 names = [x.strip().lower() for x in m.group(1).split(",")]
                 if names == ["*"]:
                     names = [col["name"] for col in tab["columns"]]
@@ -272,11 +316,110 @@ class Sql:
                 st["error"] = -206
             else:
                 st["cols"] = tab["columns"]
+                st["table"] = m.group(1).lower()
         sid = self.next_id
         self.next_id += 1
         self.stmts[sid] = st
         self.cur = sid
         return st
+
+    def bind_value(self):
+        """One bind value: type word, [extended words], indicator, length
+        word, the value; logged as type/indicator/hex."""
+        c = self.conn
+        tw = c.u16()
+        t = tw & 0xFF
+        if self.cap(0, 0x20) and (t not in BUILTIN or tw & 0x800):
+            c.take(4)
+        ind = c.s16()
+        word = c.u16()
+        if ind < 0:
+            return "%d/null" % tw
+        if t in (0, 13, 15, 16, 43):
+            v = c.padded(c.u16())
+        elif t == 1:
+            v = c.take(2)
+        elif t in (2, 4, 6, 7):
+            v = c.take(4)
+        elif t in (3, 52, 53):
+            v = c.take(8)
+        elif t in (17, 18):
+            v = c.take(10)
+        elif t in (5, 8, 10, 14):
+            v = c.padded(((word & 1) + (word >> 8 & 0xFF) + 3) // 2)
+        else:
+            v = c.padded(struct.unpack(">i", c.take(4))[0])
+        return "%d/%d/%s" % (tw, ind, v.hex())
+
+    def save(self):
+        path = self.cfg.get("store")
+        if path:
+            with open(path + ".tmp", "w") as f:
+                json.dump(self.cfg.get("tables", {}), f)
+            os.replace(path + ".tmp", path)
+
+    def done(self, rows, warn=0):
+        return s16(15) + s16(warn) + s32(rows) + s32(0) + s32(0)
+
+    def tuple(self, row, warn=0):
+        ln = s32(len(row)) if self.cap(0, 0x20) else s16(len(row))
+        return s16(14) + s16(warn) + ln + padded(row)
+
+    def failure(self, st):
+        for text, code in self.cfg.get("fail", {}).items():
+            if text.lower() in st["text"].lower():
+                return self.error(code)
+        return None
+
+    def execute(self, st):
+        import re
+        bad = self.failure(st)
+        if bad is not None:
+            return bad
+        if st["kind"] == 8:
+            m = re.match(r"create\s+table\s+(\w+)\s*\((.*)\)\s*$", st["text"], re.I | re.S)
+            if not m:
+                return self.error(-201)
+            cols = []
+            for part in m.group(2).split(","):
+                name, typ = part.split(None, 1)
+                typ = typ.strip().lower()
+                cm = re.match(r"char\s*\((\d+)\)", typ)
+                cols.append({"name": name.lower(), "type": 0, "length": int(cm.group(1))} if cm else
+                            {"name": name.lower(), "type": 2, "length": 4})
+            self.cfg["tables"][m.group(1).lower()] = {"columns": cols, "rows": []}
+            self.save()
+        return self.done(0)
+
+    def put_rows(self, rows):
+        st = self.stmts.get(self.cur)
+        self.conn.note("put %d %s" % (len(rows), " ".join(r.hex() for r in rows)))
+        if st is None:
+            return self.error(-410)
+        if st.get("table"):
+            self.cfg["tables"][st["table"]]["rows"].extend(r.hex() for r in rows)
+            self.save()
+        return self.done(len(rows))
+
+    def scroll(self, sid, kind, pos, size):
+        st = self.stmts.get(sid)
+        if st is None or not st["open"]:
+            return self.error(-400)
+        n = len(st["rows"])
+        target = {1: st["last"] + 1, 2: st["first"] - 1, 3: 1, 4: n, 5: st["first"], 6: pos,
+                  7: st["first"] + pos}.get(kind, 0)
+        if target < 1 or target > n:
+            return self.done(0)
+        out, used, t = b"", 0, target
+        while t <= n:
+            row = st["rows"][t - 1]
+            if out and used + len(row) > size:
+                break
+            out += self.tuple(row)
+            used += len(row)
+            t += 1
+        st["first"], st["last"] = target, t - 1
+        return out + s16(25) + s32(target)
 
     def describe(self, sid):
         st = self.stmts[sid]
@@ -295,8 +438,8 @@ class Sql:
                 e += string(col.get("tname", "").encode()) + s16(0) + s16(0) + s32(0)
             e += s32(col["length"]) if xt else s16(col["length"])
             entries += e
-            start += col["length"]
-        size = sum(c["length"] for c in st["cols"])
+            start += col.get("size", col["length"])
+        size = sum(c.get("size", c["length"]) for c in st["cols"])
         out += s16(size) + s16(len(st["cols"])) + (s32(len(names)) if off32 else u16(len(names)))
         return out + entries + padded(names)
 
@@ -304,10 +447,27 @@ class Sql:
         ln = s32(0) if self.cap(7, 0x02) else s16(0)
         return s16(13) + s16(code) + s16(0) + ln + s16(0)
 
+    def bench_fetch(self, st, size):
+        b = self.cfg["bench"]
+        if "tuple" not in b:
+            row = bytes.fromhex(b["row"])
+            ln = s32(len(row)) if self.cap(0, 0x20) else s16(len(row))
+            b["tuple"] = s16(14) + s16(0) + ln + padded(row)
+            b["per"] = max(1, size // len(row))
+            b["batch"] = b["tuple"] * b["per"]
+        left = b["rows"] - st["pos"]
+        if left > b["per"]:
+            st["pos"] += b["per"]
+            return b["batch"]
+        st["pos"] += left
+        return b["tuple"] * left + self.done(st["pos"])
+
     def fetch(self, sid, size):
         st = self.stmts.get(sid)
         if st is None or not st["open"]:
             return self.error(-400)
+        if "bench" in self.cfg and st.get("bench"):
+            return self.bench_fetch(st, size)
         out, used = b"", 0
         warns = self.cfg.get("row_warnings", {})
         while st["pos"] < len(st["rows"]):
@@ -354,27 +514,61 @@ class Sql:
             elif code == 3:
                 cursor_name = c.padded(c.u16())
             elif code == 5:
-                for _ in range(c.s16()):
-                    pass
+                vals = [self.bind_value() for _ in range(c.s16())]
+                c.note("bind %s" % " ".join(vals))
             elif code == 108:
                 if self.cur in self.stmts:
                     self.stmts[self.cur]["autofree"] = True
             elif code in (6, 87):
                 st = self.stmts.get(self.cur)
                 if st is not None:
-                    st["open"], st["pos"] = True, 0
+                    st["open"], st["pos"], st["first"], st["last"] = True, 0, 0, 0
             elif code == 9:
                 size = struct.unpack(">i", c.take(4))[0] if self.cap(7, 0x01) else c.u16()
                 if self.caps[1] & 0xC0:
                     c.s16()
                 reply += self.fetch(self.cur, size)
             elif code == 23:
-                c.s16()
-                c.take(4)
+                kind = c.s16()
+                pos = struct.unpack(">i", c.take(4))[0]
                 size = struct.unpack(">i", c.take(4))[0] if self.cap(7, 0x01) else c.u16()
                 if self.caps[1] & 0xC0:
                     c.s16()
-                reply += self.fetch(self.cur, size)
+                reply += self.scroll(self.cur, kind, pos, size)
+            elif code == 7:
+                st = self.stmts.get(self.cur)
+                reply += self.error(-410) if st is None else self.execute(st)
+            elif code in (16, 59):
+                st = self.stmts.get(self.cur)
+                if st is None:
+                    reply += self.error(-410)
+                else:
+                    bad = self.failure(st)
+                    if bad is not None:
+                        reply += bad
+                    else:
+                        if st["rows"]:
+                            reply += self.tuple(st["rows"][0])
+                        reply += self.done(1 if st["rows"] else 0, st.get("warn", 0))
+            elif code == 100:
+                c.s16()
+                types = []
+                for _ in range(c.s16()):
+                    tw = c.u16()
+                    if (tw & 0xFF) not in BUILTIN or tw & 0x7F00:
+                        c.padded(c.u16())
+                        c.padded(c.u16())
+                    types.append("%d/%d" % (tw, struct.unpack(">i", c.take(4))[0]))
+                c.note("types %s" % " ".join(types))
+            elif code == 17:
+                size = struct.unpack(">i", c.take(4))[0] if self.cap(0, 0x08) else c.u16()
+                rows = [c.padded(size) for _ in range(c.s16())]
+                reply += self.put_rows(rows)
+            elif code == 133:
+                rows = []
+                for _ in range(c.s16()):
+                    rows.append(c.padded(struct.unpack(">i", c.take(4))[0]))
+                reply += self.put_rows(rows)
             elif code == 10:
                 st = self.stmts.get(self.cur)
                 if st is not None:
@@ -614,12 +808,18 @@ def serve_one(c, cfg, log):
     conn = Conn(c, cfg, log)
     conn.note("accept")
     try:
+        if "bench" in cfg and c.recv(4, socket.MSG_PEEK) == b"RAW!":
+            peer.recv_exact(c, 4)
+            conn.note("raw")
+            serve(conn)
+            raise Closed()
         first = peer.read_first(c)
         form, length, ptype, flags, last, data = first
         conn.note("connect type=%d" % ptype)
         level = flags & 0x7F
         # Packets with headers when the client asks for them (0x80).
         conn.headers = bool(flags & 0x80)
+        conn.note("headers %d" % conn.headers)
         c.sendall(peer.packet(2, min(level, 61) | (flags & 0x80), connect_reply(cfg), 4096))
         if cfg.get("status", 0) == 0:
             serve(conn)
