@@ -348,8 +348,37 @@ class Sql:
         elif t in (5, 8, 10, 14):
             v = c.padded(((word & 1) + (word >> 8 & 0xFF) + 3) // 2)
         else:
-            v = c.padded(struct.unpack(">i", c.take(4))[0])
+            n = struct.unpack(">i", c.take(4))[0]
+            v = c.padded(n)
+            # Collections and rows travel as type 44 (as opaque values do):
+            # the form itself tells them apart.
+            if t in (19, 20, 21, 22, 23) or (t == 44 and check_complex(v[:n], self.width()).startswith("ok")):
+                return self.complex_value(tw, ind, n, v)
         return "%d/%d/%s" % (tw, ind, v.hex())
+
+    def width(self):
+        return 128 if self.cap(1, 0x20) else 18
+
+    def complex_value(self, tw, ind, n, body):
+        """A collection or row value: checked against the complex form on
+        its own (name width 128 with long identifiers, else 18) and kept as
+        the row form, its length word and the bytes."""
+        body = body[:n]
+        verdict = check_complex(body, self.width())
+        self.complex_rows = getattr(self, "complex_rows", [])
+        self.complex_rows.append(s32(n) + body)
+        self.conn.note("complex %s" % verdict)
+        return "%d/%d/complex" % (tw, ind)
+
+    def store_complex(self, st):
+        """An INSERT whose bound values held collections: one row of the
+        values as received (one complex value per row)."""
+        rows = getattr(self, "complex_rows", [])
+        self.complex_rows = []
+        if st is None or not st.get("table") or not rows:
+            return
+        self.cfg["tables"][st["table"]]["rows"].extend(r.hex() for r in rows)
+        self.save()
 
     def save(self):
         path = self.cfg.get("store")
@@ -537,6 +566,7 @@ class Sql:
                 reply += self.scroll(self.cur, kind, pos, size)
             elif code == 7:
                 st = self.stmts.get(self.cur)
+                self.store_complex(st)
                 reply += self.error(-410) if st is None else self.execute(st)
             elif code in (16, 59):
                 st = self.stmts.get(self.cur)
@@ -682,6 +712,34 @@ def client_files(conn, sql):
         c.send(m)
         answer(op)
     return s16(12)
+
+
+def check_complex(body, width):
+    """Checks a collection or row value written in the complex form: the
+    type description with names of `width` bytes, the handle, cl_len, the
+    flags and cl_len bytes of element data. Returns "ok N=.. F=.. len=..
+    data=<hex>" or "bad <reason>"."""
+    try:
+        at = 4 + 2 + width
+        fields = struct.unpack(">h", body[at:at + 2])[0]
+        at += 2
+        entry = 8 + width + 6 + 4 + 4 + width + 2 + width + 2 + 4
+        if entry != 30 + 3 * width:
+            return "bad entry size"
+        for i in range(fields):
+            seqno, level, parent, nmlen = struct.unpack(">hhhh", body[at:at + 8])
+            if seqno != i + 1 or nmlen < 0 or nmlen > width:
+                return "bad entry %d" % i
+            at += entry
+        handle, cl_len, flags = struct.unpack(">iii", body[at:at + 12])
+        at += 12
+        if len(body) - at != cl_len:
+            return "bad cl_len %d for %d bytes" % (cl_len, len(body) - at)
+        if len(body) != fields * (30 + 3 * width) + 8 + width + 12 + cl_len:
+            return "bad length %d" % len(body)
+        return "ok N=%d F=%d len=%d data=%s" % (width, fields, cl_len, body[at:].hex())
+    except struct.error:
+        return "bad short"
 
 
 def collection_free(conn):
