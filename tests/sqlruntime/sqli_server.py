@@ -333,7 +333,9 @@ class Sql:
             c.take(4)
         ind = c.s16()
         word = c.u16()
+        self.bound = getattr(self, "bound", [])
         if ind < 0:
+            self.bound.append((t, None))
             return "%d/null" % tw
         if t in (0, 13, 15, 16, 43):
             v = c.padded(c.u16())
@@ -354,6 +356,7 @@ class Sql:
             # the form itself tells them apart.
             if t in (19, 20, 21, 22, 23) or (t == 44 and check_complex(v[:n], self.width()).startswith("ok")):
                 return self.complex_value(tw, ind, n, v)
+        self.bound.append((t, v))
         return "%d/%d/%s" % (tw, ind, v.hex())
 
     def width(self):
@@ -365,19 +368,32 @@ class Sql:
         the row form, its length word and the bytes."""
         body = body[:n]
         verdict = check_complex(body, self.width())
-        self.complex_rows = getattr(self, "complex_rows", [])
-        self.complex_rows.append(s32(n) + body)
+        self.bound.append((44, s32(n) + body))
         self.conn.note("complex %s" % verdict)
         return "%d/%d/complex" % (tw, ind)
 
     def store_complex(self, st):
-        """An INSERT whose bound values held collections: one row of the
-        values as received (one complex value per row)."""
-        rows = getattr(self, "complex_rows", [])
-        self.complex_rows = []
-        if st is None or not st.get("table") or not rows:
+        """An INSERT executed with bound values: one row of the table's
+        columns made from them (INTEGER 4 bytes, CHAR blank-padded to the
+        column, collections and rows as received with their length word)."""
+        bound = getattr(self, "bound", [])
+        self.bound = []
+        if st is None or not st.get("table") or not bound:
             return
-        self.cfg["tables"][st["table"]]["rows"].extend(r.hex() for r in rows)
+        cols = self.cfg["tables"][st["table"]]["columns"]
+        if len(cols) != len(bound):
+            return
+        row = b""
+        for col, (t, v) in zip(cols, bound):
+            ct = col["type"] & 0xFF
+            if ct == 0:
+                text = (v or b"")[:col["length"]]
+                row += (text + b" " * col["length"])[:col["length"]] if v is not None else b"\0" + b" " * (col["length"] - 1)
+            elif ct == 2:
+                row += v if v is not None else s32(-2147483648)
+            else:
+                row += v or b""
+        self.cfg["tables"][st["table"]]["rows"].append(row.hex())
         self.save()
 
     def save(self):
