@@ -19,6 +19,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,7 +38,6 @@
 #include "sqlruntime/fetch.h"
 #include "sqlruntime/runtime.h"
 #include "sqltypes/decimal.h"
-#include "sqltypes/decimal_text.h"
 
 extern char** environ;
 
@@ -100,8 +100,11 @@ std::string RowHex() {
   unsigned char row[kRowSize] = {};
   row[3] = 1;
   std::memcpy(row + 4, "abcdefghij          ", 20);
+  // 12345.67: exponent 3 (base 100), digit bytes 1, 23, 45, 67.
+  const unsigned char dec[6] = {0xC3, 1, 23, 45, 67, 0};
+  std::memcpy(row + 24, dec, sizeof dec);
   Decimal d;
-  if (deccvasc("12345.67", 8, &d) != 0 || stdecimal(&d, row + 24, 6) != 0) Die("decimal");
+  if (lddecimal(row + 24, 6, &d) != 0 || d.exponent != 3 || d.ndigits != 4) Die("decimal");
   const int32_t date = 45000;
   row[30] = static_cast<unsigned char>(date >> 24);
   row[31] = static_cast<unsigned char>(date >> 16);
@@ -114,11 +117,15 @@ std::string RowHex() {
 
 struct ServerProcess {
   pid_t pid = -1;
+  int out_fd = -1;
   ~ServerProcess() {
     if (pid > 0) {
-      kill(pid, SIGTERM);
+      // The whole group: a python3 found through a wrapper script runs as
+      // its child.
+      kill(-pid, SIGTERM);
       waitpid(pid, nullptr, 0);
     }
+    if (out_fd >= 0) close(out_fd);
   }
   void Start(const std::string& config) {
     int p[2];
@@ -129,12 +136,17 @@ struct ServerProcess {
     posix_spawn_file_actions_addclose(&fa, p[0]);
     std::string script = std::string(TEV_SOURCE_DIR) + "/tests/sqlruntime/sqli_server.py";
     const char* argv[] = {"python3", script.c_str(), config.c_str(), nullptr};
-    if (posix_spawnp(&pid, "python3", &fa, nullptr, const_cast<char**>(argv), environ) != 0) Die("spawn");
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    if (posix_spawnp(&pid, "python3", &fa, &attr, const_cast<char**>(argv), environ) != 0) Die("spawn");
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     close(p[1]);
     char buf[16] = {};
     ssize_t n = read(p[0], buf, sizeof buf - 1);
-    close(p[0]);
+    out_fd = p[0];  // kept open while the server runs
     if (n <= 0 || std::strncmp(buf, "ready", 5) != 0) Die("server did not start");
   }
 };
@@ -171,8 +183,8 @@ Figures RunRuntime(long executes) {
   while ((rc = sqli_curs_fetch(1, c, nullptr, nullptr, nullptr, &next)) == 0) ++f.rows;
   f.fetch_seconds = Now() - t0;
   if (rc != 100) Die("fetch");
-  if (a != 1 || std::strncmp(b, "abcdefghij", 10) != 0 || date != 45000 || std::strcmp(e, "hello world") != 0) {
-    Die("fetched values differ");
+  if (a != 1 || std::strncmp(b, "abcdefghij", 10) != 0 || date != 45000 || std::strncmp(e, "hello world ", 12) != 0) {
+    Die("fetched values differ: " + std::to_string(a) + " '" + b + "' " + std::to_string(date) + " '" + e + "'");
   }
   sqli_curs_close(1, c);
 
@@ -367,6 +379,16 @@ int main(int argc, char** argv) {
   if (dir == nullptr) Die("mkdtemp");
   std::string root = dir;
   mkdir((root + "/etc").c_str(), 0700);
+  // Message files and locale data of a built tree (BENCH_TREE, else this
+  // build's own).
+  const char* tree = std::getenv("BENCH_TREE") != nullptr ? std::getenv("BENCH_TREE") : TEV_TREE;
+  for (const char* sub : {"msg", "lxr"}) {
+    std::string from = std::string(tree) + "/" + sub;
+    if (access(from.c_str(), F_OK) == 0) {
+      std::string copy = "cp -r '" + from + "' '" + root + "/'";
+      if (std::system(copy.c_str()) != 0) Die("copy " + from);
+    }
+  }
   int port = FreePort();
   WriteFile(root + "/etc/sqlhosts", "srv1 vqsoctcp 127.0.0.1 " + std::to_string(port) + "\n");
   setenv("TARVELONDIR", root.c_str(), 1);

@@ -135,6 +135,13 @@ int32_t sqli_bind_item(SqliValueItem* item, struct SqliMessageStream* s) {
     if (err != 0) _iqseterr(err);
     return err;
   }
+  if (item->data == nullptr) {
+    // A value said to be there without storage: sent as null, refused.
+    sqli_msg_put_short(-1, s);
+    sqli_msg_put_short(0, s);
+    _iqseterr(-402);
+    return -402;
+  }
   SqliRuntime* rt = sqli_runtime_get();
   int16_t was_open = rt->outstanding;
   sqli_msg_put_short(0, s);

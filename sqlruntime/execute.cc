@@ -671,8 +671,10 @@ int32_t sqli_describe_into(SqliCursor* c, SqliDescriptor* d) {
     it.source_type = static_cast<int16_t>((col.flags & SQLI_COL_DISTINCT) ? col.xvalue : col.xword1);
     int32_t base = it.type & 0xFF;
     if (base != 43 && (it.type & 0x2000) == 0) {
+      // Character data is moved in NUL-terminated: one byte more than
+      // the column's length.
       int32_t size = sqli_host_msize(base, it.length);
-      it.data = static_cast<char*>(std::calloc(static_cast<size_t>(size > 0 ? size : 1), 1));
+      it.data = static_cast<char*>(std::calloc(static_cast<size_t>(size > 0 ? size : 0) + 1, 1));
       if (it.data == nullptr) {
         _iqseterr(-406);
         return sqlca.sqlcode;

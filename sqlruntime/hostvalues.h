@@ -32,6 +32,10 @@ int32_t sqli_put_store(SqliCursor* c, SqliValueItem* item, unsigned char* pos, i
 // rules of types: 0 or the stored-form writer's error (set).
 int32_t sqli_put_store_value(SqlValue* v, unsigned char* pos, int32_t column_type, int32_t column_length,
                              int32_t distinct, int32_t source_type, int32_t source_length, int32_t value_length);
+// Bytes a column of the type and length word takes in a row (stored: the
+// column's bytes, available of them, for the variable-length types and
+// unpadded VARCHAR); -1 when they are too few to tell.
+int32_t sqli_stored_size(int32_t type, int32_t length_word, const unsigned char* stored, int32_t available);
 // Moves the columns of the row at the cursor's buffer position into the
 // targets (the descriptor's items when desc is set). Mode bits: 0x2 targets
 // from a descriptor, 0x4 a null needs an indicator.

@@ -70,7 +70,7 @@ int32_t sqli_fetch_tail(SqliRuntime* rt, SqliCursor* c);
 // non-null TEXT/BYTE values that follow as chunks.
 int32_t sqli_req_bind(int32_t code, SqliItemList* list, void* values, SqliRuntime* rt);
 // Input type check (code 100). Flags: 0x01 write the message, 0x02 use the
-// cursor's saved items, 0x04 flag word 1, 0x08 save the items in the
+// cursor's saved items (given items are still saved with 0x08), 0x04 flag word 1, 0x08 save the items in the
 // cursor, 0x10 check DATETIME/INTERVAL qualifiers, 0x20 character lengths
 // keep the NUL. Sets *nothing when no item needs the check.
 int32_t sqli_req_type_check(SqliCursor* c, int32_t count, SqliValueItem* items, int32_t flags,

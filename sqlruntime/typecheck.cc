@@ -97,7 +97,10 @@ TV_BEGIN_C
 int32_t sqli_req_type_check(SqliCursor* c, int32_t count, SqliValueItem* items, int32_t flags, int32_t* nothing,
                             SqliRuntime*) {
   if (nothing != nullptr) *nothing = 0;
-  bool own = (flags & 0x02) != 0 && c != nullptr;
+  // Flag 0x02 takes the items saved in the cursor, unless the caller gives
+  // items to be saved (0x08): the first PUT saves its values' types, the
+  // first sending of its rows announces them.
+  bool own = (flags & 0x02) != 0 && c != nullptr && (items == nullptr || count <= 0 || (flags & 0x08) == 0);
   if (own) {
     items = c->check_items;
     count = c->check_count;

@@ -17,6 +17,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <initializer_list>
+
 #include "base/fields.h"
 #include "base/thread_state.h"
 #include "sqlruntime/blobs.h"
@@ -40,25 +42,12 @@ struct Target {
   bool holder;   // data is an SqliVarValue
 };
 
-// Stored size of a column at p; -1 when the row is too short to tell.
-int32_t StoredSize(int32_t ct, int32_t w, const unsigned char* p, const unsigned char* end) {
-  switch (ct) {
-    case SQLDECIMAL: case SQLMONEY: case SQLDTIME: case SQLINTERVAL: return PackedSize(w);
-    case SQLVCHAR: case SQLNVCHAR:
-      if (Unpadded()) return p < end ? p[0] + 1 : -1;
-      return (w & 0xFF) + 1;
-    case SQLUDTVAR: case SQLUDTFIXED: case SQLLVARCHAR: case SQLBOOL: {
-      if (end - p < 5) return -1;
-      int32_t n = Ld32(p + 1);
-      return n < 0 ? -1 : n + 5;
-    }
-    case SQLSET: case SQLMULTISET: case SQLLIST: case SQLROW: case SQLCOLLECTION: {
-      if (end - p < 4) return -1;
-      int32_t n = Ld32(p);
-      return n < 0 ? -1 : n + 4;
-    }
-    default: return w;
+// The null pattern of stored floats: every bit set.
+bool AllOnes(const unsigned char* p, int n) {
+  for (int i = 0; i < n; ++i) {
+    if (p[i] != 0xFF) return false;
   }
+  return true;
 }
 
 bool BlanksNotNull() {
@@ -248,9 +237,14 @@ int32_t MoveColumn(SqliCursor* c, int32_t i, Target& t, int32_t ct, int32_t w, c
     if (check->type_name != nullptr && it->type_name != nullptr && strcmp(check->type_name, it->type_name) != 0)
       return -1820;
     if (CharType(ts) || ts == SQLLVARCHAR) {
-      int32_t tl = CheckLength(it, desc_mode ? 0x20 : 0);
-      bool ok = tl == check->length || (ts == SQLLVARCHAR && tl == check->length + 1) ||
-                ((ts == SQLVCHAR || ts == SQLNVCHAR) && tl > 255 && check->length == 255);
+      // The item was announced with or without the NUL, by the kind of
+      // the check: either reading agrees.
+      bool ok = false;
+      for (int32_t flags : {0, 0x20}) {
+        int32_t tl = CheckLength(it, flags);
+        ok = ok || tl == check->length || (ts == SQLLVARCHAR && tl == check->length + 1) ||
+             ((ts == SQLVCHAR || ts == SQLNVCHAR) && it->length > 255 && check->length == 255);
+      }
       if (!ok && it->length != 0) return -1820;
     }
   }
@@ -399,7 +393,7 @@ int32_t MoveColumn(SqliCursor* c, int32_t i, Target& t, int32_t ct, int32_t w, c
       break;
     case SQLFLOAT:
       if (tt == SQLFLOAT || tt == 105) {
-        if (byisfill(reinterpret_cast<const char*>(p), 8, 0xFF)) {
+        if (AllOnes(p, 8)) {
           memset(it->data, 0xFF, 8);
           *ind = -1;
         } else {
@@ -411,7 +405,7 @@ int32_t MoveColumn(SqliCursor* c, int32_t i, Target& t, int32_t ct, int32_t w, c
       break;
     case SQLSMFLOAT:
       if (tt == SQLSMFLOAT || tt == 104) {
-        if (byisfill(reinterpret_cast<const char*>(p), 4, 0xFF)) {
+        if (AllOnes(p, 4)) {
           memset(it->data, 0xFF, 4);
           *ind = -1;
         } else {
@@ -442,6 +436,8 @@ int32_t MoveColumn(SqliCursor* c, int32_t i, Target& t, int32_t ct, int32_t w, c
     case SQLVCHAR: case SQLNVCHAR:
       if (tt == SQLVCHAR || tt == SQLNVCHAR || tt == 114 || (tt == 109 && BlanksNotNull())) {
         int32_t n = p[0];
+        // A length beyond the column's room is a damaged row.
+        if (!Unpadded() && n > (w & 0xFF)) return -403;
         if (n == 1 && p[1] == 0) {
           if (it->length > 0) it->data[0] = 0;
           *ind = -1;
@@ -502,6 +498,27 @@ int32_t MoveColumn(SqliCursor* c, int32_t i, Target& t, int32_t ct, int32_t w, c
 
 TV_BEGIN_C
 
+int32_t sqli_stored_size(int32_t type, int32_t length_word, const unsigned char* stored, int32_t available) {
+  int32_t w = length_word;
+  switch (type & 0xFF) {
+    case SQLDECIMAL: case SQLMONEY: case SQLDTIME: case SQLINTERVAL: return PackedSize(w);
+    case SQLVCHAR: case SQLNVCHAR:
+      if (Unpadded()) return available >= 1 && stored != nullptr ? stored[0] + 1 : -1;
+      return (w & 0xFF) + 1;
+    case SQLUDTVAR: case SQLUDTFIXED: case SQLLVARCHAR: case SQLBOOL: {
+      if (available < 5 || stored == nullptr) return -1;
+      int32_t n = Ld32(stored + 1);
+      return n < 0 || n > INT32_MAX - 5 ? -1 : n + 5;
+    }
+    case SQLSET: case SQLMULTISET: case SQLLIST: case SQLROW: case SQLCOLLECTION: {
+      if (available < 4 || stored == nullptr) return -1;
+      int32_t n = Ld32(stored);
+      return n < 0 || n > INT32_MAX - 4 ? -1 : n + 4;
+    }
+    default: return w;
+  }
+}
+
 int32_t sqli_row_unpack(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc, int32_t mode) {
   if (c == nullptr || c->position == nullptr) return -1;
   if (desc != nullptr) {
@@ -523,8 +540,8 @@ int32_t sqli_row_unpack(SqliCursor* c, int32_t count, SqliValueItem* items, Sqli
     SqliColumnDesc* col = &c->columns[i];
     int32_t ct = col->type & 0xFF;
     int32_t w = col->length;
-    int32_t size = StoredSize(ct, w, p, end);
-    if (size < 0 || p + size > end) {
+    int32_t size = sqli_stored_size(ct, w, p, static_cast<int32_t>(end - p));
+    if (size < 0 || size > end - p) {
       _iqseterr(-403);
       return -403;
     }

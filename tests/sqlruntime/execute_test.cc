@@ -8,6 +8,7 @@
 
 #include "sqlruntime/connection.h"
 #include "sqlruntime/fetch.h"
+#include "sqlruntime/hostvalues.h"
 #include "tests/sqlruntime/sqli_exchanges.h"
 
 namespace {
@@ -258,6 +259,61 @@ TEST_F(DbRedirectTest, ImplicitConnectionFollowsNamedOneIsTold) {
   EXPECT_STREQ(sqlca.sqlerrm, "@srv2");
   EXPECT_STREQ(sqli_runtime_get()->current->target, "@srv1");
   EXPECT_EQ(Accepted(*second_), 1) << "the named connection stays";
+}
+
+TEST_F(ExecTest, DescribeIntoANamedDescriptorThenFetchUsingIt) {
+  StartT1();
+  SqliCursor* sel = Prepare("s1", "select * from t1");
+  SqliValueItem small_items[1] = {};
+  SqliDescriptor small{0, small_items, nullptr, 1};
+  SqliValueItem items[4] = {};
+  SqliDescriptor d{0, items, nullptr, 4};
+  ASSERT_NE(sqli_desc_table_add("small", &small), 0);
+  ASSERT_NE(sqli_desc_table_add("d1", &d), 0);
+  EXPECT_EQ(sqli_describe_stmt(1, sel, nullptr, "small"), -479) << "room for one column of two";
+  ASSERT_EQ(sqli_describe_stmt(1, sel, nullptr, "d1"), 0) << sqlca.sqlcode;
+  ASSERT_EQ(d.count, 2);
+  EXPECT_EQ(items[0].type, 2);
+  EXPECT_STREQ(items[0].name, "a");
+  EXPECT_EQ(items[1].type, 0);
+  EXPECT_EQ(items[1].length, 96);
+  ASSERT_NE(items[0].data, nullptr);
+  ASSERT_NE(items[1].data, nullptr);
+  // The descriptor's own areas take the rows.
+  SqliCursor* c = sqli_curs_locate(1, "c1", 0);
+  ASSERT_EQ(sqli_curs_decl_dynm(1, c, "c1", sel, 0, 0), 0);
+  ASSERT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 1, 0), 0);
+  SqliFetchSpec next{0, SQLI_FETCH_NEXT, 0};
+  for (int i = 1; i <= 3; ++i) {
+    ASSERT_EQ(sqli_curs_fetch(1, c, nullptr, nullptr, "d1", &next), 0) << sqlca.sqlcode;
+    int32_t a = 0;
+    std::memcpy(&a, items[0].data, 4);
+    EXPECT_EQ(a, i);
+    EXPECT_EQ(std::string(items[1].data, 4), "row" + std::to_string(i));
+  }
+  EXPECT_EQ(sqli_curs_fetch(1, c, nullptr, nullptr, "d1", &next), 100);
+  sqli_desc_table_remove("d1");
+  sqli_desc_table_remove("small");
+  for (SqliValueItem& it : items) {
+    if (it.flags & SQLI_IF_DATA_OWNED) std::free(it.data);
+    if (it.flags & SQLI_IF_NAME_OWNED) std::free(it.name);
+    if (it.flags & SQLI_IF_TYPE_NAME_OWNED) std::free(it.type_name);
+    if (it.flags & SQLI_IF_OWNER_OWNED) std::free(it.owner_name);
+  }
+}
+
+TEST_F(ExecTest, CreateProcedureFromAFile) {
+  StartT1();
+  std::string file = sqli_test::Install().Path("proc.sql");
+  const std::string text = "create procedure p1() return 1; end procedure";
+  tevtest::WriteFile(file, text);
+  ASSERT_EQ(sqli_proc_create(file.c_str()), 0) << sqlca.sqlcode;
+  EXPECT_EQ(LastCodes(), "1,22,7,12");
+  EXPECT_EQ(LastRequest(), sqli_test::Py("h(1)+h(0)+h(" + std::to_string(text.size()) + ")+p(b'" + text +
+                                         "')+h(22)+h(7)+h(12)"));
+  size_t before = Codes().size();
+  EXPECT_EQ(sqli_proc_create("/nonexistent/proc.sql"), -461);
+  EXPECT_EQ(Codes().size(), before);
 }
 
 }  // namespace

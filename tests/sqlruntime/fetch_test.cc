@@ -187,4 +187,63 @@ TEST_F(FetchTest, OptofcOpenAndFetchAreOneExchange) {
   EXPECT_EQ(Fetch(d), -400);
 }
 
+TEST_F(FetchTest, TypeCheckOncePerOpenOnExtendedTypesOnly) {
+  // INTEGER a, LVARCHAR lv: variable rows; the LVARCHAR column makes the
+  // output types go to the server.
+  auto row = [](int a, const std::string& t) {
+    return "\"" + sqli_test::Int32Hex(a) + "00" + sqli_test::Int32Hex(static_cast<int>(t.size())) +
+           sqli_test::Hex(t.data(), t.size()) + "\"";
+  };
+  const std::string table =
+      "\"tables\": {\"t9\": {\"columns\": [{\"name\": \"a\", \"type\": 2, \"length\": 4}, {\"name\": \"lv\", "
+      "\"type\": 40, \"length\": 2048, \"xid\": 1, \"tname\": \"lvarchar\"}], \"rows\": [" +
+      row(1, "x") + ", " + row(2, "a longer value") + ", " + row(3, "") + "]}}";
+  for (const char* caps : {"20", "00"}) {
+    const bool xtypes = std::string(caps) == "20";
+    Start(std::string("\"caps\": \"") + caps + "\", " + table);
+    int32_t a = 0;
+    char lv[40] = {};
+    SqliValueItem out[2] = {};
+    out[0].type = 102, out[0].length = 4, out[0].data = reinterpret_cast<char*>(&a), out[0].ind_type = -1;
+    out[1].type = 119, out[1].length = sizeof lv, out[1].data = lv, out[1].ind_type = -1;
+    SqliItemList outs{2, out};
+    SqliCursor* c = Declare("c9", "select * from t9", 0, nullptr, &outs);
+    for (int round = 0; round < 2; ++round) {
+      ASSERT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 1, 0), 0) << caps;
+      size_t before = Codes().size();
+      const char* want[] = {"x", "a longer value", ""};
+      for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(Fetch(c), 0) << caps << " row " << i << " " << sqlca.sqlcode;
+        EXPECT_EQ(a, i + 1);
+        EXPECT_STREQ(lv, want[i]);
+      }
+      EXPECT_EQ(Fetch(c), 100);
+      ASSERT_EQ(Codes().size(), before + 1) << caps;
+      EXPECT_EQ(LastCodes(), xtypes ? "4,100,9,12" : "4,9,12") << caps;
+      ASSERT_EQ(sqli_curs_close(1, c), 0);
+    }
+    sqli_stmt_table_free();
+    sqli_connect_close(SQLI_CONN_ALL, nullptr, 1, 0);
+  }
+}
+
+TEST_F(FetchTest, OptofcAutofreeCursorClosedByTheServerGoesAtItsEnd) {
+  setenv("OPTOFC", "1", 1);
+  Start("\"caps\": \"d0\", \"close_at_end\": 1, \"tables\": {" + sqli_test::Table100(2) + "}");
+  ASSERT_EQ(sqli_autofree_set(1, nullptr, 2), 0);
+  SqliCursor* c = Declare("c1", "select * from t1");
+  ASSERT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 1, 0), 0);
+  ASSERT_EQ(Fetch(c), 0);
+  EXPECT_EQ(LastCodes(), "4,3,108,6,4,9,12");
+  EXPECT_NE(c->flags & SQLI_CF_SERVER_CLOSED, 0u);
+  ASSERT_EQ(Fetch(c), 0);
+  size_t before = Codes().size();
+  EXPECT_EQ(Fetch(c), 100);
+  EXPECT_EQ(Codes().size(), before);
+  // The server freed it at its end: the client record went too.
+  SqliCursor* again = sqli_curs_locate(1, "c1", 0);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->flags, 0u);
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 // shared rules (wire sizes, memory sizes, descriptor-name table).
 #include <cstring>
 #include <limits>
+#include <random>
 #include <sstream>
 
 #include "sqlruntime/cursor.h"
@@ -143,8 +144,14 @@ HostVar MakeHost(const Case& k) {
       std::memcpy(h.bytes, &d, sizeof d);
       break;
     }
-    case 100: case 114: {
+    case 100: case 109: case 114: {
       std::string s = Unhex(k.text);
+      std::memcpy(h.bytes, s.data(), s.size());
+      break;
+    }
+    case 108: {
+      std::string s = Unhex(k.text);
+      s.resize(static_cast<size_t>(k.hlen), ' ');
       std::memcpy(h.bytes, s.data(), s.size());
       break;
     }
@@ -180,8 +187,14 @@ std::string Expected(const Case& k, const HostVar& h) {
     s.push_back('\0');
     return s;
   }
-  if (k.host == 114) return Unhex(k.text) + std::string(1, '\0');
+  if (k.host == 114 || k.host == 109) return Unhex(k.text) + std::string(1, '\0');
+  if (k.host == 108) {
+    std::string s = Unhex(k.text);
+    s.resize(static_cast<size_t>(k.hlen), ' ');
+    return s;
+  }
   if (k.host == 103) n = 8;
+  if (k.host == 117) n = 10;  // the sign, low and high halves, not the padding
   if (k.host == 107 || k.host == 111 || k.host == 112) return "";
   return std::string(reinterpret_cast<const char*>(h.bytes), n);
 }
@@ -191,7 +204,7 @@ class HostValuesTest : public SqliTest {};
 TEST_F(HostValuesTest, PutStoresAndFetchesBackRandomValuesOfEveryType) {
   FakeConnection conn;
   std::vector<Case> cases = PythonCases(46, 1000);
-  ASSERT_EQ(cases.size(), 13000u);
+  ASSERT_EQ(cases.size(), 15000u);
   int failures = 0;
   for (const Case& k : cases) {
     if (failures > 10) break;
@@ -264,7 +277,7 @@ TEST_F(HostValuesTest, StoredNullFormsFetchAsNull) {
   struct Null { int ctype, clen; std::string stored; int host; } table[] = {
       {SQLCHAR, 4, std::string("\0   ", 4), 100},
       {SQLVCHAR, 10, std::string("\x01\0", 2) + std::string(9, '\0'), 114},
-      {SQLSMINT, 2, "\x80\x00", 101},
+      {SQLSMINT, 2, std::string("\x80\0", 2), 101},
       {SQLINT, 4, std::string("\x80\0\0\0", 4), 102},
       {SQLFLOAT, 8, std::string(8, '\xff'), 105},
       {SQLSMFLOAT, 4, std::string(4, '\xff'), 104},
@@ -309,7 +322,9 @@ TEST_F(HostValuesTest, TargetCountMismatchWarnsAndFailsUnderAnsi) {
     EXPECT_EQ(sqlca.sqlwarn.sqlwarn0, 'W');
     EXPECT_EQ(sqlca.sqlwarn.sqlwarn3, 'W');
     EXPECT_EQ(rc, ansi ? -485 : 0);
-    if (ansi) EXPECT_EQ(sqlca.sqlcode, -485);
+    if (ansi) {
+      EXPECT_EQ(sqlca.sqlcode, -485);
+    }
   }
 }
 
@@ -404,6 +419,19 @@ TEST_F(HostValuesTest, WireAndMemorySizes) {
     EXPECT_EQ(sqli_wire_size(w.type, 0, 0, 0, w.qual, w.host_len, &word), w.size) << w.type;
     EXPECT_EQ(word, w.word) << w.type;
   }
+  // Stored sizes of row columns.
+  struct S { int type, word; std::string bytes; int size; } stored[] = {
+      {SQLDECIMAL, 0x1004, "", 9}, {SQLMONEY, 0x0A02, "", 6},   {SQLDTIME, 0x0E0A, "", 8},
+      {SQLVCHAR, 0x0528, "", 41},  {SQLCHAR, 20, "", 20},        {SQLINT8, 10, "", 10},
+      {SQLLVARCHAR, 0, std::string("\0\0\0\0\3abc", 8), 8},  {SQLLVARCHAR, 0, std::string("\0\0\0", 3), -1},
+      {SQLSET, 0, std::string("\0\0\0\2xy", 6), 6},        {SQLBOOL, 0, std::string("\0\xff\xff\xff\xff", 5), -1},
+  };
+  for (const S& s : stored) {
+    EXPECT_EQ(sqli_stored_size(s.type, s.word, reinterpret_cast<const unsigned char*>(s.bytes.data()),
+                               static_cast<int32_t>(s.bytes.size())),
+              s.size)
+        << s.type;
+  }
   // A distinct DECIMAL(10,2) column over DECIMAL takes its source length.
   int32_t word = 0;
   EXPECT_EQ(sqli_wire_size(SQLDECIMAL, 1, SQLDECIMAL, 0x0A02, 0, 0, &word), 6);
@@ -456,6 +484,219 @@ TEST_F(HostValuesTest, CheckFloatsAndInputDescription) {
   EXPECT_EQ(sqli_check_input_desc(&c, &desc), 1);
   desc.count = 0;
   EXPECT_EQ(sqli_check_input_desc(&c, &desc), -1);
+}
+
+// The variable form: null flag byte, 32-bit big-endian length, the bytes.
+std::string VarForm(const std::string& bytes, bool null = false) {
+  std::string out(1, null ? '\x01' : '\0');
+  uint32_t n = static_cast<uint32_t>(bytes.size());
+  for (int i = 3; i >= 0; --i) out.push_back(static_cast<char>((n >> (8 * i)) & 0xFF));
+  return out + bytes;
+}
+
+TEST_F(HostValuesTest, VariableFormsAndTheirTargets) {
+  FakeConnection conn;
+  // LVARCHAR into a NUL-terminated target: cut with the indicator set.
+  {
+    OneRow r({{SQLLVARCHAR, 0}}, VarForm("hello world"));
+    char buf[6];
+    int16_t ind = 0;
+    SqliValueItem target = Item(119, 6, buf, &ind);
+    ASSERT_EQ(sqli_row_unpack(&r.c, 1, &target, nullptr, 0), 0);
+    EXPECT_STREQ(buf, "hello");
+    EXPECT_EQ(ind, 11);
+  }
+  // Into a var holder of type 124 that the runtime owns: grown to fit.
+  {
+    OneRow r({{SQLLVARCHAR, 0}, {SQLLVARCHAR, 0}}, VarForm("hello world") + VarForm("", true));
+    SqliVarValue a{SQLI_VV_OWNED, 0, 0, nullptr}, b{SQLI_VV_OWNED, 0, 0, nullptr};
+    int16_t ia = 5, ib = 5;
+    SqliValueItem targets[2] = {Item(124, 0, &a, &ia), Item(124, 0, &b, &ib)};
+    ASSERT_EQ(sqli_row_unpack(&r.c, 2, targets, nullptr, 0), 0);
+    ASSERT_NE(a.data, nullptr);
+    EXPECT_STREQ(a.data, "hello world");
+    EXPECT_EQ(a.length, 12);
+    EXPECT_EQ(ia, 0);
+    EXPECT_NE(b.flags & SQLI_VV_NULL, 0);
+    EXPECT_EQ(ib, -1);
+    free(a.data);
+    free(b.data);
+    // A holder the program allocated too small is refused.
+    OneRow r2({{SQLLVARCHAR, 0}}, VarForm("hello world"));
+    char small[4];
+    SqliVarValue c{0, 0, 4, small};
+    SqliValueItem t2 = Item(124, 0, &c);
+    EXPECT_EQ(sqli_row_unpack(&r2.c, 1, &t2, nullptr, 0), -1821);
+  }
+  // BOOLEAN into a boolean byte; null as 0xFF.
+  {
+    OneRow r({{SQLBOOL, 0}, {SQLBOOL, 0}}, VarForm("\x01") + VarForm("", true));
+    unsigned char a = 9, b = 9;
+    int16_t ia = 0, ib = 0;
+    SqliValueItem targets[2] = {Item(122, 1, &a, &ia), Item(122, 1, &b, &ib)};
+    ASSERT_EQ(sqli_row_unpack(&r.c, 2, targets, nullptr, 0), 0);
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(b, 0xFF);
+    EXPECT_EQ(ib, -1);
+  }
+  // A fixed opaque value longer than its target.
+  {
+    OneRow r({{SQLUDTFIXED, 0}}, VarForm("12345678"));
+    char buf[4];
+    SqliValueItem target = Item(120, 4, buf);
+    EXPECT_EQ(sqli_row_unpack(&r.c, 1, &target, nullptr, 0), -1821);
+  }
+  // PUT: LVARCHAR and BOOLEAN in the variable form.
+  char text[8] = "abc";
+  unsigned char row[32];
+  SqliValueItem lv = Item(119, 8, text);
+  ASSERT_EQ(sqli_put_store(nullptr, &lv, row, SQLLVARCHAR, 0, 0, 0, 0), 0);
+  EXPECT_EQ(Hex(row, 8), Hex(VarForm("abc").data(), 8));
+  // Other built-in values into an LVARCHAR column go as their text.
+  char ctext[8] = "abc";
+  SqliValueItem ch = Item(100, 8, ctext);
+  ASSERT_EQ(sqli_put_store(nullptr, &ch, row, SQLLVARCHAR, 0, 0, 0, 0), 0);
+  EXPECT_EQ(Hex(row, 8), Hex(VarForm("abc").data(), 8));
+  int16_t seven = -7;
+  SqliValueItem sm = Item(101, 2, &seven);
+  ASSERT_EQ(sqli_put_store(nullptr, &sm, row, SQLLVARCHAR, 0, 0, 0, 0), 0);
+  EXPECT_EQ(Hex(row, 7), Hex(VarForm("-7").data(), 7));
+  unsigned char yes = 1;
+  SqliValueItem bo = Item(122, 1, &yes);
+  ASSERT_EQ(sqli_put_store(nullptr, &bo, row, SQLBOOL, 0, 0, 0, 0), 0);
+  EXPECT_EQ(Hex(row, 6), "000000000101");
+}
+
+TEST_F(HostValuesTest, TargetsThatCannotTakeTheColumn) {
+  FakeConnection conn;
+  int16_t v = 0;
+  // No data area.
+  OneRow r({{SQLSMINT, 2}}, std::string("\0\1", 2));
+  SqliValueItem none = Item(101, 2, nullptr);
+  EXPECT_EQ(sqli_row_unpack(&r.c, 1, &none, nullptr, 0), -402);
+  // A BYTE column into a number.
+  OneRow b({{SQLBYTES, 56}}, std::string(56, '\0'));
+  SqliValueItem num = Item(101, 2, &v);
+  EXPECT_EQ(sqli_row_unpack(&b.c, 1, &num, nullptr, 0), -608);
+  // A checked LVARCHAR item that the target's length does not match.
+  OneRow l({{SQLLVARCHAR, 0}}, VarForm("abc"));
+  SqliValueItem check = Item(SQLLVARCHAR, 10, nullptr);
+  check.flags = SQLI_IF_CHECK;
+  l.c.check_items = &check;
+  l.c.check_count = 1;
+  l.c.flags = SQLI_CF_CHECK_SENT;
+  char buf[40];
+  SqliValueItem target = Item(119, 30, buf);
+  EXPECT_EQ(sqli_row_unpack(&l.c, 1, &target, nullptr, 0), -1820);
+  target.length = 11;  // ten characters and the NUL
+  EXPECT_EQ(sqli_row_unpack(&l.c, 1, &target, nullptr, 0), 0);
+  EXPECT_STREQ(buf, "abc");
+  // A row too short for its columns is reported, not read past.
+  OneRow shortrow({{SQLCHAR, 10}}, "abc");
+  SqliValueItem t3 = Item(100, 11, buf);
+  EXPECT_EQ(sqli_row_unpack(&shortrow.c, 1, &t3, nullptr, 0), -403);
+}
+
+TEST_F(HostValuesTest, OtherTextTargetsAndConvertedNumbers) {
+  FakeConnection conn;
+  // Type 108 takes the column without a NUL; 109 with the blank-strings
+  // option cuts trailing blanks, keeping one byte; without the option it
+  // goes through the value conversion.
+  {
+    OneRow r({{SQLCHAR, 6}, {SQLCHAR, 6}, {SQLCHAR, 6}}, "ab    " "ab    " "      ");
+    char fixed[6], trimmed[8], blank[8];
+    SqliValueItem targets[3] = {Item(108, 6, fixed), Item(109, 8, trimmed), Item(109, 8, blank)};
+    SqliRuntime* rt = sqli_runtime_get();
+    rt->options |= SQLI_OPT_BLANKS_NOT_NULL;
+    ASSERT_EQ(sqli_row_unpack(&r.c, 3, targets, nullptr, 0), 0);
+    rt->options &= static_cast<uint16_t>(~SQLI_OPT_BLANKS_NOT_NULL);
+    EXPECT_EQ(std::string(fixed, 6), "ab    ");
+    EXPECT_STREQ(trimmed, "ab");
+    EXPECT_STREQ(blank, " ");
+  }
+  // A DECIMAL(16,4) column into a DECIMAL(5,1) variable: rounded by the
+  // value conversion (1234.56 to 1234.6); a SMALLINT into a double.
+  {
+    Decimal d{};
+    ASSERT_EQ(deccvasc("1234.56", 7, &d), 0);
+    std::string stored(9, '\0');
+    SqliValueItem in = Item(107, 0x1004, &d);
+    ASSERT_EQ(sqli_put_store(nullptr, &in, reinterpret_cast<unsigned char*>(stored.data()), SQLDECIMAL, 0x1004,
+                             0, 0, 0),
+              0);
+    OneRow r({{SQLDECIMAL, 0x1004}, {SQLSMINT, 2}}, stored + std::string("\xff\xfe", 2));
+    Decimal out{};
+    double x = 0;
+    SqliValueItem targets[2] = {Item(107, 0x0501, &out), Item(105, 8, &x)};
+    ASSERT_EQ(sqli_row_unpack(&r.c, 2, targets, nullptr, 0), 0);
+    char text[32];
+    ASSERT_EQ(dectoasc(&out, text, sizeof text - 1, -1), 0);
+    text[sizeof text - 1] = 0;
+    EXPECT_EQ(std::string(text).substr(0, 6), "1234.6");
+    EXPECT_EQ(x, -2.0);
+  }
+}
+
+TEST_F(HostValuesTest, TypeCheckSavesPutTypesAndChecksQualifiers) {
+  FakeConnection conn;
+  SqliCursor c{};
+  char text[8] = "abc";
+  DateTimeValue dt{};
+  SqliValueItem items[2] = {Item(119, 8, text), Item(112, 0x0E0A, &dt)};
+  int32_t nothing = -1;
+  // The first PUT's kind: nothing written, the types kept (the LVARCHAR
+  // marked variable) and the qualifier checked.
+  ASSERT_EQ(sqli_req_type_check(&c, 2, items, 0x1A, &nothing, sqli_runtime_get()), 0);
+  ASSERT_EQ(c.check_count, 2);
+  EXPECT_EQ(c.check_items[0].type, SQLLVARCHAR);
+  EXPECT_EQ(c.check_items[0].length, 7);
+  EXPECT_EQ(c.check_items[0].ind_type, 1);
+  EXPECT_EQ(c.check_items[1].type, SQLDTIME);
+  EXPECT_EQ(c.check_items[1].length, 0x0E0A);
+  EXPECT_EQ(c.variable_columns, 1);
+  // A qualifier that is none.
+  items[1].length = 0x0E0F;
+  EXPECT_EQ(sqli_req_type_check(&c, 2, items, 0x1A, &nothing, sqli_runtime_get()), -1268);
+  c.check_items = sqli_item_array_make(c.check_items, c.check_count, 0);
+  c.check_count = 0;
+  // No items: nothing to send.
+  EXPECT_EQ(sqli_req_type_check(&c, 0, nullptr, 0x1D, &nothing, sqli_runtime_get()), 0);
+  EXPECT_EQ(nothing, 1);
+}
+
+TEST_F(HostValuesTest, DamagedRowsAreReportedNeverReadPast) {
+  FakeConnection conn;
+  // Random bytes as rows of random columns, each fetched into a host
+  // variable of a fitting or unfitting type: a result, never a crash.
+  struct Col { int type, word, host, hlen; } kinds[] = {
+      {SQLCHAR, 12, 100, 8},     {SQLVCHAR, 10, 114, 11},  {SQLSMINT, 2, 101, 2},  {SQLINT, 4, 103, 8},
+      {SQLFLOAT, 8, 105, 8},     {SQLDECIMAL, 0x1004, 107, 0x0802}, {SQLDTIME, 0x0E0A, 100, 30},
+      {SQLLVARCHAR, 0, 119, 16}, {SQLUDTFIXED, 0, 120, 4}, {SQLBOOL, 0, 122, 1},   {SQLINT8, 10, 117, 12},
+      {SQLBIGINT, 8, 100, 30},   {SQLMONEY, 0x0A02, 105, 8},
+  };
+  std::mt19937 rng(46);
+  for (int round = 0; round < 400; ++round) {
+    int ncols = 1 + static_cast<int>(rng() % 3);
+    std::vector<std::pair<int, int>> types;
+    std::vector<Col> picked;
+    for (int i = 0; i < ncols; ++i) {
+      picked.push_back(kinds[rng() % (sizeof kinds / sizeof kinds[0])]);
+      types.push_back({picked.back().type, picked.back().word});
+    }
+    std::string bytes(rng() % 40, '\0');
+    for (char& ch : bytes) ch = static_cast<char>(rng() & 0xFF);
+    OneRow r(types, bytes);
+    std::vector<std::vector<char>> areas;
+    std::vector<SqliValueItem> targets;
+    std::vector<int16_t> inds(static_cast<size_t>(ncols));
+    for (int i = 0; i < ncols; ++i) {
+      areas.emplace_back(64, 'Z');
+      targets.push_back(Item(picked[static_cast<size_t>(i)].host, picked[static_cast<size_t>(i)].hlen,
+                             areas.back().data(), &inds[static_cast<size_t>(i)]));
+    }
+    int32_t rc = sqli_row_unpack(&r.c, ncols, targets.data(), nullptr, 0);
+    EXPECT_LE(rc, 0);
+  }
 }
 
 }  // namespace

@@ -65,7 +65,8 @@ TEST_F(Utf8HostValuesTest, PutTextKeepsWholeCharacters) {
   SqliValueItem it = Item(100, 7, text);
   ASSERT_EQ(sqli_put_store(nullptr, &it, row, SQLCHAR, 4, 0, 0, 0), 0);
   EXPECT_EQ(Hex(row, 4), "e282ac20");
-  ASSERT_EQ(sqli_put_store(nullptr, &it, row, SQLVCHAR, 5, 0, 0, 0), 0);
+  SqliValueItem vc = Item(114, 7, text);
+  ASSERT_EQ(sqli_put_store(nullptr, &vc, row, SQLVCHAR, 5, 0, 0, 0), 0);
   EXPECT_EQ(Hex(row, 6), "03e282ac0000");
   // Room for both: nothing is cut.
   ASSERT_EQ(sqli_put_store(nullptr, &it, row, SQLCHAR, 7, 0, 0, 0), 0);

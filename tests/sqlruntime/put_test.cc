@@ -4,6 +4,8 @@
 // built here from the column layout) and keeps them in its table.
 #include "sqlruntime/insert_cursor.h"
 
+#include "sqlruntime/blobs.h"
+
 #include <cstring>
 
 #include "sqlruntime/connection.h"
@@ -232,6 +234,36 @@ TEST_F(PutTest, VariableRowsGoInOne133OrOne17Each) {
     sqli_stmt_table_free();
     sqli_connect_close(SQLI_CONN_ALL, nullptr, 1, 0);
   }
+}
+
+TEST_F(PutTest, TextValueGoesAtOnceWithItsRow) {
+  Start("\"caps\": \"00\", \"tables\": {\"t7\": {\"columns\": [{\"name\": \"a\", \"type\": 2, \"length\": 4}, "
+        "{\"name\": \"t\", \"type\": 12, \"length\": 56}], \"rows\": []}}");
+  SqliCursor* c = Declare("i7", "insert into t7");
+  ASSERT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 0, 0), 0) << sqlca.sqlcode;
+  ASSERT_EQ(c->row_size, 60);
+  int32_t a = 5;
+  char text[] = "hello text";
+  SqliLocator loc{};
+  loc.kind = SQLI_LOC_MEMORY;
+  loc.buffer = text;
+  loc.buffer_size = 10;
+  loc.size = 10;
+  loc.type = 12;
+  SqliValueItem items[2] = {};
+  items[0].type = 102, items[0].length = 4, items[0].data = reinterpret_cast<char*>(&a), items[0].ind_type = -1;
+  items[1].type = 113, items[1].length = sizeof loc, items[1].data = reinterpret_cast<char*>(&loc);
+  items[1].ind_type = -1;
+  SqliDescriptor d{2, items, nullptr, 2};
+  size_t before = Codes().size();
+  ASSERT_EQ(sqli_curs_put(1, c, &d, nullptr), 0) << sqlca.sqlcode;
+  ASSERT_EQ(Codes().size(), before + 1) << "no waiting for a full buffer";
+  EXPECT_EQ(LastCodes(), "4,17,41,39,39,12");
+  ASSERT_EQ(Puts().size(), 1u);
+  EXPECT_EQ(Puts()[0].substr(0, 10), "1 00000005");
+  bool value = false;
+  for (const std::string& l : server_->Lines()) value |= l == "value " + sqli_test::Hex(text, 10);
+  EXPECT_TRUE(value) << server_->Log();
 }
 
 }  // namespace

@@ -64,7 +64,9 @@ table [WHERE column = value] gives kind 2, INSERT kind 6, EXECUTE
 kind 56, DATABASE 1, DROP DATABASE 13, CLOSE DATABASE 31, COMMIT WORK
 35, ROLLBACK WORK 36, CREATE TABLE 8, UPDATE 4, DELETE 5, others 9;
 describe replies are laid out by the configured capability bytes.
-Executing CREATE TABLE name (col INT|CHAR(n), ...) adds the table. PUT
+Executing CREATE TABLE name (col INT|CHAR(n), ...) adds the table. A
+type check (100) is logged "types <word/length> ..."; a later fetch sends
+variable-form columns asked as CHAR(n) in that form. PUT
 rows (17, 133) are appended to the insert statement's table and logged
 "put <count> <hex of each row>". A scroll fetch (23) answers rows from
 the asked position forward, then 25 with the first row's number; the
@@ -507,6 +509,29 @@ class Sql:
         st["pos"] += left
         return b["tuple"] * left + self.done(st["pos"])
 
+    def as_asked(self, st, row):
+        """A row with its columns in the forms a type check asked for:
+        a variable-form column (LVARCHAR, opaque) asked as CHAR(n) goes as
+        its bytes blank-padded or cut to n; others as stored."""
+        types = st.get("types")
+        if not types or len(types) != len(st["cols"]):
+            return row
+        out, off = b"", 0
+        for col, (tw, ln) in zip(st["cols"], types):
+            t = col["type"] & 0xFF
+            if t in (40, 41, 43, 45, 19, 20, 21, 22, 23):
+                n = struct.unpack(">i", row[off + 1:off + 5])[0]
+                if (tw & 0xFF) == 0:
+                    out += row[off + 5:off + 5 + n][:ln].ljust(ln, b" ")
+                else:
+                    out += row[off:off + 5 + n]
+                off += 5 + n
+            else:
+                n = col.get("size", col["length"])
+                out += row[off:off + n]
+                off += n
+        return out
+
     def fetch(self, sid, size):
         st = self.stmts.get(sid)
         if st is None or not st["open"]:
@@ -516,7 +541,7 @@ class Sql:
         out, used = b"", 0
         warns = self.cfg.get("row_warnings", {})
         while st["pos"] < len(st["rows"]):
-            row = st["rows"][st["pos"]]
+            row = self.as_asked(st, st["rows"][st["pos"]])
             if out and used + len(row) > size and not self.cfg.get("fetch_all"):
                 break
             w = int(warns.get(str(st["pos"]), 0))
@@ -606,6 +631,8 @@ class Sql:
                         c.padded(c.u16())
                     types.append("%d/%d" % (tw, struct.unpack(">i", c.take(4))[0]))
                 c.note("types %s" % " ".join(types))
+                if self.cur in self.stmts:
+                    self.stmts[self.cur]["types"] = [tuple(int(x) for x in t.split("/")) for t in types]
             elif code == 17:
                 size = struct.unpack(">i", c.take(4))[0] if self.cap(0, 0x08) else c.u16()
                 rows = [c.padded(size) for _ in range(c.s16())]

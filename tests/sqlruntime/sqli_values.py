@@ -144,6 +144,51 @@ def decode_bind(b, pos=0):
     raise ValueError('type %d' % t)
 
 
+def stored_size(ctype, w, b=b'', pos=0, unpadded=False):
+    """Bytes a column of type ctype and length word w takes in a row."""
+    t = ctype & 0xFF
+    if t in (5, 8, 10, 14):
+        return ((w & 1) + (w >> 8 & 0xFF) + 3) // 2
+    if t in (13, 16):
+        return (b[pos] + 1) if unpadded else (w & 0xFF) + 1
+    if t in (40, 41, 43, 45):
+        return struct.unpack_from('>i', b, pos + 1)[0] + 5
+    if 19 <= t <= 23:
+        return struct.unpack_from('>i', b, pos)[0] + 4
+    return w
+
+
+def decode_stored(ctype, w, b, pos=0):
+    """The value of one stored column (None when null): texts as bytes,
+    numbers as int, float or Decimal, DATETIME/INTERVAL as their digits."""
+    t = ctype & 0xFF
+    n = stored_size(ctype, w, b, pos)
+    f = b[pos:pos + n]
+    if t in (0, 15):
+        return None if f[:1] == b'\0' else f
+    if t == 1:
+        v = struct.unpack('>h', f)[0]
+        return None if v == -32768 else v
+    if t in (2, 6, 7):
+        v = struct.unpack('>i', f)[0]
+        return None if v == -2 ** 31 else v
+    if t in (3, 4):
+        return None if f == b'\xff' * n else struct.unpack('>d' if t == 3 else '>f', f)[0]
+    if t in (5, 8, 10, 14):
+        return None if f[0] == 0 else dec_load(f)
+    if t in (13, 16):
+        return None if f[:2] == b'\x01\0' else f[1:1 + f[0]]
+    if t in (17, 18):
+        s, lo, hi = struct.unpack('>hII', f)
+        return None if s == 0 else (hi << 32 | lo) * (-1 if s < 0 else 1)
+    if t in (52, 53):
+        v = struct.unpack('>q', f)[0]
+        return None if v == -2 ** 63 else v
+    if t in (40, 41, 43, 45):
+        return None if f[0] & 1 else f[5:]
+    raise ValueError('type %d' % t)
+
+
 DAY0 = datetime.date(1899, 12, 31)
 DT_QUAL = (14 << 8) | (0 << 4) | 10  # YEAR TO SECOND
 
@@ -183,6 +228,10 @@ def gen(seed, n):
         out.append((110, 4, str(v), head(7, 0, 0x0A00) + struct.pack('>i', v), 7, 4, struct.pack('>i', v)))
         s = rand_text(r, 1, 20).encode()
         out.append((100, 21, s.hex(), head(0, 0, 0) + string(s), 0, 20, s.ljust(20, b' ')))
+        s = rand_text(r, 1, 20).encode()
+        out.append((108, 20, s.hex(), head(0, 0, 0) + string(s.ljust(20, b' ')), 0, 20, s.ljust(20, b' ')))
+        s = rand_text(r, 1, 20).encode()
+        out.append((109, 21, s.hex(), head(0, 0, 0) + string(s), 0, 20, s.ljust(20, b' ')))
         s = rand_text(r, 1, 40).encode()
         out.append((114, 41, s.hex(), head(13, 0, 0) + string(s), 13, 40,
                     bytes([len(s)]) + s + bytes(40 - len(s))))
@@ -195,9 +244,19 @@ def gen(seed, n):
         out.append((112, DT_QUAL, t.strftime('%Y-%m-%d %H:%M:%S').rjust(19, '0'),
                     head(10, 0, DT_QUAL) + dec_wire(digits), 10, DT_QUAL, dec_stored(digits, 8)))
     for c in out:
-        # The decoder reads back what the encoder wrote.
+        # The decoders read back what the encoders wrote.
         t, v, end = decode_bind(c[3])
         assert end == len(c[3]), c
+        s = decode_stored(c[4], c[5], c[6])
+        assert stored_size(c[4], c[5], c[6]) == len(c[6]), c
+        if c[0] in (107, 111):
+            assert s == D(c[2]) == v[1], c
+        elif c[0] in (100, 108, 109, 114):
+            assert s.rstrip(b' ') == bytes.fromhex(c[2]) == v.rstrip(b' '), c
+        elif c[0] in (101, 102, 103, 110, 117, 125):
+            assert s == int(c[2]) == v, c
+        elif c[0] in (104, 105):
+            assert struct.pack('>d' if c[0] == 105 else '>f', s) == bytes.fromhex(c[2]), c
     return out
 
 
