@@ -2,10 +2,14 @@
 // PUT, CLOSE and FREE of a statement whose table is such a variable. The
 // statement record holds the variable, a cursor over its elements, the
 // value and name lists and the declared input and output lists.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "sqlruntime/collections.h"
+#include "sqlruntime/descriptors.h"
 #include "sqlruntime/hostvalues.h"
 #include "sqlruntime/runtime.h"
 #include "sqltypes/sqlvalue.h"
@@ -227,6 +231,90 @@ int32_t sqli_coll_free(SqliCollStmt* st) {
   st->pristine_count = 0;
   st->cursor.cc_curdata = nullptr;
   return 0;
+}
+
+TV_END_C
+
+namespace {
+
+// One described item from a type entry: the type's low byte (bit 0x400
+// marks a float: SMALLFLOAT when the length's high byte is 8), the first
+// of the extended bits 0x4000, 0x2000, 0x800 that is set, then 0x1000 and
+// 0x100.
+void DescribeItem(const CollTypeEntry& e, SqliValueItem* it) {
+  int32_t t = e.type & 0xFF;
+  if (e.type & 0x400) t = ((e.length >> 8) & 0xFF) == 8 ? SQLSMFLOAT : SQLFLOAT;
+  for (uint16_t bit : {uint16_t{0x4000}, uint16_t{0x2000}, uint16_t{0x800}}) {
+    if (e.type & bit) {
+      t |= bit;
+      break;
+    }
+  }
+  t |= e.type & (0x1000 | 0x100);
+  it->type = static_cast<int16_t>(t);
+  it->length = e.length;
+  it->xid = e.xid;
+  it->type_name_length = e.xtype_nm_len;
+  it->owner_name_length = e.xtype_owner_len;
+}
+
+char* Text(const char* p, int n) { return sqli_item_text_copy(p, n < 0 ? 0 : (n > 128 ? 128 : n)); }
+
+}  // namespace
+
+TV_BEGIN_C
+
+int32_t sqli_coll_describe(SqliCollStmt* st, const char* descriptor) {
+  int32_t code;
+  if (!Enter(&code)) return code;
+  if (st == nullptr || st->kind == 0) return Fail(-404);
+  if (st->state != 1) return Fail(-259);
+  if (InForce(st->variable) == nullptr) return Fail(-1815);
+  const CollTypeInfo* info = InForce(st->variable);
+  SqliDescriptor* d = sqli_desc_table_find(descriptor != nullptr ? descriptor : "");
+  if (d == nullptr) return Fail(-469);
+  if (d->max_count < info->ti_count) return Fail(-479);
+  // The entries one level below the value (for a collection of rows, the
+  // row's fields), or the named ones in the order of the names.
+  const bool row = (info->ti_entry[0].type & 0xFF) == SQLROW;
+  std::vector<int> pick;
+  if (st->names != nullptr && st->names[0] != '\0') {
+    for (const char* p = st->names; *p != '\0'; p += SQLI_NAME_ENTRY) {
+      std::string n(p, strnlen(p, SQLI_NAME_ENTRY));
+      while (!n.empty() && n.back() == ' ') n.pop_back();
+      int found = -1;
+      for (int i = 1; i < info->ti_count && found < 0; ++i) {
+        const CollTypeEntry& e = info->ti_entry[i];
+        if (e.level_no > (row ? 1 : 2)) continue;
+        std::string f(e.fieldname, static_cast<size_t>(std::clamp<int>(e.fieldnmlen, 0, 128)));
+        while (!f.empty() && f.back() == ' ') f.pop_back();
+        if (f == n) found = i;
+      }
+      if (found < 0) return Fail(-1816);
+      pick.push_back(found);
+    }
+  } else {
+    int level = 1;
+    if (!row && info->ti_count > 1 && (info->ti_entry[1].type & 0xFF) == SQLROW) level = 2;
+    for (int i = 1; i < info->ti_count; ++i) {
+      if (info->ti_entry[i].level_no == level) pick.push_back(i);
+    }
+  }
+  for (size_t k = 0; k < pick.size(); ++k) {
+    const CollTypeEntry& e = info->ti_entry[pick[k]];
+    SqliValueItem* it = &d->items[k];
+    sqli_item_free_owned(it);
+    DescribeItem(e, it);
+    it->name = Text(e.fieldname, e.fieldnmlen);
+    it->type_name = Text(e.xtype_name, e.xtype_nm_len);
+    it->owner_name = Text(e.xtype_owner_name, e.xtype_owner_len);
+    if (it->name == nullptr || it->type_name == nullptr || it->owner_name == nullptr) return Fail(-406);
+    it->flags |= SQLI_IF_NAME_OWNED | SQLI_IF_TYPE_NAME_OWNED | SQLI_IF_OWNER_OWNED;
+    int32_t rc = sqli_item_storage(it);
+    if (rc < 0 && rc != -486) return Fail(rc);
+  }
+  d->count = static_cast<int16_t>(pick.size());
+  return Done();
 }
 
 TV_END_C

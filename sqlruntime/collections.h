@@ -90,6 +90,8 @@ int32_t sqli_coll_open(SqliCollStmt* st, int16_t in_count, SqliValueItem* ins, c
 int32_t sqli_coll_fetch(SqliCollStmt* st, int16_t out_count, SqliValueItem* outs, const char* descriptor);
 int32_t sqli_coll_put(SqliCollStmt* st, int16_t in_count, SqliValueItem* ins, const char* descriptor);
 int32_t sqli_coll_close(SqliCollStmt* st);
+// DESCRIBE of an open collection statement into a named descriptor.
+int32_t sqli_coll_describe(SqliCollStmt* st, const char* descriptor);
 int32_t sqli_coll_free(SqliCollStmt* st);
 
 TV_END_C

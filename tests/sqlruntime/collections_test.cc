@@ -5,6 +5,7 @@
 
 #include "sqlruntime/collections.h"
 #include "sqlruntime/descriptors.h"
+#include "sqlruntime/hostvalues.h"
 #include "tests/sqlruntime/coll_fixture.h"
 #include "tests/sqlruntime/sqli_fixture.h"
 
@@ -229,6 +230,35 @@ TEST_F(CollectionsTest, RowFieldsReachScalarOutputsByNameList) {
   SqliValueItem lvar = Var(lr);
   ASSERT_EQ(0, sqli_coll_slct(&lvar, 1, &o1, only.data()));
   EXPECT_STREQ("bolts", l);
+}
+
+TEST_F(CollectionsTest, DescribeIntoADescriptor) {
+  // LIST of ROW(id INTEGER, label VARCHAR(12)): four entries, two fields.
+  SqliCollection* lr = New({{0, SQLLIST, 0, nullptr}, {1, SQLROW, 0, nullptr}, {2, SQLINT, 4, "id"},
+                            {2, SQLVCHAR, 12, "label"}});
+  SqliValueItem var = Var(lr);
+  SqliCollStmt st{};
+  ASSERT_EQ(0, sqli_coll_decl(&st, 1, &var, 0, nullptr, nullptr, nullptr, SQLI_CK_SELECT, 0));
+  ASSERT_EQ(0, sqli_desc_alloc("cd_small", 3));
+  ASSERT_EQ(0, sqli_desc_alloc("cd", 4));
+  EXPECT_EQ(-259, sqli_coll_describe(&st, "cd"));
+  ASSERT_EQ(0, sqli_coll_open(&st, 0, nullptr, nullptr));
+  EXPECT_EQ(-469, sqli_coll_describe(&st, "nope"));
+  EXPECT_EQ(-479, sqli_coll_describe(&st, "cd_small"));
+  ASSERT_EQ(0, sqli_coll_describe(&st, "cd"));
+  SqliDescriptor* d = sqli_desc_table_find("cd");
+  ASSERT_EQ(2, d->count);
+  EXPECT_EQ(SQLINT, d->items[0].type);
+  EXPECT_STREQ("id", d->items[0].name);
+  EXPECT_EQ(SQLVCHAR, d->items[1].type);
+  EXPECT_EQ(12, d->items[1].length);
+  EXPECT_STREQ("label", d->items[1].name);
+  // Described again: the earlier names are freed.
+  ASSERT_EQ(0, sqli_coll_describe(&st, "cd"));
+  sqli_coll_close(&st);
+  sqli_coll_free(&st);
+  EXPECT_EQ(0, sqli_desc_dealloc("cd"));
+  EXPECT_EQ(0, sqli_desc_dealloc("cd_small"));
 }
 
 TEST_F(CollectionsTest, ReleaseAsksTheServerToFreeItsCopy) {
