@@ -29,6 +29,7 @@
 #include "sqlruntime/hostvalues.h"
 #include "sqlruntime/hostvalues_internal.h"
 #include "sqlruntime/requests.h"
+#include "sqlruntime/collections.h"
 #include "sqltypes/collection.h"
 #include "sqltypes/value_null.h"
 
@@ -452,6 +453,11 @@ int32_t sqli_req_bind(int32_t code, SqliItemList* list, void* values, SqliRuntim
   SqliMessageStream* s = sqli_cur_stream();
   if (s == nullptr) return -1;
   SqlValue* array = static_cast<SqlValue*>(values);
+  if (array == nullptr) {
+    // Collection and row values are checked before any value is written.
+    int32_t rc = sqli_coll_check_idlen(list->count, list->items);
+    if (rc < 0) return rc;
+  }
   if (array == nullptr) {
     int32_t rc = sqli_check_floats(list->count, list->items, rt);
     if (rc < 0) return rc;

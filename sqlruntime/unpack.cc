@@ -468,7 +468,8 @@ int32_t MoveColumn(SqliCursor* c, int32_t i, Target& t, int32_t ct, int32_t w, c
       auto* coll = reinterpret_cast<SqliCollection*>(it->data);
       SqliConnection* conn = Conn();
       int longid = conn != nullptr && SQLI_CAP(conn, 1, 0x20) ? 1 : 0;
-      int rc = ldcollection(reinterpret_cast<const char*>(p), coll, 0, longid);
+      // The row form starts with the value's length word: it bounds the read.
+      int rc = ldcollection(reinterpret_cast<const char*>(p), coll, 1, longid);
       if (rc < 0) return rc;
       if (coll->cl_flags & COLL_ISNULL) *ind = -1;
       return 0;

@@ -336,7 +336,9 @@ class Sql:
             c.take(4)
         ind = c.s16()
         word = c.u16()
+        self.bound = getattr(self, "bound", [])
         if ind < 0:
+            self.bound.append((t, None))
             return "%d/null" % tw
         if t in (0, 13, 15, 16, 43):
             v = c.padded(c.u16())
@@ -351,8 +353,51 @@ class Sql:
         elif t in (5, 8, 10, 14):
             v = c.padded(((word & 1) + (word >> 8 & 0xFF) + 3) // 2)
         else:
-            v = c.padded(struct.unpack(">i", c.take(4))[0])
+            n = struct.unpack(">i", c.take(4))[0]
+            v = c.padded(n)
+            # Collections and rows travel as type 44 (as opaque values do):
+            # the form itself tells them apart.
+            if t in (19, 20, 21, 22, 23) or (t == 44 and check_complex(v[:n], self.width()).startswith("ok")):
+                return self.complex_value(tw, ind, n, v)
+        self.bound.append((t, v))
         return "%d/%d/%s" % (tw, ind, v.hex())
+
+    def width(self):
+        return 128 if self.cap(1, 0x20) else 18
+
+    def complex_value(self, tw, ind, n, body):
+        """A collection or row value: checked against the complex form on
+        its own (name width 128 with long identifiers, else 18) and kept as
+        the row form, its length word and the bytes."""
+        body = body[:n]
+        verdict = check_complex(body, self.width())
+        self.bound.append((44, s32(n) + body))
+        self.conn.note("complex %s" % verdict)
+        return "%d/%d/complex" % (tw, ind)
+
+    def store_complex(self, st):
+        """An INSERT executed with bound values: one row of the table's
+        columns made from them (INTEGER 4 bytes, CHAR blank-padded to the
+        column, collections and rows as received with their length word)."""
+        bound = getattr(self, "bound", [])
+        self.bound = []
+        if st is None or not st.get("table") or not bound:
+            return
+        cols = self.cfg["tables"][st["table"]]["columns"]
+        if len(cols) != len(bound):
+            return
+        row = b""
+        for col, (t, v) in zip(cols, bound):
+            ct = col["type"] & 0xFF
+            if ct == 0:
+                text = (v or b"")[:col["length"]]
+                row += (text + b" " * col["length"])[:col["length"]] if v is not None else b"\0" + b" " * (col["length"] - 1)
+            elif ct == 2:
+                row += v if v is not None else s32(-2147483648)
+            else:
+                row += v or b""
+        self.cfg["tables"][st["table"]]["rows"].append(row.hex())
+        self.save()
 
     def save(self):
         path = self.cfg.get("store")
@@ -563,6 +608,7 @@ class Sql:
                 reply += self.scroll(self.cur, kind, pos, size)
             elif code == 7:
                 st = self.stmts.get(self.cur)
+                self.store_complex(st)
                 reply += self.error(-410) if st is None else self.execute(st)
             elif code in (16, 59):
                 st = self.stmts.get(self.cur)
@@ -712,6 +758,42 @@ def client_files(conn, sql):
     return s16(12)
 
 
+def check_complex(body, width):
+    """Checks a collection or row value written in the complex form: the
+    type description with names of `width` bytes, the handle, cl_len, the
+    flags and cl_len bytes of element data. Returns "ok N=.. F=.. len=..
+    data=<hex>" or "bad <reason>"."""
+    try:
+        at = 4 + 2 + width
+        fields = struct.unpack(">h", body[at:at + 2])[0]
+        at += 2
+        entry = 8 + width + 6 + 4 + 4 + width + 2 + width + 2 + 4
+        if entry != 30 + 3 * width:
+            return "bad entry size"
+        for i in range(fields):
+            seqno, level, parent, nmlen = struct.unpack(">hhhh", body[at:at + 8])
+            if seqno != i + 1 or nmlen < 0 or nmlen > width:
+                return "bad entry %d" % i
+            at += entry
+        handle, cl_len, flags = struct.unpack(">iii", body[at:at + 12])
+        at += 12
+        if len(body) - at != cl_len:
+            return "bad cl_len %d for %d bytes" % (cl_len, len(body) - at)
+        if len(body) != fields * (30 + 3 * width) + 8 + width + 12 + cl_len:
+            return "bad length %d" % len(body)
+        return "ok N=%d F=%d len=%d data=%s" % (width, fields, cl_len, body[at:].hex())
+    except struct.error:
+        return "bad short"
+
+
+def collection_free(conn):
+    """Request 105: the client frees the server's copy of a collection."""
+    handle = struct.unpack(">i", conn.take(4))[0]
+    conn.end()
+    conn.note("collection free %d" % handle)
+    return s16(12)
+
+
 def serve(conn):
     sql = Sql(conn)
     cfg = conn.cfg
@@ -784,6 +866,8 @@ def serve(conn):
             conn.note("request %s" % conn.req.hex())
             conn.req = b""
             reply = client_files(conn, sql)
+        elif code == 105:
+            reply = collection_free(conn)
         elif code in SQL_CODES:
             reply = sql.exchange(code)
         elif code == 999:
