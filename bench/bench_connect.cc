@@ -128,10 +128,12 @@ std::thread Sink(int listener) {
 
 // ---- round trips ----
 
-double PeerRoundTrips(int n) {
+// The echo runs in a child process (as al_server does for the layer) or,
+// with `thread`, in a thread of this process.
+double PeerRoundTrips(int n, bool thread) {
   int port;
   int l = Listener(&port);
-  std::thread echo([l] {
+  auto echo = [l] {
     int c = accept(l, nullptr, nullptr);
     int one = 1;
     setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -139,7 +141,19 @@ double PeerRoundTrips(int n) {
     while (ReadFull(c, m, sizeof m) && WriteFull(c, m, sizeof m)) {
     }
     close(c);
-  });
+  };
+  std::thread echo_thread;
+  pid_t pid = -1;
+  if (thread) {
+    echo_thread = std::thread(echo);
+  } else {
+    std::fflush(stdout);
+    pid = fork();
+    if (pid == 0) {
+      echo();
+      _exit(0);
+    }
+  }
   int fd = Dial(port);
   char m[100];
   std::memset(m, 'm', sizeof m);
@@ -149,7 +163,8 @@ double PeerRoundTrips(int n) {
   }
   double s = Seconds(start);
   close(fd);
-  echo.join();
+  if (thread) echo_thread.join();
+  else waitpid(pid, nullptr, 0);
   close(l);
   return n / s;
 }
@@ -164,6 +179,7 @@ double LayerRoundTrips(int n) {
   std::fclose(f);
   std::string out = g_work + "/al_server.out";
   std::fflush(stdout);
+  setenv("AL_SERVER_QUIET", "1", 1);
   pid_t pid = fork();
   if (pid == 0) {
     if (!std::freopen(out.c_str(), "w", stdout)) _exit(127);
@@ -406,6 +422,12 @@ double TlsPeerRoundTrips(int n) {
   return n / s;
 }
 
+// BENCH_ONLY=<text>: only the rows whose name holds the text (to profile one).
+bool Wanted(const char* name) {
+  const char* only = std::getenv("BENCH_ONLY");
+  return only == nullptr || std::strstr(name, only) != nullptr;
+}
+
 void Row(const char* name, const char* unit, double layer, double peer) {
   std::printf("| %s | %.0f %s | %.0f %s | %.2f |\n", name, layer, unit, peer, unit, peer > 0 ? layer / peer : 0);
   std::fflush(stdout);
@@ -446,11 +468,23 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("| measure | layer | peer | layer / peer |\n|---|---|---|---|\n");
-  Row("100-byte round trips, soctcp", "/s", LayerRoundTrips(trips), PeerRoundTrips(trips));
-  Row("one way, 4 KB packets", "MiB/s", LayerOneWay(bytes, 4096), PeerOneWay(bytes, 4096));
-  Row("one way, 32 KB packets", "MiB/s", LayerOneWay(bytes, 32768), PeerOneWay(bytes, 32768));
-  Row("TLS one way into s_server", "MiB/s", TlsLayerOneWay(bytes), TlsPeerOneWay(bytes));
-  Row("TLS 100-byte lines, s_server -rev", "/s", TlsLayerRoundTrips(trips / 10), TlsPeerRoundTrips(trips / 10));
+  if (Wanted("100-byte round trips, soctcp")) {
+    double layer = LayerRoundTrips(trips);
+    Row("100-byte round trips, soctcp", "/s", layer, PeerRoundTrips(trips, false));
+    Row("100-byte round trips, soctcp, peer echoing from a thread", "/s", layer, PeerRoundTrips(trips, true));
+  }
+  if (Wanted("one way, 4 KB packets")) {
+    Row("one way, 4 KB packets", "MiB/s", LayerOneWay(bytes, 4096), PeerOneWay(bytes, 4096));
+  }
+  if (Wanted("one way, 32 KB packets")) {
+    Row("one way, 32 KB packets", "MiB/s", LayerOneWay(bytes, 32768), PeerOneWay(bytes, 32768));
+  }
+  if (Wanted("TLS one way into s_server")) {
+    Row("TLS one way into s_server", "MiB/s", TlsLayerOneWay(bytes), TlsPeerOneWay(bytes));
+  }
+  if (Wanted("TLS 100-byte lines, s_server -rev")) {
+    Row("TLS 100-byte lines, s_server -rev", "/s", TlsLayerRoundTrips(trips / 10), TlsPeerRoundTrips(trips / 10));
+  }
   if (std::getenv("BENCH_KEEP") == nullptr) Run("rm -rf " + g_work);
   return 0;
 }
