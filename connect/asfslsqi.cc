@@ -95,9 +95,18 @@ int SendBytes(AsfControlBlock* cb, SlMuxControl* m, const unsigned char* bytes, 
   std::lock_guard<std::mutex> lk(m->send);
   if (m->sender != nullptr && m->sender != cb->assoc) return Fail(cb, -25595);
   m->sender = cb->assoc;
-  std::vector<char> copy(bytes, bytes + n);
-  AsfPacketBuffer st{copy.data(), static_cast<uint32_t>(n), -2, 0, copy.data(),
-                     static_cast<uint32_t>(n), 0};
+  // The transport is handed a writable copy; a session packet fits on the
+  // stack, so the common case costs no allocation.
+  char small[SL_MAX_PACKET];
+  std::vector<char> large;
+  char* copy = small;
+  if (n > sizeof small) {
+    large.assign(bytes, bytes + n);
+    copy = large.data();
+  } else {
+    std::memcpy(small, bytes, n);
+  }
+  AsfPacketBuffer st{copy, static_cast<uint32_t>(n), -2, 0, copy, static_cast<uint32_t>(n), 0};
   int rc = tl_send(cb, &st);
   m->sender = nullptr;
   return rc;

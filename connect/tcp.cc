@@ -759,6 +759,36 @@ int tcp_send(AsfDriver* d, AsfPacketBuffer* buf, AsfControlBlock* cb, AsfTranspo
   int32_t timeout = cb->timeout_ms;
   if (timeout >= 0) {
     if (timeout == 0 && !(d->flags & DRV_NONBLOCKING) && drv_set_nonblocking(d, fd, cb) != 0) return -1;
+    if (!Ssl(d)) {
+      // A plain socket is written without blocking: what it can take goes
+      // out at once, and the wait is only for a full send buffer, so that
+      // no write blocks past the time-out. On a time-out the buffer's
+      // position and count tell what is still to go.
+      int kind = 5;
+      while (buf->left > 0) {
+        ssize_t n = Retry([&] { return sock_send(fd, buf->position, buf->left, MSG_DONTWAIT); });
+        if (n >= 0) {
+          buf->position += n;
+          buf->left -= static_cast<uint32_t>(n);
+          continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+          int err = errno;
+          back();
+          return ASF_ERROR(cb, -25580, err), -1;
+        }
+        int w = drv_wait(fd, 0, timeout, kind);
+        if (w == 0) return ASF_ERROR(cb, ASF_TIMEOUT, 0), -1;
+        if (w < 0) {
+          int err = errno;
+          back();
+          return ASF_ERROR(cb, -25580, err), -1;
+        }
+        kind = 2;  // an urgent byte that woke the wait does not make room
+      }
+      back();
+      return 0;
+    }
     int w = drv_wait(fd, 0, timeout, 5);
     if (w == 0) return ASF_ERROR(cb, ASF_TIMEOUT, 0), -1;
     if (w < 0) {
@@ -807,32 +837,46 @@ int tcp_recv(AsfDriver* d, AsfPacketBuffer** bufp, AsfControlBlock* cb, AsfTrans
     return ASF_ERROR(cb, code, err), -1;
   };
   int32_t timeout = cb->timeout_ms;
+  // Under a time-out, a plain socket whose last read filled the buffer
+  // likely has more waiting: it is read at once, and the wait is only for
+  // a socket that has none yet. Otherwise (an answer still to come) the
+  // wait comes first, as a read that finds nothing would only add a call.
+  bool taken = false;
+  ssize_t n = -1;
   if (timeout >= 0) {
     if (timeout == 0 && !(d->flags & DRV_NONBLOCKING) && drv_set_nonblocking(d, fd, cb) != 0) {
       return fail(cb->error, cb->os_error);
     }
-    int w = drv_wait(fd, 0, timeout, 4);
-    if (w == 0) return fail(ASF_TIMEOUT, 0);
-    if (w < 0) return fail(-25580, errno);
+    if (!Ssl(d) && (d->flags & DRV_RECV_FILLED)) {
+      n = Retry([&] { return sock_recv(fd, buf->data, buf->size, MSG_DONTWAIT); });
+      taken = n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    }
+    if (!taken) {
+      int w = drv_wait(fd, 0, timeout, 4);
+      if (w == 0) return fail(ASF_TIMEOUT, 0);
+      if (w < 0) return fail(-25580, errno);
+    }
   } else if ((d->flags & DRV_NONBLOCKING) && drv_set_blocking(d, fd, cb) != 0) {
     return fail(cb->error, cb->os_error);
   }
-  ssize_t n;
-  if (Ssl(d)) {
+  if (!taken && Ssl(d)) {
     int32_t count = 0;
     if (conssl_read(d, buf->data, static_cast<int32_t>(buf->size), &count, cb) != 0) {
       return fail(cb->error, cb->os_error);
     }
     n = count;
-  } else {
+  } else if (!taken) {
     n = Retry([&] { return sock_recv(fd, buf->data, buf->size, 0); });
   }
   if (n > 0) {
+    if (static_cast<size_t>(n) == buf->size) d->flags |= DRV_RECV_FILLED;
+    else d->flags &= ~static_cast<uint32_t>(DRV_RECV_FILLED);
     buf->position = buf->data;
     buf->left = static_cast<uint32_t>(n);
     *bufp = buf;
     return 0;
   }
+  d->flags &= ~static_cast<uint32_t>(DRV_RECV_FILLED);
   if (n == 0) {
     buf->position = buf->data;
     buf->left = 0;

@@ -136,7 +136,8 @@ int tl_accept(AsfControlBlock* cb, AsfAssociation* assoc, AsfAddressBlock** peer
   if (t == nullptr) return ASF_ERROR(cb, -406, ENOMEM), -1;
   std::memcpy(t, lt, sizeof *t);
   t->driver.record = nullptr;
-  t->driver.flags &= ~static_cast<uint32_t>(DRV_LISTENER | DRV_NONBLOCKING | DRV_INTERRUPT_ARMED);
+  t->driver.flags &= ~static_cast<uint32_t>(DRV_LISTENER | DRV_NONBLOCKING | DRV_INTERRUPT_ARMED |
+                                            DRV_RECV_FILLED);
   for (AsfPacketBuffer*& b : t->driver.owned) b = nullptr;
   t->state = TL_ACCEPTING;
   assoc->transport = t;
@@ -194,7 +195,8 @@ int tl_export(AsfControlBlock* cb, AsfArena* arena) {
   auto* block = static_cast<unsigned char*>(asf_arena_alloc(arena, 28, nullptr));
   if (block == nullptr) return ASF_ERROR(cb, -1, errno), -1;
   int32_t words[7] = {static_cast<int32_t>(t->flags), t->state, t->protocol_index,
-                      static_cast<int32_t>(t->driver.flags), t->driver.protocol_id,
+                      static_cast<int32_t>(t->driver.flags & ~static_cast<uint32_t>(DRV_RECV_FILLED)),
+                      t->driver.protocol_id,
                       static_cast<int32_t>(t->buffer_size), t->driver.record != nullptr ? 1 : 0};
   std::memcpy(block, words, sizeof words);
   if (t->driver.record != nullptr) {

@@ -96,6 +96,10 @@ typedef struct AsfDriverOps {
 enum {
   DRV_CONNECTING = 1, DRV_ACCEPTED = 2, DRV_CLOSING = 0x20, DRV_LISTENER = 0x40,
   DRV_NONBLOCKING = 0x80, DRV_INTERRUPT_ARMED = 0x100,
+  // The last plain read filled its buffer, so more is likely waiting: a
+  // read under a time-out tries the socket before it waits. Kept in this
+  // process only (never exported).
+  DRV_RECV_FILLED = 0x200,
 };
 
 typedef struct AsfDriver {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 
@@ -215,6 +216,96 @@ TEST_F(TransportTest, ReceiveAfterThePeerClosed) {
   tl_close(&cb, 0);
   asf_assoc_destroy(a);
   }
+}
+
+// Sends and receives under time-outs against a socket of the test: data
+// already waiting is delivered, a full send buffer ends in a time-out that
+// loses and repeats nothing, and a closed peer is reported as closed.
+TEST_F(TransportTest, SendAndReceiveUnderTimeOuts) {
+  int lfd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(lfd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(listen(lfd, 1), 0);
+  socklen_t slen = sizeof sa;
+  getsockname(lfd, reinterpret_cast<sockaddr*>(&sa), &slen);
+  AsfControlBlock cb{};
+  cb.timeout_ms = -1;
+  AsfAssociation* a = ConnectDirect(&cb, Address("127.0.0.1", ntohs(sa.sin_port)), nullptr);
+  ASSERT_NE(a, nullptr);
+  int pfd = accept(lfd, nullptr, nullptr);
+  ASSERT_GE(pfd, 0);
+  timeval bound{10, 0};  // a lost byte fails the test instead of hanging it
+  setsockopt(pfd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+
+  std::string got;
+  for (int32_t timeout : {0, 300}) {
+    std::string text = "waiting " + std::to_string(timeout);
+    ASSERT_EQ(send(pfd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+    // Give the bytes time to arrive for the time-out of 0.
+    pollfd p{FdOf(&cb), POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 5000), 1);
+    cb.timeout_ms = timeout;
+    EXPECT_EQ(Receive(&cb, &got), 0) << timeout << " " << cb.error;
+    EXPECT_EQ(got, text);
+  }
+
+  // The peer reads nothing: packets go out until the socket is full.
+  auto pattern = [](uint64_t i) { return static_cast<char>((i * 7 + i / 251) & 0xff); };
+  uint64_t sent = 0;
+  AsfPacketBuffer* buf = a->buffers[ASF_BUF_SEND];
+  ASSERT_NE(buf, nullptr);
+  int timeouts = 0;
+  for (int k = 0; k < 100000 && timeouts == 0; ++k) {
+    cb.timeout_ms = k % 2 == 0 ? 0 : 50;
+    buf->position = buf->data;
+    for (uint32_t i = 0; i < buf->size; ++i) buf->data[i] = pattern(sent + i);
+    buf->left = buf->size;
+    int rc = tl_send(&cb, buf);
+    sent += buf->size - (rc == 0 ? 0 : buf->left);
+    if (rc != 0) {
+      EXPECT_EQ(cb.error, ASF_TIMEOUT);
+      ++timeouts;
+    }
+  }
+  ASSERT_EQ(timeouts, 1);
+  // What was reported sent arrives once, in order; nothing more.
+  std::string all(sent, '\0');
+  uint64_t have = 0;
+  while (have < sent) {
+    ssize_t n = recv(pfd, all.data() + have, sent - have, 0);
+    ASSERT_GT(n, 0) << "after " << have << " of " << sent;
+    have += static_cast<uint64_t>(n);
+  }
+  for (uint64_t i = 0; i < sent; ++i) {
+    ASSERT_EQ(all[i], pattern(i)) << i;
+  }
+  char extra;
+  EXPECT_EQ(recv(pfd, &extra, 1, MSG_DONTWAIT), -1);
+  // With room again the rest of the packet goes out under the time-out.
+  cb.timeout_ms = 300;
+  uint32_t rest = buf->left;
+  ASSERT_EQ(tl_send(&cb, buf), 0) << cb.error;
+  std::string tail(rest, '\0');
+  have = 0;
+  while (have < rest) {
+    ssize_t n = recv(pfd, tail.data() + have, rest - have, 0);
+    ASSERT_GT(n, 0);
+    have += static_cast<uint64_t>(n);
+  }
+  for (uint32_t i = 0; i < rest; ++i) {
+    ASSERT_EQ(tail[i], pattern(sent + i)) << i;
+  }
+
+  // A closed peer is reported as closed under a time-out, not as one.
+  close(pfd);
+  cb.timeout_ms = 300;
+  EXPECT_EQ(Receive(&cb, &got), -1);
+  EXPECT_EQ(cb.error, -25582);
+  tl_close(&cb, 0);
+  asf_assoc_destroy(a);
+  close(lfd);
 }
 
 TEST_F(TransportTest, StartingDrivers) {
