@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "base/msgfile.h"
@@ -129,6 +130,9 @@ struct HttpControl {
   uint32_t cacheSize;
   uint32_t cached;
   uint32_t cacheMapped;  // the cache is a mapping of its own (munmap)
+  size_t cacheMappedSize;  // its length, which may exceed cacheSize
+  char* stage;           // download bytes gathered for one large pipe write
+  uint32_t staged;
 };
 
 void LogError(const char* text) { SM_ACTLOG(SM_ACT_ALWAYS, SM_KIND_ERROR, "%s", text); }
@@ -279,6 +283,25 @@ void KeepInMemory(HttpControl* hc, const char* data, size_t n) {
   hc->body[hc->bodyUsed] = '\0';
 }
 
+// A download reaches the callback one TLS record (16 KB) at a time; it is
+// gathered here and written into the parent's pipe in writes of this
+// size, so that the parent wakes and reads once per large block.
+constexpr size_t kStageSize = 512 * 1024;
+
+// Writes the gathered bytes into the parent's pipe. False when the parent
+// no longer reads.
+bool FlushStage(HttpControl* hc) {
+  if (hc->staged == 0) return true;
+  const size_t n = hc->staged;
+  hc->staged = 0;
+  if (write_to_parent(hc->filterId, hc->stage, n) != 0) {
+    hc->brokenPipe = 1;
+    SM_TRACE(136, "Broken PIPE.");
+    return false;
+  }
+  return true;
+}
+
 size_t body_write_callback(char* data, size_t size, size_t count, void* userdata) {
   auto* hc = static_cast<HttpControl*>(userdata);
   const size_t n = size * count;
@@ -288,10 +311,26 @@ size_t body_write_callback(char* data, size_t size, size_t count, void* userdata
     KeepInMemory(hc, data, n);
     return n;
   }
-  if (write_to_parent(hc->filterId, data, n) != 0) {
-    hc->brokenPipe = 1;
-    SM_TRACE(136, "Broken PIPE.");
-    return 0;
+  if (hc->stage == nullptr) {
+    hc->stage = static_cast<char*>(std::malloc(kStageSize));
+    if (hc->stage == nullptr) {
+      // Without the buffer every piece goes to the pipe as it comes.
+      if (write_to_parent(hc->filterId, data, n) != 0) {
+        hc->brokenPipe = 1;
+        SM_TRACE(136, "Broken PIPE.");
+        return 0;
+      }
+      return n;
+    }
+  }
+  size_t done = 0;
+  while (done < n) {
+    const size_t room = kStageSize - hc->staged;
+    const size_t take = n - done < room ? n - done : room;
+    std::memcpy(hc->stage + hc->staged, data + done, take);
+    hc->staged += static_cast<uint32_t>(take);
+    done += take;
+    if (hc->staged == kStageSize && !FlushStage(hc)) return 0;
   }
   return n;
 }
@@ -325,13 +364,61 @@ size_t body_read_buffered_callback(char* buffer, size_t size, size_t count, void
 // megabytes would cost seconds before the upload starts.
 constexpr size_t kMappedCacheMin = 2 * 1024 * 1024;
 
+// The mapping of the last run that ended, kept for the next: the parts of
+// one object go through one client run each, and a mapping already in
+// use costs no first touch. Its pages are given back lazily (the kernel
+// takes them when memory runs short; the next run's writes replace
+// whatever is in them).
+struct SpareCache {
+  std::mutex lock;
+  char* data = nullptr;
+  size_t size = 0;
+};
+SpareCache g_spare;
+
+char* MapCache(size_t size) {
+  {
+    std::lock_guard<std::mutex> hold(g_spare.lock);
+    if (g_spare.data != nullptr && g_spare.size >= size) {
+      char* p = g_spare.data;
+      g_spare.data = nullptr;
+      g_spare.size = 0;
+      // Pages the kernel took back meanwhile come again in one call.
+      madvise(p, size, MADV_POPULATE_WRITE);
+      return p;
+    }
+  }
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  madvise(p, size, MADV_HUGEPAGE);  // a hint; refused where huge pages are off
+  // The kernel fills the whole mapping in one call, in place of one fault
+  // per page as the part arrives (each fault costs a trap, which on
+  // virtual machines is dear). Refused by older kernels: the pages then
+  // come with the faults.
+  madvise(p, size, MADV_POPULATE_WRITE);
+  return static_cast<char*>(p);
+}
+
+// Keeps the larger of a released mapping and the spare; unmaps the other.
+void ReleaseMappedCache(char* data, size_t size) {
+  madvise(data, size, MADV_FREE);
+  std::lock_guard<std::mutex> hold(g_spare.lock);
+  if (g_spare.data != nullptr && g_spare.size >= size) {
+    munmap(data, size);
+    return;
+  }
+  if (g_spare.data != nullptr) munmap(g_spare.data, g_spare.size);
+  g_spare.data = data;
+  g_spare.size = size;
+}
+
 char* AllocateCache(HttpControl* hc, size_t size) {
   if (size >= kMappedCacheMin) {
-    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return nullptr;
-    madvise(p, size, MADV_HUGEPAGE);  // a hint; refused where huge pages are off
+    char* p = MapCache(size);
+    if (p == nullptr) return nullptr;
     hc->cacheMapped = 1;
-    return static_cast<char*>(p);
+    hc->cacheMappedSize = size;
+    return p;
   }
   hc->cacheMapped = 0;
   return static_cast<char*>(std::malloc(size > 0 ? size : 1));
@@ -340,7 +427,7 @@ char* AllocateCache(HttpControl* hc, size_t size) {
 void FreeCache(HttpControl* hc) {
   if (hc->cache == nullptr) return;
   if (hc->cacheMapped != 0) {
-    munmap(hc->cache, hc->cacheSize);
+    ReleaseMappedCache(hc->cache, hc->cacheMappedSize);
   } else {
     std::free(hc->cache);
   }
@@ -441,6 +528,7 @@ struct Run {
       freeHeaderList(hc);
       std::free(hc->body);
       FreeCache(hc);
+      std::free(hc->stage);
       std::free(hc);
     }
     std::free(work);
@@ -520,6 +608,14 @@ struct Run {
   // than the parent closing its pipe.
   bool Perform() {
     const CURLcode res = curl_easy_perform(curl);
+    // What is gathered goes to the parent as it would have piece by piece.
+    if (hc->brokenPipe == 0) FlushStage(hc);
+    if (res == CURLE_OK && hc->brokenPipe != 0) {
+      // The parent stopped reading after the last byte came.
+      SM_ACTLOG(SM_ACT_LOGONLY, SM_KIND_PLAIN,
+                "Process completed because the parent closed the connection.");
+      return true;
+    }
     if (res == CURLE_OK) return true;
     if (hc->brokenPipe != 0) {
       SM_ACTLOG(SM_ACT_LOGONLY, SM_KIND_PLAIN,

@@ -123,9 +123,20 @@ bool MakePipe(size_t size, int32_t* read_end, int32_t* write_end) {
     close(fds[1]);
     return false;
   }
-  // Above the unprivileged limit the kernel refuses; the transfers loop, so
-  // a smaller pipe costs only speed.
-  if (size > 0 && size <= 0x7FFFFFFF) fcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(size));
+  // Above the unprivileged limit the kernel refuses, and the pipe would
+  // keep its 64 KB: the largest size allowed is asked for then. The
+  // transfers loop, so a smaller pipe costs only speed.
+  if (size > 0 && size <= 0x7FFFFFFF &&
+      fcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(size)) < 0 && errno == EPERM) {
+    long limit = 0;
+    if (FILE* f = std::fopen("/proc/sys/fs/pipe-max-size", "re")) {
+      if (std::fscanf(f, "%ld", &limit) != 1) limit = 0;
+      std::fclose(f);
+    }
+    if (limit > 0 && static_cast<size_t>(limit) < size) {
+      fcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(limit));
+    }
+  }
   *read_end = fds[0];
   *write_end = fds[1];
   return true;
