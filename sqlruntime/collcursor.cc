@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sqlruntime/call_frame.h"
 #include "sqlruntime/collections.h"
 #include "sqlruntime/descriptors.h"
 #include "sqlruntime/hostvalues.h"
@@ -17,24 +18,8 @@
 
 namespace {
 
-bool Enter(int32_t* code) {
-  SqliRuntime* rt = sqli_runtime_get();
-  if (rt == nullptr) {
-    *code = -1;
-    return false;
-  }
-  if (sqli_sqlca_reset(rt) != 0) {
-    *code = sqlca.sqlcode;
-    return false;
-  }
-  sqlca.sqlerrd[2] = 0;
-  return true;
-}
-
-int32_t Fail(int32_t code) {
-  _iqseterr(code);
-  return sqlca.sqlcode;
-}
+using sqli_frame::Enter;
+using sqli_frame::Fail;
 
 int32_t Done() {
   if (sqlca.sqlcode == 0) sqli_diag_update(sqli_runtime_get());

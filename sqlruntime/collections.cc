@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sqlruntime/call_frame.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/descriptors.h"
 #include "sqlruntime/hostvalues.h"
@@ -16,24 +17,8 @@
 
 namespace {
 
-bool Enter(int32_t* code) {
-  SqliRuntime* rt = sqli_runtime_get();
-  if (rt == nullptr) {
-    *code = -1;
-    return false;
-  }
-  if (sqli_sqlca_reset(rt) != 0) {
-    *code = sqlca.sqlcode;
-    return false;
-  }
-  sqlca.sqlerrd[2] = 0;
-  return true;
-}
-
-int32_t Fail(int32_t code) {
-  _iqseterr(code);
-  return sqlca.sqlcode;
-}
+using sqli_frame::Enter;
+using sqli_frame::Fail;
 
 bool IsComplex(int32_t host_type) {
   const int32_t t = rtyphosttosql(host_type & 0x7FFF);

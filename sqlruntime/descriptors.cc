@@ -15,6 +15,7 @@
 #include <string>
 
 #include "sqlruntime/blobs.h"
+#include "sqlruntime/call_frame.h"
 #include "sqlruntime/hostvalues.h"
 #include "sqlruntime/names.h"
 #include "sqlruntime/runtime.h"
@@ -24,31 +25,11 @@
 
 namespace {
 
+using sqli_frame::Enter;
+using sqli_frame::Fail;
+using sqli_frame::Done;
+
 constexpr int32_t kMaxName = 128;
-
-bool Enter(int32_t* code) {
-  SqliRuntime* rt = sqli_runtime_get();
-  if (rt == nullptr) {
-    *code = -1;
-    return false;
-  }
-  if (sqli_sqlca_reset(rt) != 0) {
-    *code = sqlca.sqlcode;
-    return false;
-  }
-  sqlca.sqlerrd[2] = 0;
-  return true;
-}
-
-int32_t Fail(int32_t code) {
-  _iqseterr(code);
-  return sqlca.sqlcode;
-}
-
-int32_t Done() {
-  sqli_diag_update(sqli_runtime_get());
-  return sqlca.sqlcode;
-}
 
 // The name as the table knows it: trailing blanks are not part of it.
 bool TableName(const char* name, std::string* out) {

@@ -5,35 +5,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sqlruntime/call_frame.h"
 #include "sqlruntime/descriptors.h"
 #include "sqlruntime/runtime.h"
 
 namespace {
 
-// The common frame: 0 when the call may go on, else the code to return.
-bool Enter(int32_t* code) {
-  SqliRuntime* rt = sqli_runtime_get();
-  if (rt == nullptr) {
-    *code = -1;
-    return false;
-  }
-  if (sqli_sqlca_reset(rt) != 0) {
-    *code = sqlca.sqlcode;
-    return false;
-  }
-  sqlca.sqlerrd[2] = 0;
-  return true;
-}
-
-int32_t Fail(int32_t code) {
-  _iqseterr(code);
-  return sqlca.sqlcode;
-}
-
-int32_t Done() {
-  sqli_diag_update(sqli_runtime_get());
-  return sqlca.sqlcode;
-}
+using sqli_frame::Enter;
+using sqli_frame::Fail;
+using sqli_frame::Done;
 
 bool Owned(const SqliVarValue* v) { return (v->flags & SQLI_VV_OWNED) != 0; }
 
