@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sqlruntime/coll_internal.h"
 #include "sqlruntime/collections.h"
 #include "sqlruntime/descriptors.h"
 #include "sqlruntime/hostvalues.h"
@@ -21,40 +22,17 @@
 
 namespace {
 
-const CollTypeInfo* InForce(const SqliCollection* c) { return c->cl_typed ? c->cl_typeinfo : c->cl_svr_typeinfo; }
-bool IsCollType(int32_t t) { return t >= SQLSET && t <= SQLCOLLECTION; }
+using sqli_coll::FieldName;
+using sqli_coll::InForce;
+using sqli_coll::IsCollType;
+using sqli_coll::Names;
+using sqli_coll::RowFields;
+
 bool IsEnd(const SqliCollValue& v) { return v.data == nullptr && v.type == 0 && v.length == 0; }
 bool IsConstructor(const SqliCollValue& v) { return v.literal == 1 && v.type >= SQLSET && v.type <= SQLROW; }
 bool IsHostColl(const SqliCollValue& v) { return v.type == SQLCOLLECTION || v.type == 123 || (v.type == SQLROW && v.literal == 0); }
 bool IsRowInfo(const CollTypeInfo* info) {
   return info != nullptr && info->ti_count >= 1 && (info->ti_entry[0].type & 0xFF) == SQLROW;
-}
-
-std::vector<int> RowFields(const CollTypeInfo* info, int root) {
-  std::vector<int> out;
-  const int level = info->ti_entry[root].level_no + 1;
-  for (int i = root + 1; i < info->ti_count && info->ti_entry[i].level_no >= level; ++i) {
-    if (info->ti_entry[i].level_no == level) out.push_back(i);
-  }
-  return out;
-}
-
-std::string FieldName(const CollTypeEntry& e) {
-  int n = std::clamp<int>(e.fieldnmlen, 0, 128);
-  std::string s(e.fieldname, static_cast<size_t>(n));
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
-}
-
-std::vector<std::string> Names(const char* list) {
-  std::vector<std::string> out;
-  if (list == nullptr) return out;
-  for (const char* p = list; *p != '\0'; p += SQLI_NAME_ENTRY) {
-    std::string s(p, strnlen(p, SQLI_NAME_ENTRY));
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    out.push_back(s);
-  }
-  return out;
 }
 
 // Buffers made while a statement runs, freed when it ends.

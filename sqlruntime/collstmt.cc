@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sqlruntime/coll_internal.h"
 #include "sqlruntime/collections.h"
 #include "sqlruntime/descriptors.h"
 #include "sqlruntime/hostvalues.h"
@@ -19,46 +20,20 @@
 
 namespace {
 
+using sqli_coll::FieldName;
+using sqli_coll::InForce;
+using sqli_coll::IsCollType;
+using sqli_coll::Names;
+using sqli_coll::RowFields;
+
 int32_t Fail(int32_t code) {
   _iqseterr(code);
   return sqlca.sqlcode;
 }
 
-const CollTypeInfo* InForce(const SqliCollection* c) { return c->cl_typed ? c->cl_typeinfo : c->cl_svr_typeinfo; }
-
-bool IsCollType(int32_t t) { return t >= SQLSET && t <= SQLCOLLECTION; }
 bool IsRowInfo(const CollTypeInfo* info) {
   return info != nullptr && info->ti_count >= 1 && (info->ti_entry[0].type & 0xFF) == SQLROW &&
          info->ti_entry[0].level_no == 0;
-}
-
-// The names of a name list, without trailing blanks.
-std::vector<std::string> Names(const char* list) {
-  std::vector<std::string> out;
-  if (list == nullptr) return out;
-  for (const char* p = list; *p != '\0'; p += SQLI_NAME_ENTRY) {
-    std::string s(p, strnlen(p, SQLI_NAME_ENTRY));
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    out.push_back(s);
-  }
-  return out;
-}
-
-std::string FieldName(const CollTypeEntry& e) {
-  int n = std::clamp<int>(e.fieldnmlen, 0, 128);
-  std::string s(e.fieldname, static_cast<size_t>(n));
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
-}
-
-// Entries of the fields of the row rooted at entry root (its children).
-std::vector<int> RowFields(const CollTypeInfo* info, int root) {
-  std::vector<int> out;
-  const int level = info->ti_entry[root].level_no + 1;
-  for (int i = root + 1; i < info->ti_count && info->ti_entry[i].level_no >= level; ++i) {
-    if (info->ti_entry[i].level_no == level) out.push_back(i);
-  }
-  return out;
 }
 
 // The position (0-based) of each field's name in the name list, -1 when the
