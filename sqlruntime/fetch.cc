@@ -14,6 +14,7 @@
 // last_row - rows_in_buffer, and position points at the row after it.
 #include "sqlruntime/fetch.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -379,13 +380,20 @@ int32_t sqli_type_check(SqliCursor* c, int32_t count, SqliValueItem* items, int3
   // count).
   if (saved && c->check_items == nullptr) return 0;
   int32_t nothing = 0;
-  // The check sets the variable-column count from the items, the layout
-  // of rows the server sends in the items' forms. An insert cursor's rows
-  // keep the layout its columns were described with.
-  const bool put = c->kind == 6 || c->kind == 56 ? (kind == 26 || kind == 3) : false;
-  const int16_t layout = c->variable_columns;
+  // A check of output items sets the layout of the rows the server sends
+  // in the items' forms; the buffer must hold one such row.
   int32_t rc = sqli_req_type_check(c, count, items, kind, &nothing, Rt());
-  if (put) c->variable_columns = layout;
+  if (rc >= 0 && c->variable_columns == 0 && c->buffer != nullptr && c->row_size > c->buffer_size) {
+    const ptrdiff_t at = c->position != nullptr ? c->position - c->buffer : 0;
+    auto* b = static_cast<unsigned char*>(std::realloc(c->buffer, static_cast<size_t>(c->row_size)));
+    if (b == nullptr) {
+      _iqseterr(-406);
+      return -406;
+    }
+    c->position = b + at;
+    c->buffer = b;
+    c->buffer_size = c->row_size;
+  }
   if (rc < 0) {
     if (c->check_items == nullptr) c->check_count = 0;
     return sqlca.sqlcode < 0 ? sqlca.sqlcode : -1;
