@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "base/env.h"
+#include "sqlruntime/blobs.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/execute.h"
 #include "sqlruntime/hostvalues.h"
@@ -130,6 +131,35 @@ int64_t RowOffset(const SqliCursor* c, int32_t i) {
   return static_cast<int64_t>(i) * c->row_size;
 }
 
+bool HasBlobColumns(const SqliCursor* c) {
+  for (int32_t i = 0; c->columns != nullptr && i < c->column_count; ++i) {
+    const int32_t ct = c->columns[i].type & 0xFF;
+    if (ct == 11 || ct == 12) return true;
+  }
+  return false;
+}
+
+// The TEXT and BYTE values of the row at the position: the row holds only
+// their descriptors, the values come in one more exchange (statement id,
+// a descriptor request per non-null value, then the values in one reply).
+// Every target is checked before anything is written.
+int32_t FetchBlobs(SqliCursor* c, const Targets& t, int32_t mode) {
+  SqliRuntime* rt = Rt();
+  int32_t rc = sqli_blob_targets_check(c, t.count, t.items, t.desc);
+  if (rc != 0) {
+    _iqseterr(rc);
+    return rc;
+  }
+  SqliItemList list{static_cast<int16_t>(t.count), t.items};
+  if (sqli_blob_indicators(c, &list, 1) > 0) {
+    sqli_req_stmt_id(c->id, rt);
+    if (sqli_req_blob_descs(c, t.count, t.items, t.desc, rt) != 0) return sqlca.sqlcode;
+    sqli_msg_end(rt);
+  }
+  rc = sqli_recv_blob_columns(c, t.count, t.items, t.desc, (mode & 0x4) != 0 ? 1 : 0, 0, rt);
+  return rc < 0 ? rc : 0;
+}
+
 // Moves the row at the position into the targets, marks its row warning
 // and moves on. index: the row's place in the batch.
 int32_t HandOut(SqliCursor* c, const Targets& t, const SqliFetchSpec* spec, int32_t index) {
@@ -138,6 +168,10 @@ int32_t HandOut(SqliCursor* c, const Targets& t, const SqliFetchSpec* spec, int3
     int32_t mode = (t.desc != nullptr ? 0x2 : 0) | (spec != nullptr && spec->ind_rule ? 0x4 : 0);
     int32_t rc = sqli_row_unpack(c, t.count, t.items, t.desc, mode);
     if (rc < 0 && sqlca.sqlcode >= 0) _iqseterr(rc);
+    if (rc >= 0 && HasBlobColumns(c)) {
+      rc = FetchBlobs(c, t, mode);
+      if (rc < 0 && sqlca.sqlcode >= 0) _iqseterr(rc);
+    }
   }
   SqliCursorEntry* e = sqli_curs_entry(c);
   if (e != nullptr && e->warnings.marked) {
