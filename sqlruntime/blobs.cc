@@ -590,6 +590,11 @@ static bool HasIndicator(const SqliValueItem* v) { return v->indicator != nullpt
 
 TV_BEGIN_C
 
+int32_t sqli_blob_targets_check(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc) {
+  if (c == nullptr || c->columns == nullptr) return 0;
+  return CheckBlobTargets(c, count, items, desc);
+}
+
 int32_t sqli_req_blob_descs(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc,
                             SqliRuntime* rt) {
   if (c == nullptr || c->columns == nullptr || c->position == nullptr) return 0;

@@ -95,6 +95,10 @@ int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRunti
 //
 // Code 38 for each non-null value, after every target was checked: 0 or
 // the failure (recorded); nothing written on a failure.
+// Whether every TEXT/BYTE column of the cursor has a target that can take
+// its value (the checks of sqli_req_blob_descs): 0 or the code, not
+// recorded.
+int32_t sqli_blob_targets_check(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc);
 int32_t sqli_req_blob_descs(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc,
                             SqliRuntime* rt);
 // The values that code 38 asked for, read from the current reply in column

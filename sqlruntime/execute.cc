@@ -22,6 +22,7 @@
 
 #include "base/thread_state.h"
 #include "sqlruntime/blobs.h"
+#include "sqltypes/sqlvalue.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/fetch.h"
 #include "sqlruntime/hostvalues.h"
@@ -671,10 +672,12 @@ int32_t sqli_describe_into(SqliCursor* c, SqliDescriptor* d) {
     it.source_type = static_cast<int16_t>((col.flags & SQLI_COL_DISTINCT) ? col.xvalue : col.xword1);
     int32_t base = it.type & 0xFF;
     if (base != 43 && (it.type & 0x2000) == 0) {
-      // Character data is moved in NUL-terminated: one byte more than
-      // the column's length.
-      int32_t size = sqli_host_msize(base, it.length);
-      it.data = static_cast<char*>(std::calloc(static_cast<size_t>(size > 0 ? size : 0) + 1, 1));
+      // Descriptor storage by the type's storage size: CHAR and NCHAR
+      // take one byte over the length for the NUL the row unpack writes
+      // after them, VARCHAR its largest length and the NUL.
+      int32_t size = rtypmsize(base, it.length);
+      if (size <= 0) size = sqli_host_msize(base, it.length);
+      it.data = static_cast<char*>(std::calloc(static_cast<size_t>(size > 0 ? size : 1), 1));
       if (it.data == nullptr) {
         _iqseterr(-406);
         return sqlca.sqlcode;

@@ -14,10 +14,12 @@
 // last_row - rows_in_buffer, and position points at the row after it.
 #include "sqlruntime/fetch.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
 #include "base/env.h"
+#include "sqlruntime/blobs.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/execute.h"
 #include "sqlruntime/hostvalues.h"
@@ -129,6 +131,35 @@ int64_t RowOffset(const SqliCursor* c, int32_t i) {
   return static_cast<int64_t>(i) * c->row_size;
 }
 
+bool HasBlobColumns(const SqliCursor* c) {
+  for (int32_t i = 0; c->columns != nullptr && i < c->column_count; ++i) {
+    const int32_t ct = c->columns[i].type & 0xFF;
+    if (ct == 11 || ct == 12) return true;
+  }
+  return false;
+}
+
+// The TEXT and BYTE values of the row at the position: the row holds only
+// their descriptors, the values come in one more exchange (statement id,
+// a descriptor request per non-null value, then the values in one reply).
+// Every target is checked before anything is written.
+int32_t FetchBlobs(SqliCursor* c, const Targets& t, int32_t mode) {
+  SqliRuntime* rt = Rt();
+  int32_t rc = sqli_blob_targets_check(c, t.count, t.items, t.desc);
+  if (rc != 0) {
+    _iqseterr(rc);
+    return rc;
+  }
+  SqliItemList list{static_cast<int16_t>(t.count), t.items};
+  if (sqli_blob_indicators(c, &list, 1) > 0) {
+    sqli_req_stmt_id(c->id, rt);
+    if (sqli_req_blob_descs(c, t.count, t.items, t.desc, rt) != 0) return sqlca.sqlcode;
+    sqli_msg_end(rt);
+  }
+  rc = sqli_recv_blob_columns(c, t.count, t.items, t.desc, (mode & 0x4) != 0 ? 1 : 0, 0, rt);
+  return rc < 0 ? rc : 0;
+}
+
 // Moves the row at the position into the targets, marks its row warning
 // and moves on. index: the row's place in the batch.
 int32_t HandOut(SqliCursor* c, const Targets& t, const SqliFetchSpec* spec, int32_t index) {
@@ -137,6 +168,10 @@ int32_t HandOut(SqliCursor* c, const Targets& t, const SqliFetchSpec* spec, int3
     int32_t mode = (t.desc != nullptr ? 0x2 : 0) | (spec != nullptr && spec->ind_rule ? 0x4 : 0);
     int32_t rc = sqli_row_unpack(c, t.count, t.items, t.desc, mode);
     if (rc < 0 && sqlca.sqlcode >= 0) _iqseterr(rc);
+    if (rc >= 0 && HasBlobColumns(c)) {
+      rc = FetchBlobs(c, t, mode);
+      if (rc < 0 && sqlca.sqlcode >= 0) _iqseterr(rc);
+    }
   }
   SqliCursorEntry* e = sqli_curs_entry(c);
   if (e != nullptr && e->warnings.marked) {
@@ -379,13 +414,20 @@ int32_t sqli_type_check(SqliCursor* c, int32_t count, SqliValueItem* items, int3
   // count).
   if (saved && c->check_items == nullptr) return 0;
   int32_t nothing = 0;
-  // The check sets the variable-column count from the items, the layout
-  // of rows the server sends in the items' forms. An insert cursor's rows
-  // keep the layout its columns were described with.
-  const bool put = c->kind == 6 || c->kind == 56 ? (kind == 26 || kind == 3) : false;
-  const int16_t layout = c->variable_columns;
+  // A check of output items sets the layout of the rows the server sends
+  // in the items' forms; the buffer must hold one such row.
   int32_t rc = sqli_req_type_check(c, count, items, kind, &nothing, Rt());
-  if (put) c->variable_columns = layout;
+  if (rc >= 0 && c->variable_columns == 0 && c->buffer != nullptr && c->row_size > c->buffer_size) {
+    const ptrdiff_t at = c->position != nullptr ? c->position - c->buffer : 0;
+    auto* b = static_cast<unsigned char*>(std::realloc(c->buffer, static_cast<size_t>(c->row_size)));
+    if (b == nullptr) {
+      _iqseterr(-406);
+      return -406;
+    }
+    c->position = b + at;
+    c->buffer = b;
+    c->buffer_size = c->row_size;
+  }
   if (rc < 0) {
     if (c->check_items == nullptr) c->check_count = 0;
     return sqlca.sqlcode < 0 ? sqlca.sqlcode : -1;

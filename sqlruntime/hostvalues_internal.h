@@ -70,5 +70,6 @@ int32_t FitChars(const char* text, int32_t length, int32_t room, bool client_loc
 // The length an item is announced with in the type check (flags 0x20:
 // texts keep their NUL).
 int32_t CheckLength(const SqliValueItem* item, int32_t flags);
+int32_t CheckedForm(const SqliCursor* c, int32_t column, int32_t* type, int32_t* length);
 
 }  // namespace sqli_hv

@@ -42,6 +42,67 @@ bool VariableItem(const SqliValueItem* it) {
 
 bool Extended(int32_t wire) { return !Builtin(wire & 0xFF) || (wire & 0x800) != 0 || (wire & 0x7F00) != 0; }
 
+// Columns stored in a variable form the server turns into a fixed target
+// type when the check asks for one.
+bool ConvertibleVariable(int32_t column_type) {
+  int32_t t = column_type & 0xFF;
+  return t == 40 || t == 41 || t == 43 || t == 45 || CollType(t);
+}
+
+}  // namespace
+
+// The form a column of a fetched row arrives in once the check of the
+// output items went: a variable-form column announced as a fixed type comes
+// as that type, with the announced length. 1 when it does (type and length
+// set), else 0 (the column's stored form).
+int32_t sqli_hv::CheckedForm(const SqliCursor* c, int32_t i, int32_t* type, int32_t* length) {
+  if (c == nullptr || (c->flags & SQLI_CF_CHECK_SENT) == 0 || c->columns == nullptr || i >= c->column_count ||
+      c->check_items == nullptr || i >= c->check_count)
+    return 0;
+  const SqliValueItem* it = &c->check_items[i];
+  if ((it->flags & SQLI_IF_CHECK) == 0 || it->ind_type != 0 || !ConvertibleVariable(c->columns[i].type)) return 0;
+  if (!Builtin(it->type & 0xFF) || (it->type & 0xFF) == SQLBYTES || (it->type & 0xFF) == SQLTEXT) return 0;
+  *type = it->type & 0xFF;
+  *length = it->length;
+  return 1;
+}
+
+namespace {
+
+// The layout of the rows the server sends once the output items were
+// checked: rows are variable when any target or any column left in a
+// variable form is; fixed rows take the size of the announced forms.
+void OutputLayout(SqliCursor* c, int32_t count, SqliValueItem* items, int32_t flags) {
+  int32_t variable = 0;
+  for (int32_t i = 0; i < count; ++i) variable += VariableItem(&items[i]) ? 1 : 0;
+  if (c->columns == nullptr) {
+    c->variable_columns = static_cast<int16_t>(variable);
+    return;
+  }
+  int64_t size = 0;
+  for (int32_t i = 0; i < c->column_count; ++i) {
+    int32_t ct = c->columns[i].type & 0xFF;
+    int32_t w = c->columns[i].length;
+    bool announced = i < count && !VariableItem(&items[i]);
+    if (announced && ConvertibleVariable(ct) && (flags & 0x01)) {
+      int32_t wire = (items[i].type & 0x7FFF) >= 200 ? items[i].type
+                                                     : sqli_wire_type(items[i].type, &items[i], 0, items[i].xid,
+                                                                      nullptr);
+      if (Builtin(wire & 0xFF) && (wire & 0xFF) != SQLBYTES && (wire & 0xFF) != SQLTEXT) {
+        size += sqli_stored_size(wire & 0xFF, CheckLength(&items[i], flags), nullptr, 0);
+        continue;
+      }
+    }
+    if (ConvertibleVariable(ct) || (Unpadded() && (ct == SQLVCHAR || ct == SQLNVCHAR))) {
+      if (i >= count || !VariableItem(&items[i])) ++variable;
+      continue;
+    }
+    size += sqli_stored_size(ct, w, nullptr, 0);
+  }
+  c->variable_columns = static_cast<int16_t>(variable);
+  if (variable == 0 && size > 0 && size <= INT32_MAX) c->row_size = static_cast<int32_t>(size);
+}
+
 }  // namespace
 
 // The length an item is announced with.
@@ -198,11 +259,10 @@ int32_t sqli_req_type_check(SqliCursor* c, int32_t count, SqliValueItem* items, 
       }
     }
   }
-  if (!own && c != nullptr) {
-    int32_t variable = 0;
-    for (int32_t i = 0; i < count; ++i) variable += VariableItem(&items[i]) ? 1 : 0;
-    c->variable_columns = static_cast<int16_t>(variable);
-  }
+  // Only a check of output items (flag 0x04) changes the form of the rows
+  // the server sends; a check of PUT values leaves the rows' described
+  // layout as it was.
+  if (!own && c != nullptr && (flags & 0x04) != 0) OutputLayout(c, count, items, flags);
   if (err != 0) {
     _iqseterr(err);
     return err;

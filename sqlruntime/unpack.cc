@@ -540,6 +540,8 @@ int32_t sqli_row_unpack(SqliCursor* c, int32_t count, SqliValueItem* items, Sqli
     SqliColumnDesc* col = &c->columns[i];
     int32_t ct = col->type & 0xFF;
     int32_t w = col->length;
+    // A column the type check asked in the target's form arrives in it.
+    CheckedForm(c, i, &ct, &w);
     int32_t size = sqli_stored_size(ct, w, p, static_cast<int32_t>(end - p));
     if (size < 0 || size > end - p) {
       _iqseterr(-403);

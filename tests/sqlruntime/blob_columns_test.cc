@@ -11,6 +11,7 @@
 
 #include "sqlruntime/blobs.h"
 #include "sqlruntime/cursor.h"
+#include "sqlruntime/fetch.h"
 #include "sqlruntime/requests.h"
 #include "tests/sqlruntime/sqli_fixture.h"
 
@@ -234,6 +235,87 @@ TEST_F(BlobColumnsTest, NullWithoutIndicatorWhenAsked) {
   sqli_sqlca_reset(sqli_runtime_get());
   EXPECT_EQ(Receive(3, 0), 1);
   EXPECT_EQ(sqlca.sqlcode, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// FETCH of rows with TEXT and BYTE columns into host variables: the row
+// brings the descriptors, the FETCH asks for the values and puts them into
+// a memory locator and a file locator.
+class BlobFetchTest : public SqliTest {
+ protected:
+  void TearDown() override {
+    sqli_stmt_table_free();
+    SqliTest::TearDown();
+  }
+};
+
+TEST_F(BlobFetchTest, FetchReceivesTextAndByteValues) {
+  const std::string text = Bytes(2048, 5), bytes = Bytes(777, 9);
+  const std::string x1 = Desc(12, 2048), y1 = Desc(11, 777), x2 = Desc(12, 0, 0x01), y2 = Desc(11, 4);
+  Server server(Config({Row(1, x1, y1), Row(2, x2, y2)}, {text, bytes, "wxyz"}));
+  ASSERT_TRUE(server.ready());
+  ASSERT_EQ(sqli_connect_open(nullptr, SQLI_CONN_NAMED, "@srv1", "c", nullptr, 1), 0);
+  const std::string dir = sqli_test::Install().Path("blobfetch_" + std::to_string(getpid()));
+  mkdir(dir.c_str(), 0700);
+  const std::string file = dir + "/y.out";
+
+  int32_t a = 0;
+  int16_t ind[3] = {99, 99, 99};
+  SqliLocator mem{}, onfile{};
+  mem.kind = SQLI_LOC_MEMORY;
+  mem.buffer_size = -1;
+  onfile.kind = SQLI_LOC_FILE;
+  onfile.file_name = const_cast<char*>(file.c_str());
+  SqliValueItem out[3] = {};
+  out[0].type = 102, out[0].length = 4, out[0].data = reinterpret_cast<char*>(&a);
+  out[1].type = 113, out[1].data = reinterpret_cast<char*>(&mem);
+  out[2].type = 113, out[2].data = reinterpret_cast<char*>(&onfile);
+  for (int i = 0; i < 3; ++i) out[i].indicator = &ind[i];
+  SqliItemList outs{3, out};
+  SqliCursor* c = sqli_curs_locate(1, "b1", 0);
+  const char* pieces[] = {"select * from t", nullptr};
+  ASSERT_EQ(sqli_curs_decl_stat(1, c, "b1", pieces, nullptr, &outs, 0, nullptr, nullptr, nullptr, nullptr, 0), 0);
+  c = sqli_curs_locate(1, "b1", 0);
+  ASSERT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 1, 0), 0) << sqlca.sqlcode;
+  SqliFetchSpec spec{0, SQLI_FETCH_NEXT, 0};
+
+  ASSERT_EQ(sqli_curs_fetch(1, c, nullptr, nullptr, nullptr, &spec), 0) << sqlca.sqlcode;
+  EXPECT_EQ(a, 1);
+  ASSERT_EQ(mem.size, 2048);
+  EXPECT_EQ(std::string(mem.buffer, 2048), text);
+  EXPECT_EQ(tevtest::ReadFile(file), bytes);
+  EXPECT_EQ(ind[1], 0);
+  EXPECT_EQ(ind[2], 0);
+  std::vector<std::string> descs, codes;
+  for (const std::string& l : server.Lines()) {
+    if (l.rfind("desc ", 0) == 0) descs.push_back(l.substr(5));
+    if (l.rfind("codes ", 0) == 0) codes.push_back(l.substr(6));
+  }
+  EXPECT_EQ(descs, (std::vector<std::string>{Hex(x1), Hex(y1)}));
+  ASSERT_FALSE(codes.empty());
+  EXPECT_EQ(codes.back(), "4,38,38,12");
+
+  // The second row: a null TEXT value and a BYTE value.
+  ASSERT_EQ(sqli_curs_fetch(1, c, nullptr, nullptr, nullptr, &spec), 0) << sqlca.sqlcode;
+  EXPECT_EQ(a, 2);
+  EXPECT_EQ(ind[1], -1);
+  EXPECT_EQ(ind[2], 0);
+  EXPECT_EQ(tevtest::ReadFile(file), "wxyz");
+  EXPECT_EQ(sqli_curs_fetch(1, c, nullptr, nullptr, nullptr, &spec), 100);
+  ASSERT_EQ(sqli_curs_close(1, c), 0);
+
+  // A file-name host value cannot take a fetched value: -999, and nothing
+  // is asked for.
+  out[2].type = 116;
+  out[2].data = const_cast<char*>(file.c_str());
+  ASSERT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 1, 0), 0) << sqlca.sqlcode;
+  size_t lines = server.Lines().size();
+  EXPECT_EQ(sqli_curs_fetch(1, c, nullptr, nullptr, nullptr, &spec), -999);
+  for (size_t i = lines; i < server.Lines().size(); ++i) EXPECT_NE(server.Lines()[i].rfind("desc ", 0), 0u);
+  if (mem.memory_flags & 0x01) std::free(mem.buffer);
 }
 
 }  // namespace

@@ -227,6 +227,40 @@ TEST_F(FetchTest, TypeCheckOncePerOpenOnExtendedTypesOnly) {
   }
 }
 
+TEST_F(FetchTest, VariableColumnIntoFixedTargetArrivesInTheCheckedForm) {
+  // INTEGER a, LVARCHAR lv fetched into INTEGER and a fixed host string on
+  // an extended-types connection: the check asks the LVARCHAR as CHAR(19),
+  // the rows come fixed in that form and are read in it.
+  auto row = [](int a, const std::string& t) {
+    return "\"" + sqli_test::Int32Hex(a) + "00" + sqli_test::Int32Hex(static_cast<int>(t.size())) +
+           sqli_test::Hex(t.data(), t.size()) + "\"";
+  };
+  const std::string longer = "a value longer than the target";
+  Start("\"caps\": \"20\", \"tables\": {\"t9\": {\"columns\": [{\"name\": \"a\", \"type\": 2, \"length\": 4}, "
+        "{\"name\": \"lv\", \"type\": 40, \"length\": 2048, \"xid\": 1, \"tname\": \"lvarchar\"}], \"rows\": [" +
+        row(1, "x") + ", " + row(2, longer) + ", " + row(3, "") + "]}}");
+  int32_t a = 0;
+  char text[20] = {};
+  SqliValueItem out[2] = {};
+  out[0].type = 102, out[0].length = 4, out[0].data = reinterpret_cast<char*>(&a), out[0].ind_type = -1;
+  out[1].type = 100, out[1].length = sizeof text, out[1].data = text, out[1].ind_type = -1;
+  SqliItemList outs{2, out};
+  SqliCursor* c = Declare("c9", "select * from t9", 0, nullptr, &outs);
+  ASSERT_EQ(sqli_curs_open(1, c, nullptr, nullptr, nullptr, 1, 0), 0);
+  // The server's CHAR(19): the value blank-padded or cut to 19 bytes.
+  const std::string want[] = {"x" + std::string(18, ' '), longer.substr(0, 19), std::string(19, ' ')};
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(Fetch(c), 0) << "row " << i;
+    EXPECT_EQ(a, i + 1);
+    EXPECT_EQ(std::string(text), want[i]) << "row " << i;
+  }
+  EXPECT_EQ(Fetch(c), 100);
+  EXPECT_EQ(LastCodes(), "4,100,9,12");
+  EXPECT_EQ(c->row_size, 4 + 19);
+  EXPECT_EQ(c->variable_columns, 0);
+  ASSERT_EQ(sqli_curs_close(1, c), 0);
+}
+
 TEST_F(FetchTest, OptofcAutofreeCursorClosedByTheServerGoesAtItsEnd) {
   setenv("OPTOFC", "1", 1);
   Start("\"caps\": \"d0\", \"close_at_end\": 1, \"tables\": {" + sqli_test::Table100(2) + "}");
