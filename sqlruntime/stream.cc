@@ -157,6 +157,14 @@ void sqli_msg_put_raw(const void* bytes, int32_t count, void* s) {
 }
 
 void sqli_msg_get_bytes(void* dst, int32_t count, SqliMessageStream* s) {
+  // The common case: the bytes are already in the receive buffer.
+  if (count > 0 && count <= s->receive_count) {
+    std::memcpy(dst, s->read_cursor, static_cast<size_t>(count));
+    s->read_cursor += count;
+    s->receive_count -= count;
+    s->cb.timeout_ms = -1;
+    return;
+  }
   char* out = static_cast<char*>(dst);
   bool first_wait = true;
   while (count > 0) {
