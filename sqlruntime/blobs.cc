@@ -403,6 +403,13 @@ int32_t sqli_send_blobs_typed(SqliItemList* list, const int16_t* column_types, S
 
 int32_t sqli_send_blobs(SqliItemList* list, SqliRuntime* rt) { return sqli_send_blobs_typed(list, nullptr, rt); }
 
+void sqli_input_column_types(const SqliCursor* c, int32_t count, int16_t* types) {
+  const bool insert = c != nullptr && (c->kind == 6 || c->kind == 56) && c->columns != nullptr;
+  for (int32_t i = 0; i < count; ++i) {
+    types[i] = insert && i < c->column_count ? static_cast<int16_t>(c->columns[i].type & 0xFF) : 0;
+  }
+}
+
 TV_END_C
 
 // The chunks of one value from the current reply into loc. With tail set

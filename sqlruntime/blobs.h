@@ -82,6 +82,12 @@ int32_t sqli_send_put_blobs(int32_t count, SqliValueItem* items, SqliRuntime* rt
 int32_t sqli_send_blobs_typed(SqliItemList* list, const int16_t* column_types, SqliRuntime* rt);
 int32_t sqli_send_put_blobs_typed(int32_t count, SqliValueItem* items, const int16_t* column_types,
                                   SqliRuntime* rt);
+// The column types the typed senders take, for the count inputs of an
+// INSERT statement or insert cursor: input i goes to described column i
+// (its SQL type, 11 BYTE, 12 TEXT). Other statements describe what they
+// return, not what they take, so their inputs get 0, as do inputs no
+// description covers: those values go as they are.
+void sqli_input_column_types(const SqliCursor* c, int32_t count, int16_t* types);
 // Chunked receive into a locator: with the request (cursor's id, 38,
 // 12), or inline from the current reply. 0 or -1.
 int32_t sqli_recv_locator(SqliCursor* cursor, SqliLocator* loc, const void* desc56, SqliRuntime* rt);

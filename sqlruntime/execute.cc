@@ -148,7 +148,12 @@ int32_t Markers(const SqliCursor* c) {
 int32_t SendInputs(SqliCursor* c, SqliItemList* in, SqlValue* values, bool blobs) {
   SqliRuntime* rt = Rt();
   int32_t rc = sqli_req_bind(SQLI_REQ_BIND, in, values, rt);
-  if (rc >= 0 && blobs) rc = sqli_send_blobs(in, rt);
+  if (rc >= 0 && blobs) {
+    // A file value of a TEXT column goes in the server's code set.
+    std::vector<int16_t> types(in != nullptr && in->count > 0 ? static_cast<size_t>(in->count) : 0);
+    sqli_input_column_types(c, static_cast<int32_t>(types.size()), types.data());
+    rc = sqli_send_blobs_typed(in, types.data(), rt);
+  }
   if (rc < 0) {
     int32_t code = sqlca.sqlcode < 0 ? sqlca.sqlcode : rc;
     Loop(c);
@@ -484,7 +489,9 @@ int32_t sqli_stmt(int32_t, int16_t* pair, const char* const* text, int32_t in_co
     if (sqlca.sqlcode >= 0) _iqseterr(code);
     return sqlca.sqlcode;
   }
-  if (sqli_send_blobs(&in, rt) < 0) {
+  std::vector<int16_t> types(in_count > 0 ? static_cast<size_t>(in_count) : 0);
+  sqli_input_column_types(&rec.c, in_count > 0 ? in_count : 0, types.data());
+  if (sqli_send_blobs_typed(&in, types.data(), rt) < 0) {
     int32_t code = sqlca.sqlcode;
     Loop(&rec.c);
     // The statement stays on the server: the next call names it by id.

@@ -19,6 +19,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "base/fields.h"
 #include "sqlruntime/blobs.h"
@@ -302,7 +303,10 @@ int32_t sqli_curs_put(int32_t, SqliCursor* c, SqliDescriptor* in_desc, const cha
     if (large > 0) {
       SqliItemList list{static_cast<int16_t>(count), items};
       rt->large_value_count = large;
-      if (sqli_send_blobs(&list, rt) < 0) {
+      // A file value of a TEXT column goes in the server's code set.
+      std::vector<int16_t> types(count > 0 ? static_cast<size_t>(count) : 0);
+      sqli_input_column_types(c, static_cast<int32_t>(types.size()), types.data());
+      if (sqli_send_blobs_typed(&list, types.data(), rt) < 0) {
         int32_t code = sqlca.sqlcode < 0 ? sqlca.sqlcode : -1;
         Loop(c);
         sqli_sqlca_reset(rt);

@@ -11,6 +11,7 @@
 #include "base/locale_state.h"
 #include "sqlruntime/blobs.h"
 #include "sqlruntime/cursor.h"
+#include "sqlruntime/execute.h"
 #include "sqlruntime/requests.h"
 #include "tests/sqlruntime/sqli_fixture.h"
 
@@ -44,11 +45,11 @@ std::string Py(const std::string& expr) {
 
 class FileCodesetTest : public SqliTest {
  protected:
-  void Start(const std::string& caps) {
+  void Start(const std::string& caps,
+             const std::string& tables = "\"t\": {\"columns\": [{\"name\": \"a\", \"type\": 0, \"length\": 4}], "
+                                         "\"rows\": []}") {
     ASSERT_TRUE(kLocales);
-    server_ = std::make_unique<Server>(
-        "\"caps\": \"" + caps +
-        "\", \"tables\": {\"t\": {\"columns\": [{\"name\": \"a\", \"type\": 0, \"length\": 4}], \"rows\": []}}");
+    server_ = std::make_unique<Server>("\"caps\": \"" + caps + "\", \"tables\": {" + tables + "}");
     ASSERT_TRUE(server_->ready());
     ASSERT_EQ(sqli_connect_open(nullptr, SQLI_CONN_NAMED, "@srv1", "c", nullptr, 1), 0);
     ASSERT_NE(rgllocstate()->client_to_db, nullptr);
@@ -146,6 +147,35 @@ TEST_F(FileCodesetTest, FileValuesConvertOnlyForTextColumns) {
   ASSERT_EQ(sqli_send_blobs(&one, sqli_runtime_get()), 0);
   sqli_reply_loop(nullptr, 0);
   EXPECT_EQ(With("value ").back(), Py("f('" + text + "')"));
+}
+
+// Table tb: a TEXT column, then a BYTE one.
+const char kTextByteTable[] =
+    "\"tb\": {\"columns\": [{\"name\": \"t\", \"type\": 12, \"length\": 56}, "
+    "{\"name\": \"b\", \"type\": 11, \"length\": 56}], \"rows\": []}";
+
+// The same Latin-1 file named by both values of a tb row bound by EXECUTE
+// of a prepared INSERT: the TEXT column's copy reaches the server in
+// UTF-8, the BYTE column's unchanged.
+TEST_F(FileCodesetTest, InsertedFileValuesFollowTheirColumns) {
+  Start("20", kTextByteTable);
+  const std::string name = Path("row.val");
+  tevtest::WriteFile(name, "caf\xe9 cr\xe8me br\xfbl\xe9" "e");
+  SqliValueItem items[2]{};
+  for (SqliValueItem& v : items) {
+    v.type = 116;
+    v.data = const_cast<char*>(name.c_str());
+    v.ind_type = -1;
+  }
+  SqliDescriptor row{2, items, nullptr, 2};
+  const std::vector<std::string> expected{Py("u('" + name + "')"), Py("f('" + name + "')")};
+  ASSERT_NE(expected[0], expected[1]);
+
+  SqliCursor* s = sqli_prep(1, "ps", "insert into tb values (?, ?)", nullptr, nullptr, 0, 0, 0);
+  ASSERT_NE(s, nullptr) << sqlca.sqlcode;
+  ASSERT_EQ(s->kind, 6);
+  ASSERT_EQ(sqli_exec(1, s, &row, nullptr, nullptr, nullptr, nullptr, nullptr, 0), 0) << sqlca.sqlcode << server_->Log();
+  EXPECT_EQ(With("value "), expected) << server_->Log();
 }
 
 }  // namespace

@@ -352,6 +352,10 @@ class Sql:
             v = c.take(10)
         elif t in (5, 8, 10, 14):
             v = c.padded(((word & 1) + (word >> 8 & 0xFF) + 3) // 2)
+        elif t in (11, 12):
+            # BYTE and TEXT: the 56-byte descriptor; the value follows
+            # in chunks after code 41.
+            v = c.take(56)
         else:
             n = struct.unpack(">i", c.take(4))[0]
             v = c.padded(n)
