@@ -87,6 +87,21 @@ void PutDecimalChecked(const Decimal* d, SqliMessageStream* s) {
   sqli_msg_put_decimal(d, s);
 }
 
+// A FLOAT or SMALLFLOAT value: in the stream's float format, or as a
+// decimal when the connection sends floats as decimals (a value the decimal
+// cannot hold keeps -1223 or -1222 for the end of the value).
+void PutFloatValue(double x, bool is_double, bool as_decimal, int32_t* err, SqliMessageStream* s) {
+  if (as_decimal) {
+    Decimal d{};
+    if ((is_double ? deccvdbl(x, &d) : deccvflt(x, &d)) != 0 && *err == 0) *err = is_double ? -1223 : -1222;
+    PutDecimalChecked(&d, s);
+  } else if (is_double) {
+    sqli_msg_put_double(x, s);
+  } else {
+    sqli_msg_put_float(x, s);
+  }
+}
+
 void PutName(const char* name, int32_t n, SqliMessageStream* s, int32_t* err) {
   if (name == nullptr) n = 0;
   else if (n <= 0) n = static_cast<int32_t>(strlen(name));
@@ -195,16 +210,7 @@ int32_t sqli_bind_item(SqliValueItem* item, struct SqliMessageStream* s) {
         v = f;
       }
       sqli_msg_put_short(0, s);
-      if (FloatsAsDecimals()) {
-        Decimal d{};
-        if ((st == SQLFLOAT ? deccvdbl(v, &d) : deccvflt(v, &d)) != 0 && err == 0)
-          err = st == SQLFLOAT ? -1223 : -1222;
-        PutDecimalChecked(&d, s);
-      } else if (st == SQLFLOAT) {
-        sqli_msg_put_double(v, s);
-      } else {
-        sqli_msg_put_float(v, s);
-      }
+      PutFloatValue(v, st == SQLFLOAT, FloatsAsDecimals(), &err, s);
       break;
     }
     case SQLDECIMAL: case SQLMONEY: {
@@ -350,17 +356,7 @@ int32_t sqli_bind_value(SqlValue* v, int32_t floats_as_decimals, struct SqliMess
       break;
     case SQLFLOAT: case SQLSMFLOAT: {
       sqli_msg_put_short(0, s);
-      double x = t == SQLFLOAT ? v->v.f8 : v->v.f4;
-      if (floats_as_decimals) {
-        Decimal d{};
-        if ((t == SQLFLOAT ? deccvdbl(x, &d) : deccvflt(x, &d)) != 0 && err == 0)
-          err = t == SQLFLOAT ? -1223 : -1222;
-        PutDecimalChecked(&d, s);
-      } else if (t == SQLFLOAT) {
-        sqli_msg_put_double(x, s);
-      } else {
-        sqli_msg_put_float(x, s);
-      }
+      PutFloatValue(t == SQLFLOAT ? v->v.f8 : v->v.f4, t == SQLFLOAT, floats_as_decimals, &err, s);
       break;
     }
     case SQLDECIMAL: case SQLMONEY: case SQLDTIME: case SQLINTERVAL:
