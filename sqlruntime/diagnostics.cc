@@ -31,13 +31,23 @@ void ConvertServerText(GlConverter* cv, char* text, int32_t keep) {
 constexpr int32_t kGrowBy = 8;
 constexpr int32_t kMaxMessage = 8192;
 
+// Copies a text of at most n bytes up to its NUL, and the NUL when there
+// is room for it; what follows the NUL is never read. The texts are short
+// names and messages, copied on every statement.
+void CopyText(char* dst, const char* src, size_t n) {
+  size_t i = 0;
+  for (; i < n && src[i] != '\0'; ++i) dst[i] = src[i];
+  if (i < n) dst[i] = '\0';
+}
+
 void TakeNames(SqliDiagEntry* e, const SqliRuntime* rt) {
-  std::memcpy(e->server, rt->server_name, sizeof e->server);
-  std::memcpy(e->connection, rt->connection_name, sizeof e->connection);
+  static_assert(sizeof e->server == sizeof rt->server_name && sizeof e->connection == sizeof rt->connection_name);
+  CopyText(e->server, rt->server_name, sizeof e->server);
+  CopyText(e->connection, rt->connection_name, sizeof e->connection);
 }
 
 void TakeSqlcaMessage(SqliDiagEntry* e) {
-  std::strncpy(e->sqlca_message, sqlca.sqlerrm, sizeof e->sqlca_message - 1);
+  CopyText(e->sqlca_message, sqlca.sqlerrm, sizeof e->sqlca_message - 1);
   e->sqlca_message[sizeof e->sqlca_message - 1] = '\0';
 }
 

@@ -160,9 +160,17 @@ int32_t FetchBlobs(SqliCursor* c, const Targets& t, int32_t mode) {
   return rc < 0 ? rc : 0;
 }
 
+// The statement-table record of a cursor, or null.
+SqliCursorEntry* EntryOf(const SqliRuntime* rt, const SqliCursor* c) {
+  for (auto* e = static_cast<SqliCursorEntry*>(rt->statement_list); e != nullptr; e = e->next) {
+    if (e->cursor == c) return e;
+  }
+  return nullptr;
+}
+
 // Moves the row at the position into the targets, marks its row warning
 // and moves on. index: the row's place in the batch.
-int32_t HandOut(SqliCursor* c, const Targets& t, const SqliFetchSpec* spec, int32_t index) {
+int32_t HandOut(SqliRuntime* rt, SqliCursor* c, const Targets& t, const SqliFetchSpec* spec, int32_t index) {
   if (Any(t) || t.desc != nullptr) {
     if (t.desc != nullptr && DefPrepOn() && Optofc(c) && c->deferred_open == 2) sqli_describe_into(c, t.desc);
     int32_t mode = (t.desc != nullptr ? 0x2 : 0) | (spec != nullptr && spec->ind_rule ? 0x4 : 0);
@@ -173,7 +181,7 @@ int32_t HandOut(SqliCursor* c, const Targets& t, const SqliFetchSpec* spec, int3
       if (rc < 0 && sqlca.sqlcode >= 0) _iqseterr(rc);
     }
   }
-  SqliCursorEntry* e = sqli_curs_entry(c);
+  SqliCursorEntry* e = EntryOf(rt, c);
   if (e != nullptr && e->warnings.marked) {
     SqliRowWarnings& w = e->warnings;
     if (w.bitmap == nullptr || index < 0 || index >= w.capacity) {
@@ -191,7 +199,7 @@ int32_t HandOut(SqliCursor* c, const Targets& t, const SqliFetchSpec* spec, int3
   return sqlca.sqlcode;
 }
 
-int32_t Sequential(SqliCursor* c, const Targets& t, const SqliFetchSpec* spec) {
+int32_t Sequential(SqliRuntime* rt, SqliCursor* c, const Targets& t, const SqliFetchSpec* spec) {
   if (c->rows_in_buffer == 0 && (c->flags & SQLI_CF_NOMORE)) {
     if (Optofc(c) && (c->flags & SQLI_CF_SERVER_CLOSED) && (c->flags & SQLI_CF_SCROLL) == 0 &&
         (c->flags & SQLI_CF_AUTOFREED)) {
@@ -231,8 +239,8 @@ int32_t Sequential(SqliCursor* c, const Targets& t, const SqliFetchSpec* spec) {
     c->last_row = c->rows_in_buffer;
   }
   int32_t index = BatchRows(c) - c->rows_in_buffer;
-  if (HandOut(c, t, spec, index) < 0) return sqlca.sqlcode;
-  if (sqlca.sqlcode == 0 && !ended) sqli_diag_update(Rt());
+  if (HandOut(rt, c, t, spec, index) < 0) return sqlca.sqlcode;
+  if (sqlca.sqlcode == 0 && !ended) sqli_diag_update(rt);
   return sqlca.sqlcode;
 }
 
@@ -324,7 +332,7 @@ int32_t Scroll(SqliCursor* c, SqliItemList* vars, const Targets& t, const SqliFe
       int32_t index = row - c->first_row;
       c->position = c->buffer + RowOffset(c, index);
       c->rows_in_buffer = c->last_row - row + 1;
-      if (HandOut(c, t, spec, index) < 0) return sqlca.sqlcode;
+      if (HandOut(rt, c, t, spec, index) < 0) return sqlca.sqlcode;
       if (sqlca.sqlcode == 0) sqli_diag_update(rt);
       return sqlca.sqlcode;
     }
@@ -393,7 +401,7 @@ int32_t Scroll(SqliCursor* c, SqliItemList* vars, const Targets& t, const SqliFe
     c->flags |= SQLI_CF_WINDOW_BAD;
   }
   c->position = c->buffer;
-  if (HandOut(c, t, spec, 0) < 0) return sqlca.sqlcode;
+  if (HandOut(rt, c, t, spec, 0) < 0) return sqlca.sqlcode;
   if (sqlca.sqlcode == 0) sqli_diag_update(rt);
   return sqlca.sqlcode;
 }
@@ -495,7 +503,7 @@ int32_t sqli_curs_fetch(int32_t, SqliCursor* c, SqliItemList* position_vars, Sql
     _iqseterr(-482);
     return sqlca.sqlcode;
   }
-  return Sequential(c, t, spec);
+  return Sequential(rt, c, t, spec);
 }
 
 TV_END_C

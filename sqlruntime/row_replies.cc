@@ -87,6 +87,30 @@ bool GrowForRow(SqliCursor* c, int32_t n) {
   return true;
 }
 
+// The tuples that follow a stored one in the receive buffer, taken
+// straight from its bytes while they are plain: fixed rows of the
+// cursor's row size, no warning bits, room left in the cursor buffer.
+// Anything else stays in the stream for the reply loop.
+void TakeBufferedTuples(SqliCursor* c, SqliMessageStream* s, bool xtypes) {
+  const int32_t head = xtypes ? 8 : 6;  // code, warnings, length
+  const int32_t n = c->row_size;
+  const int32_t whole = head + n + (n & 1);
+  const unsigned char* limit = c->buffer + c->buffer_size;
+  while (s->receive_count >= whole && limit - c->position >= n) {
+    const auto* m = reinterpret_cast<const unsigned char*>(s->read_cursor);
+    if (m[0] != 0 || m[1] != 14 || m[2] != 0 || m[3] != 0) break;
+    const int32_t len = xtypes ? static_cast<int32_t>((static_cast<uint32_t>(m[4]) << 24) | (uint32_t{m[5]} << 16) |
+                                                      (uint32_t{m[6]} << 8) | m[7])
+                               : static_cast<int16_t>((m[4] << 8) | m[5]);
+    if (len != n) break;
+    std::memcpy(c->position, m + head, static_cast<size_t>(n));
+    s->read_cursor += whole;
+    s->receive_count -= whole;
+    c->rows_in_buffer += 1;
+    c->position += n;
+  }
+}
+
 void Tuple(SqliCursor* c, SqliMessageStream* s, const SqliConnection* conn) {
   int32_t warn = sqli_msg_get_short(s);
   if ((warn & ~0x100 & 0xFFFF) != 0) {
@@ -125,6 +149,7 @@ void Tuple(SqliCursor* c, SqliMessageStream* s, const SqliConnection* conn) {
   c->rows_in_buffer += 1;
   c->position += n;
   c->flags &= ~SQLI_CF_NOMORE;
+  if (c->variable_columns == 0 && s->cb.error >= 0) TakeBufferedTuples(c, s, SQLI_CAP_XTYPES(conn));
 }
 
 void Done(SqliCursor* c, SqliMessageStream* s) {

@@ -12,8 +12,9 @@
 //   collections and rows             32-bit length, bytes
 //   all others                       w
 //
-// Fixed types are moved straight from the row; pairs of other types go
-// through an SqlValue.
+// Fixed types are moved straight from the row, and so are CHAR and
+// VARCHAR into NUL-terminated texts when no conversion or cut is due;
+// pairs of other types go through an SqlValue.
 #include <stdlib.h>
 #include <string.h>
 
@@ -53,6 +54,174 @@ bool AllOnes(const unsigned char* p, int n) {
 bool BlanksNotNull() {
   SqliRuntime* rt = sqli_runtime_get();
   return rt != nullptr && (rt->options & SQLI_OPT_BLANKS_NOT_NULL) != 0;
+}
+
+// What the moves of one row read from the runtime and its connection,
+// looked up once per row rather than once per column.
+struct RowEnv {
+  SqliRuntime* rt;
+  bool unpadded;          // VARCHAR travels without padding
+  GlConverter* from_server;  // the server's texts need converting
+  bool direct;            // no type check was sent: stored forms are the columns'
+};
+
+// Bytes of one stored column (see the table at the top).
+inline int32_t StoredSize(int32_t type, int32_t w, const unsigned char* stored, int32_t available, bool unpadded) {
+  switch (type & 0xFF) {
+    case SQLDECIMAL: case SQLMONEY: case SQLDTIME: case SQLINTERVAL: return PackedSize(w);
+    case SQLVCHAR: case SQLNVCHAR:
+      if (unpadded) return available >= 1 && stored != nullptr ? stored[0] + 1 : -1;
+      return (w & 0xFF) + 1;
+    case SQLUDTVAR: case SQLUDTFIXED: case SQLLVARCHAR: case SQLBOOL: {
+      if (available < 5 || stored == nullptr) return -1;
+      int32_t n = Ld32(stored + 1);
+      return n < 0 || n > INT32_MAX - 5 ? -1 : n + 5;
+    }
+    case SQLSET: case SQLMULTISET: case SQLLIST: case SQLROW: case SQLCOLLECTION: {
+      if (available < 4 || stored == nullptr) return -1;
+      int32_t n = Ld32(stored);
+      return n < 0 || n > INT32_MAX - 4 ? -1 : n + 4;
+    }
+    default: return w;
+  }
+}
+
+inline int32_t Load32(const unsigned char* p) {
+  return static_cast<int32_t>((static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+                              (static_cast<uint32_t>(p[2]) << 8) | p[3]);
+}
+
+// The stored DECIMAL or MONEY form of at most 16 digit bytes read into
+// *out as lddecimal reads it: the sign and excess-64 exponent byte, the
+// base-100 digits (the 100's complement for negative values), trailing
+// and leading zero digits dropped. 0 when read; -1 for the forms left to
+// lddecimal (null, zero, a bad digit byte, an exponent out of range).
+int LoadShortDecimal(const unsigned char* s, int32_t length, Decimal* out) {
+  int32_t n = length - 1;
+  if (n < 1 || n > DEC_MAXDIGITS || (s[0] == 0 && s[1] == 0)) return -1;
+  unsigned char d[DEC_MAXDIGITS];
+  for (int32_t i = 0; i < n; ++i) {
+    d[i] = s[i + 1];
+    if (d[i] > 99) return -1;
+  }
+  int32_t exponent;
+  int16_t sign;
+  if (s[0] & 0x80) {
+    sign = DEC_POS;
+    exponent = (s[0] & 0x7F) - 64;
+  } else {
+    sign = DEC_NEG;
+    exponent = (s[0] ^ 0x7F) - 64;
+    int32_t last = n - 1;
+    while (last >= 0 && d[last] == 0) --last;
+    if (last >= 0) {
+      d[last] = static_cast<unsigned char>(100 - d[last]);
+      for (int32_t i = 0; i < last; ++i) d[i] = static_cast<unsigned char>(99 - d[i]);
+    }
+  }
+  while (n > 0 && d[n - 1] == 0) --n;
+  int32_t first = 0;
+  while (first < n && d[first] == 0) ++first;
+  exponent -= first;
+  n -= first;
+  if (n == 0 || exponent < DEC_MINEXP || exponent > DEC_MAXEXP) return -1;
+  memset(out->digits, 0, sizeof out->digits);
+  memcpy(out->digits, d + first, static_cast<size_t>(n));
+  out->ndigits = static_cast<int16_t>(n);
+  out->sign = sign;
+  out->exponent = static_cast<int16_t>(exponent);
+  return 0;
+}
+
+// Straight moves of the common pairs of a built-in column and a host
+// type, giving what the general moves below give for them. 1 when the
+// column was moved (*ind set), 0 when the pair or this value is left to
+// the general moves: a text that is cut or converted, a decimal that must
+// be fitted and does not fit, a target of no room.
+int FastMove(const RowEnv& env, int32_t ct, int32_t w, const unsigned char* p, SqliValueItem* it, int32_t tt,
+             bool desc_mode, int16_t* ind) {
+  char* dst = it->data;
+  const int32_t a = it->length;
+  switch (ct) {
+    case SQLCHAR: case SQLNCHAR: {
+      // CHAR into a NUL-terminated text: the column's bytes, blank-padded
+      // to the room, a NUL after the room.
+      if (tt != 100 && tt != SQLCHAR && tt != SQLNCHAR) return 0;
+      if (p[0] == 0) {
+        if (a > 0) dst[0] = 0;
+        *ind = -1;
+        return 1;
+      }
+      if (env.from_server != nullptr || a <= 1) return 0;
+      const int32_t room = desc_mode ? a : a - 1;
+      if (w > room || w < 0) return 0;
+      memcpy(dst, p, static_cast<size_t>(w));
+      memset(dst + w, ' ', static_cast<size_t>(room - w));
+      dst[room] = 0;
+      *ind = 0;
+      return 1;
+    }
+    case SQLVCHAR: case SQLNVCHAR: {
+      // VARCHAR into host type 100: the value blank-padded to the length
+      // less one and a NUL.
+      if (tt != 100 || a <= 1) return 0;
+      int32_t n = p[0];
+      if ((w & 0xFF) != 0 && n > (w & 0xFF)) n = w & 0xFF;
+      if (n == 1 && p[1] == 0) {
+        dst[0] = 0;
+        *ind = -1;
+        return 1;
+      }
+      const int32_t chars = a - 1;
+      if (n > chars || (env.from_server != nullptr && n > 0)) return 0;
+      memcpy(dst, p + 1, static_cast<size_t>(n));
+      memset(dst + n, ' ', static_cast<size_t>(chars - n));
+      dst[chars] = 0;
+      *ind = 0;
+      return 1;
+    }
+    case SQLINT: case SQLSERIAL: case SQLDATE: {
+      // INTEGER, SERIAL and DATE into their own host types or 103.
+      if (tt != 103 && rtyphosttosql(tt) != ct) return 0;
+      const int32_t v = Load32(p);
+      if (v == INT32_MIN) {
+        rsetnull(tt, dst);
+        *ind = -1;
+      } else if (tt == 103) {
+        const int64_t x = v;
+        memcpy(dst, &x, 8);
+        *ind = 0;
+      } else {
+        memcpy(dst, &v, 4);
+        *ind = 0;
+      }
+      return 1;
+    }
+    case SQLDECIMAL: case SQLMONEY: {
+      // DECIMAL into 107 and MONEY into 111: the stored value, fitted to
+      // the host precision unless the host length is the column's or the
+      // size of the decimal form.
+      const bool own = ct == SQLDECIMAL ? (tt == 107 || tt == SQLDECIMAL) : (tt == 111 || tt == SQLMONEY);
+      if (!own) return 0;
+      Decimal d;
+      memset(&d, 0, sizeof d);
+      const int32_t stored = stored_decimal_size(w);
+      if (LoadShortDecimal(p, stored, &d) != 0 && lddecimal(p, stored, &d) != 0) return 0;
+      if (d.sign == DEC_NULLSIGN) {
+        rsetnull(tt, dst);
+        *ind = -1;
+        return 1;
+      }
+      if (a != w && a != static_cast<int32_t>(sizeof(Decimal)) && a != static_cast<uint16_t>(w)) {
+        if (decfitprec(&d, a) != 0) return 0;
+      }
+      memcpy(dst, &d, sizeof d);
+      *ind = 0;
+      return 1;
+    }
+    default:
+      return 0;
+  }
 }
 
 // Cuts trailing blanks, keeping at least one byte.
@@ -494,29 +663,35 @@ int32_t MoveColumn(SqliCursor* c, int32_t i, Target& t, int32_t ct, int32_t w, c
   return MoveGeneral(t, ct, w, p, ind);
 }
 
+// A moved column's indicator: the truncation warning, the indicator
+// variable, and -467 for a null without one under the indicator rule.
+int32_t Indicate(SqliValueItem* it, int16_t ind, int32_t mode) {
+  if (ind > 0) {
+    sqlca.sqlwarn.sqlwarn0 = 'W';
+    sqlca.sqlwarn.sqlwarn1 = 'W';
+    sqli_warn_client(1);
+  }
+  if (it->indicator != nullptr) {
+    *it->indicator = ind;
+  } else if (it->ind_type != -1 && it->ind_data != nullptr && it->ind_length != 0) {
+    int32_t rc = sqli_ind_write(ind, it->ind_type, it->ind_data, it->ind_length);
+    if (rc < 0) {
+      _iqseterr(rc);
+      return rc;
+    }
+  } else if (ind < 0 && (mode & 0x4)) {
+    _iqseterr(-467);
+    return -467;
+  }
+  return 0;
+}
+
 }  // namespace
 
 TV_BEGIN_C
 
 int32_t sqli_stored_size(int32_t type, int32_t length_word, const unsigned char* stored, int32_t available) {
-  int32_t w = length_word;
-  switch (type & 0xFF) {
-    case SQLDECIMAL: case SQLMONEY: case SQLDTIME: case SQLINTERVAL: return PackedSize(w);
-    case SQLVCHAR: case SQLNVCHAR:
-      if (Unpadded()) return available >= 1 && stored != nullptr ? stored[0] + 1 : -1;
-      return (w & 0xFF) + 1;
-    case SQLUDTVAR: case SQLUDTFIXED: case SQLLVARCHAR: case SQLBOOL: {
-      if (available < 5 || stored == nullptr) return -1;
-      int32_t n = Ld32(stored + 1);
-      return n < 0 || n > INT32_MAX - 5 ? -1 : n + 5;
-    }
-    case SQLSET: case SQLMULTISET: case SQLLIST: case SQLROW: case SQLCOLLECTION: {
-      if (available < 4 || stored == nullptr) return -1;
-      int32_t n = Ld32(stored);
-      return n < 0 || n > INT32_MAX - 4 ? -1 : n + 4;
-    }
-    default: return w;
-  }
+  return StoredSize(type, length_word, stored, available, Unpadded());
 }
 
 int32_t sqli_row_unpack(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc, int32_t mode) {
@@ -536,18 +711,27 @@ int32_t sqli_row_unpack(SqliCursor* c, int32_t count, SqliValueItem* items, Sqli
   const unsigned char* p = c->position;
   const unsigned char* end = c->buffer != nullptr ? c->buffer + c->buffer_size : p + c->row_size;
   SqliRuntime* rt = sqli_runtime_get();
+  RowEnv env{rt, false, FromServer(), (c->flags & SQLI_CF_CHECK_SENT) == 0};
+  env.unpadded = rt != nullptr && rt->current != nullptr && rt->current->unpadded_varchar != 0;
   for (int32_t i = 0; i < n; ++i) {
     SqliColumnDesc* col = &c->columns[i];
     int32_t ct = col->type & 0xFF;
     int32_t w = col->length;
     // A column the type check asked in the target's form arrives in it.
-    CheckedForm(c, i, &ct, &w);
-    int32_t size = sqli_stored_size(ct, w, p, static_cast<int32_t>(end - p));
+    if (!env.direct) CheckedForm(c, i, &ct, &w);
+    int32_t size = StoredSize(ct, w, p, static_cast<int32_t>(end - p), env.unpadded);
     if (size < 0 || size > end - p) {
       _iqseterr(-403);
       return -403;
     }
     SqliValueItem* it = &items[i];
+    int16_t ind = 0;
+    if (env.direct && it->data != nullptr &&
+        FastMove(env, ct, w, p, it, it->type & 0x7FFF, (mode & 0x2) != 0, &ind)) {
+      if (int32_t rc = Indicate(it, ind, mode); rc < 0) return rc;
+      p += size;
+      continue;
+    }
     Target t{it, it->type & 0x7FFF, 0, false};
     t.sql = t.type >= 200 ? -1 : rtyphosttosql(t.type);
     bool lvar_like = t.type == SQLLVARCHAR || t.type == 119 || t.type == 124;
@@ -577,30 +761,13 @@ int32_t sqli_row_unpack(SqliCursor* c, int32_t count, SqliValueItem* items, Sqli
       _iqseterr(-402);
       return -402;
     }
-    int16_t ind = 0;
     int32_t rc = MoveColumn(c, i, t, ct, w, p, mode, &ind);
     rt->lvarchar_mode = saved_lvar;
     if (rc < 0) {
       _iqseterr(rc);
       return rc;
     }
-    if (ind > 0) {
-      sqlca.sqlwarn.sqlwarn0 = 'W';
-      sqlca.sqlwarn.sqlwarn1 = 'W';
-      sqli_warn_client(1);
-    }
-    if (it->indicator != nullptr) {
-      *it->indicator = ind;
-    } else if (it->ind_type != -1 && it->ind_data != nullptr && it->ind_length != 0) {
-      rc = sqli_ind_write(ind, it->ind_type, it->ind_data, it->ind_length);
-      if (rc < 0) {
-        _iqseterr(rc);
-        return rc;
-      }
-    } else if (ind < 0 && (mode & 0x4)) {
-      _iqseterr(-467);
-      return -467;
-    }
+    if (rc = Indicate(it, ind, mode); rc < 0) return rc;
     p += size;
   }
   if (mismatch && Ansi()) {
