@@ -700,4 +700,127 @@ TEST_F(HostValuesTest, DamagedRowsAreReportedNeverReadPast) {
   }
 }
 
+// What one column's move leaves behind: the result, the target's bytes,
+// the indicator, the status and the truncation warnings.
+struct Moved {
+  int32_t rc, sqlcode;
+  std::string bytes;
+  int16_t ind;
+  char warn0, warn1;
+  bool operator==(const Moved&) const = default;
+};
+
+// Moves a one-column row by the straight moves, or by the general rules
+// (a cursor marked as type-checked without check items takes the general
+// moves and reads the columns in their own forms).
+Moved MoveOne(int ctype, int clen, const std::string& stored, int host, int hlen, int mode, bool general,
+              bool with_ind = true) {
+  sqli_sqlca_reset(sqli_runtime_get());
+  OneRow r({{ctype, clen}}, stored);
+  if (general) r.c.flags |= SQLI_CF_CHECK_SENT;
+  alignas(16) char buf[96];
+  std::memset(buf, 'Z', sizeof buf);
+  int16_t ind = 77;
+  SqliValueItem target = Item(host, hlen, buf, with_ind ? &ind : nullptr);
+  Moved m;
+  m.rc = sqli_row_unpack(&r.c, 1, &target, nullptr, mode);
+  m.sqlcode = sqlca.sqlcode;
+  m.bytes.assign(buf, sizeof buf);
+  m.ind = ind;
+  m.warn0 = sqlca.sqlwarn.sqlwarn0;
+  m.warn1 = sqlca.sqlwarn.sqlwarn1;
+  return m;
+}
+
+std::string Be32Text(int32_t v) {
+  std::string out(4, '\0');
+  for (int i = 0; i < 4; ++i) out[static_cast<size_t>(i)] = static_cast<char>((static_cast<uint32_t>(v) >> (24 - 8 * i)) & 0xFF);
+  return out;
+}
+
+TEST_F(HostValuesTest, StraightMovesGiveWhatTheGeneralRulesGive) {
+  FakeConnection conn;
+  struct Col { int ctype, clen; std::string stored; };
+  const std::string varchar = std::string("\x0b") + "hello world" + std::string(29, '\0');
+  const std::vector<Col> texts = {
+      {SQLCHAR, 10, "abc       "},
+      {SQLCHAR, 10, "abcdefghij"},
+      {SQLNCHAR, 4, "ab  "},
+      {SQLCHAR, 4, std::string("\0   ", 4)},  // null
+      {SQLVCHAR, 40, varchar},
+      {SQLNVCHAR, 40, varchar},
+      {SQLVCHAR, 10, std::string("\x00", 1) + std::string(10, '\0')},         // empty
+      {SQLVCHAR, 10, std::string("\x01\x00", 2) + std::string(9, '\0')},      // null
+      {SQLVCHAR, 4, std::string("\x09", 1) + "abcd"},                          // length past the column
+      {SQLVCHAR, 0, std::string("\x00", 1)},
+  };
+  // Host lengths around the column width: no room, one byte, cuts, exact
+  // fits and padding; CHAR and NCHAR descriptor types as well as 100.
+  const int hosts[] = {100, SQLCHAR, SQLNCHAR, 114, 109};
+  for (const Col& col : texts) {
+    for (int host : hosts) {
+      for (int hlen : {0, 1, 2, 3, 4, 5, 10, 11, 12, 13, 41, 60}) {
+        for (int mode : {0, 0x2, 0x4}) {
+          for (bool with_ind : {true, false}) {
+            Moved fast = MoveOne(col.ctype, col.clen, col.stored, host, hlen, mode, false, with_ind);
+            Moved slow = MoveOne(col.ctype, col.clen, col.stored, host, hlen, mode, true, with_ind);
+            EXPECT_TRUE(fast == slow) << col.ctype << "/" << col.clen << " into " << host << "/" << hlen << " mode "
+                                      << mode << " ind " << with_ind << ": rc " << fast.rc << " vs " << slow.rc
+                                      << ", ind " << fast.ind << " vs " << slow.ind << ", "
+                                      << Hex(fast.bytes.data(), 16) << " vs " << Hex(slow.bytes.data(), 16);
+          }
+        }
+      }
+    }
+  }
+  // INTEGER, SERIAL and DATE into 4- and 8-byte targets, the null form included.
+  for (int ctype : {int{SQLINT}, int{SQLSERIAL}, int{SQLDATE}}) {
+    for (int32_t v : {0, 1, -1, 45000, INT32_MAX, INT32_MIN, INT32_MIN + 1}) {
+      for (int host : {102, 103, 110, 101, int{SQLINT}, int{SQLDATE}, int{SQLSERIAL}}) {
+        for (int mode : {0, 0x4}) {
+          Moved fast = MoveOne(ctype, 4, Be32Text(v), host, host == 103 ? 8 : 4, mode, false, mode == 0);
+          Moved slow = MoveOne(ctype, 4, Be32Text(v), host, host == 103 ? 8 : 4, mode, true, mode == 0);
+          EXPECT_TRUE(fast == slow) << ctype << " " << v << " into " << host << " mode " << mode;
+        }
+      }
+    }
+  }
+}
+
+TEST_F(HostValuesTest, StraightDecimalMovesGiveWhatTheGeneralRulesGive) {
+  FakeConnection conn;
+  // Random stored forms, valid or not (digit bytes past 99, zeros, the
+  // null form, both signs), of DECIMAL and MONEY columns of several
+  // precisions, into 107 and 111 of the column's length, of the size of
+  // the decimal form, and of precisions that must fit the value.
+  std::mt19937 rng(4646);
+  const int words[] = {0x0A02, 0x1002, 0x1004, 0x0502, 0x2010, 0x0300, 0x2000, 0x1E00};
+  const int hlens[] = {22, 0x0A02, 0x0502, 0x0302, 0x1004, 0x2000, 0x0100, 0, 7};
+  int mismatches = 0;
+  for (int round = 0; round < 4000 && mismatches < 10; ++round) {
+    int w = words[rng() % (sizeof words / sizeof words[0])];
+    int size = ((w & 1) + ((w >> 8) & 0xFF) + 3) / 2;
+    std::string stored(static_cast<size_t>(size), '\0');
+    int shape = static_cast<int>(rng() % 8);
+    stored[0] = static_cast<char>(shape == 0 ? 0 : (rng() & 0xFF));
+    for (int i = 1; i < size; ++i) {
+      unsigned d = shape == 1 ? rng() % 256 : rng() % 100;
+      if (shape >= 5 && rng() % 3 == 0) d = 0;  // leading, trailing and inner zero digits
+      stored[static_cast<size_t>(i)] = static_cast<char>(d);
+    }
+    int ctype = rng() % 4 == 0 ? SQLMONEY : SQLDECIMAL;
+    int host = rng() % 4 == 0 ? (ctype == SQLDECIMAL ? 111 : 107) : (ctype == SQLDECIMAL ? 107 : 111);
+    int hlen = hlens[rng() % (sizeof hlens / sizeof hlens[0])];
+    if (rng() % 4 == 0) hlen = w;
+    Moved fast = MoveOne(ctype, w, stored, host, hlen, 0, false);
+    Moved slow = MoveOne(ctype, w, stored, host, hlen, 0, true);
+    if (!(fast == slow)) {
+      ++mismatches;
+      ADD_FAILURE() << ctype << "/" << std::hex << w << " " << Hex(stored.data(), stored.size()) << " into " << std::dec
+                    << host << "/" << hlen << ": rc " << fast.rc << " vs " << slow.rc << ", "
+                    << Hex(fast.bytes.data(), 22) << " vs " << Hex(slow.bytes.data(), 22);
+    }
+  }
+}
+
 }  // namespace
