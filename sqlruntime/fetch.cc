@@ -23,6 +23,7 @@
 #include "sqlruntime/connection.h"
 #include "sqlruntime/execute.h"
 #include "sqlruntime/hostvalues.h"
+#include "sqlruntime/hostvalues_internal.h"
 #include "sqlruntime/replies.h"
 #include "sqlruntime/requests.h"
 #include "sqlruntime/runtime.h"
@@ -37,10 +38,12 @@ SqliConnection* Conn() {
 
 bool DefPrepOn() { return (Rt()->options & SQLI_OPT_DEFPREP) != 0; }
 
-bool Optofc(const SqliCursor* c) {
-  SqliConnection* conn = Conn();
+bool Optofc(const SqliRuntime* rt, const SqliCursor* c) {
+  const SqliConnection* conn = rt != nullptr ? rt->current : nullptr;
   return conn != nullptr && conn->optofc == 1 && SQLI_CAP_OPTOFC(conn) && c->kind != 6;
 }
+
+bool Optofc(const SqliCursor* c) { return Optofc(Rt(), c); }
 
 bool Xtypes() {
   SqliConnection* c = Conn();
@@ -174,7 +177,7 @@ int32_t HandOut(SqliRuntime* rt, SqliCursor* c, const Targets& t, const SqliFetc
   if (Any(t) || t.desc != nullptr) {
     if (t.desc != nullptr && DefPrepOn() && Optofc(c) && c->deferred_open == 2) sqli_describe_into(c, t.desc);
     int32_t mode = (t.desc != nullptr ? 0x2 : 0) | (spec != nullptr && spec->ind_rule ? 0x4 : 0);
-    int32_t rc = sqli_row_unpack(c, t.count, t.items, t.desc, mode);
+    int32_t rc = sqli_hv::RowUnpack(rt, c, t.count, t.items, t.desc, mode);
     if (rc < 0 && sqlca.sqlcode >= 0) _iqseterr(rc);
     if (rc >= 0 && HasBlobColumns(c)) {
       rc = FetchBlobs(c, t, mode);
@@ -459,7 +462,7 @@ int32_t sqli_curs_fetch(int32_t, SqliCursor* c, SqliItemList* position_vars, Sql
     _iqseterr(-1817);
     return sqlca.sqlcode;
   }
-  if (Optofc(c)) {
+  if (Optofc(rt, c)) {
     if (c->deferred_open == 0) {
       _iqseterr(-400);
       return sqlca.sqlcode;

@@ -10,6 +10,8 @@
 #include "sqlruntime/cursor.h"
 #include "sqltypes/sqlvalue.h"
 
+struct SqliRuntime;
+
 namespace sqli_hv {
 
 SqliConnection* Conn();
@@ -71,5 +73,9 @@ int32_t FitChars(const char* text, int32_t length, int32_t room, bool client_loc
 // texts keep their NUL).
 int32_t CheckLength(const SqliValueItem* item, int32_t flags);
 int32_t CheckedForm(const SqliCursor* c, int32_t column, int32_t* type, int32_t* length);
+
+// sqli_row_unpack with the runtime state already looked up by the caller.
+int32_t RowUnpack(SqliRuntime* rt, SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc,
+                  int32_t mode);
 
 }  // namespace sqli_hv

@@ -695,6 +695,13 @@ int32_t sqli_stored_size(int32_t type, int32_t length_word, const unsigned char*
 }
 
 int32_t sqli_row_unpack(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc, int32_t mode) {
+  return RowUnpack(sqli_runtime_get(), c, count, items, desc, mode);
+}
+
+TV_END_C
+
+int32_t sqli_hv::RowUnpack(SqliRuntime* rt, SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc,
+                           int32_t mode) {
   if (c == nullptr || c->position == nullptr) return -1;
   if (desc != nullptr) {
     items = desc->items;
@@ -710,7 +717,6 @@ int32_t sqli_row_unpack(SqliCursor* c, int32_t count, SqliValueItem* items, Sqli
   }
   const unsigned char* p = c->position;
   const unsigned char* end = c->buffer != nullptr ? c->buffer + c->buffer_size : p + c->row_size;
-  SqliRuntime* rt = sqli_runtime_get();
   RowEnv env{rt, false, FromServer(), (c->flags & SQLI_CF_CHECK_SENT) == 0};
   env.unpadded = rt != nullptr && rt->current != nullptr && rt->current->unpadded_varchar != 0;
   for (int32_t i = 0; i < n; ++i) {
@@ -776,5 +782,3 @@ int32_t sqli_row_unpack(SqliCursor* c, int32_t count, SqliValueItem* items, Sqli
   }
   return 0;
 }
-
-TV_END_C
