@@ -15,6 +15,7 @@
 // Fixed types are moved straight from the row, and so are CHAR and
 // VARCHAR into NUL-terminated texts when no conversion or cut is due;
 // pairs of other types go through an SqlValue.
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -135,11 +136,12 @@ int LoadShortDecimal(const unsigned char* s, int32_t length, Decimal* out) {
 
 // Straight moves of the common pairs of a built-in column and a host
 // type, giving what the general moves below give for them. 1 when the
-// column was moved (*ind set), 0 when the pair or this value is left to
-// the general moves: a text that is cut or converted, a decimal that must
-// be fitted and does not fit, a target of no room.
-int FastMove(const RowEnv& env, int32_t ct, int32_t w, const unsigned char* p, SqliValueItem* it, int32_t tt,
-             bool desc_mode, int16_t* ind) {
+// column was moved (*ind set, *size the stored bytes), 0 when the pair or
+// this value is left to the general moves: a text that is cut or
+// converted, a decimal that must be fitted and does not fit, a target of
+// no room, a column whose bytes do not lie within the available ones.
+int FastMove(const RowEnv& env, int32_t ct, int32_t w, const unsigned char* p, ptrdiff_t available, SqliValueItem* it,
+             int32_t tt, bool desc_mode, int16_t* ind, int32_t* size) {
   char* dst = it->data;
   const int32_t a = it->length;
   switch (ct) {
@@ -147,6 +149,8 @@ int FastMove(const RowEnv& env, int32_t ct, int32_t w, const unsigned char* p, S
       // CHAR into a NUL-terminated text: the column's bytes, blank-padded
       // to the room, a NUL after the room.
       if (tt != 100 && tt != SQLCHAR && tt != SQLNCHAR) return 0;
+      if (w < 1 || w > available) return 0;
+      *size = w;
       if (p[0] == 0) {
         if (a > 0) dst[0] = 0;
         *ind = -1;
@@ -164,7 +168,9 @@ int FastMove(const RowEnv& env, int32_t ct, int32_t w, const unsigned char* p, S
     case SQLVCHAR: case SQLNVCHAR: {
       // VARCHAR into host type 100: the value blank-padded to the length
       // less one and a NUL.
-      if (tt != 100 || a <= 1) return 0;
+      if (tt != 100 || a <= 1 || available < 1) return 0;
+      *size = env.unpadded ? p[0] + 1 : (w & 0xFF) + 1;
+      if (*size > available) return 0;
       int32_t n = p[0];
       if ((w & 0xFF) != 0 && n > (w & 0xFF)) n = w & 0xFF;
       if (n == 1 && p[1] == 0) {
@@ -182,7 +188,8 @@ int FastMove(const RowEnv& env, int32_t ct, int32_t w, const unsigned char* p, S
     }
     case SQLINT: case SQLSERIAL: case SQLDATE: {
       // INTEGER, SERIAL and DATE into their own host types or 103.
-      if (tt != 103 && rtyphosttosql(tt) != ct) return 0;
+      if (w != 4 || available < 4 || (tt != 103 && rtyphosttosql(tt) != ct)) return 0;
+      *size = 4;
       const int32_t v = Load32(p);
       if (v == INT32_MIN) {
         rsetnull(tt, dst);
@@ -203,6 +210,8 @@ int FastMove(const RowEnv& env, int32_t ct, int32_t w, const unsigned char* p, S
       // size of the decimal form.
       const bool own = ct == SQLDECIMAL ? (tt == 107 || tt == SQLDECIMAL) : (tt == 111 || tt == SQLMONEY);
       if (!own) return 0;
+      *size = PackedSize(w);
+      if (*size > available) return 0;
       Decimal d;
       memset(&d, 0, sizeof d);
       const int32_t stored = stored_decimal_size(w);
@@ -723,20 +732,21 @@ int32_t sqli_hv::RowUnpack(SqliRuntime* rt, SqliCursor* c, int32_t count, SqliVa
     SqliColumnDesc* col = &c->columns[i];
     int32_t ct = col->type & 0xFF;
     int32_t w = col->length;
-    // A column the type check asked in the target's form arrives in it.
-    if (!env.direct) CheckedForm(c, i, &ct, &w);
-    int32_t size = StoredSize(ct, w, p, static_cast<int32_t>(end - p), env.unpadded);
-    if (size < 0 || size > end - p) {
-      _iqseterr(-403);
-      return -403;
-    }
     SqliValueItem* it = &items[i];
     int16_t ind = 0;
+    int32_t size = 0;
     if (env.direct && it->data != nullptr &&
-        FastMove(env, ct, w, p, it, it->type & 0x7FFF, (mode & 0x2) != 0, &ind)) {
+        FastMove(env, ct, w, p, end - p, it, it->type & 0x7FFF, (mode & 0x2) != 0, &ind, &size)) {
       if (int32_t rc = Indicate(it, ind, mode); rc < 0) return rc;
       p += size;
       continue;
+    }
+    // A column the type check asked in the target's form arrives in it.
+    if (!env.direct) CheckedForm(c, i, &ct, &w);
+    size = StoredSize(ct, w, p, static_cast<int32_t>(end - p), env.unpadded);
+    if (size < 0 || size > end - p) {
+      _iqseterr(-403);
+      return -403;
     }
     Target t{it, it->type & 0x7FFF, 0, false};
     t.sql = t.type >= 200 ? -1 : rtyphosttosql(t.type);

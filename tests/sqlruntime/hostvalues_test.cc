@@ -753,6 +753,9 @@ TEST_F(HostValuesTest, StraightMovesGiveWhatTheGeneralRulesGive) {
       {SQLVCHAR, 10, std::string("\x01\x00", 2) + std::string(9, '\0')},      // null
       {SQLVCHAR, 4, std::string("\x09", 1) + "abcd"},                          // length past the column
       {SQLVCHAR, 0, std::string("\x00", 1)},
+      {SQLCHAR, 12, "abc"},                    // rows cut short
+      {SQLVCHAR, 40, std::string("\x05", 1) + "ab"},
+      {SQLCHAR, 0, ""},
   };
   // Host lengths around the column width: no room, one byte, cuts, exact
   // fits and padding; CHAR and NCHAR descriptor types as well as 100.
@@ -778,9 +781,13 @@ TEST_F(HostValuesTest, StraightMovesGiveWhatTheGeneralRulesGive) {
     for (int32_t v : {0, 1, -1, 45000, INT32_MAX, INT32_MIN, INT32_MIN + 1}) {
       for (int host : {102, 103, 110, 101, int{SQLINT}, int{SQLDATE}, int{SQLSERIAL}}) {
         for (int mode : {0, 0x4}) {
-          Moved fast = MoveOne(ctype, 4, Be32Text(v), host, host == 103 ? 8 : 4, mode, false, mode == 0);
-          Moved slow = MoveOne(ctype, 4, Be32Text(v), host, host == 103 ? 8 : 4, mode, true, mode == 0);
-          EXPECT_TRUE(fast == slow) << ctype << " " << v << " into " << host << " mode " << mode;
+          // A length word other than 4, or a row cut short, is a damaged row.
+          for (int clen : {4, 2, 8}) {
+            std::string stored = Be32Text(v).substr(0, clen == 8 ? 3 : 4);
+            Moved fast = MoveOne(ctype, clen, stored, host, host == 103 ? 8 : 4, mode, false, mode == 0);
+            Moved slow = MoveOne(ctype, clen, stored, host, host == 103 ? 8 : 4, mode, true, mode == 0);
+            EXPECT_TRUE(fast == slow) << ctype << "/" << clen << " " << v << " into " << host << " mode " << mode;
+          }
         }
       }
     }
