@@ -185,6 +185,8 @@ SqliHashTable* DescTable(bool make) {
 
 TV_BEGIN_C
 
+int32_t sqli_input_null(const SqliValueItem* item) { return item != nullptr && sqli_hv::InputIsNull(item) ? 1 : 0; }
+
 int32_t sqli_wire_type(int32_t host_type, SqliValueItem* item, int32_t write, int32_t xid,
                        struct SqliMessageStream* s) {
   int32_t top = host_type & 0x8000;

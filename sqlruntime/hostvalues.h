@@ -49,6 +49,9 @@ int32_t sqli_host_to_stored(const void* src, int32_t src_type, int32_t src_lengt
 int32_t sqli_item_to_value(SqliValueItem* item, SqlValue* v);
 int32_t sqli_value_to_item(SqlValue* v, SqliValueItem* item);
 
+// The null rule of input values (bind and PUT): 1 null, 0 not.
+int32_t sqli_input_null(const SqliValueItem* item);
+
 // Indicator variables.
 int16_t sqli_ind_read(int32_t type, const void* data, int32_t length);
 int32_t sqli_ind_write(int32_t value, int32_t type, void* data, int32_t length);
