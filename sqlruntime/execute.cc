@@ -181,6 +181,7 @@ int32_t ExecuteBody(SqliCursor* c, bool immediate, SqliItemList* in, SqlValue* v
       _iqseterr(-254);
       return sqlca.sqlcode;
     }
+    if (sqli_char_input_check(in) < 0) return sqlca.sqlcode;
   }
   StmtId(c);
   if (!immediate && SendInputs(c, in, values, true) < 0) return sqlca.sqlcode;
@@ -240,6 +241,7 @@ int32_t SelectPath(SqliCursor* c, SqliItemList* in, SqlValue* values, const Outp
   SqliRuntime* rt = Rt();
   sqli_sqlca_reset(rt);
   if (sqli_conn_ensure() != 0) return sqlca.sqlcode;
+  if (sqli_char_input_check(in) < 0) return sqlca.sqlcode;
   bool has_id = c->id != -1 || (c->flags & SQLI_CF_DEFERRED) != 0;
   if (has_id) {
     StmtId(c);
@@ -481,10 +483,12 @@ int32_t sqli_stmt(int32_t, int16_t* pair, const char* const* text, int32_t in_co
       return sqlca.sqlcode;
     }
     if (sqli_conn_ensure() != 0) return sqlca.sqlcode;
+    if (sqli_char_input_check(&in) < 0) return sqlca.sqlcode;
     if (sqli_req_text(text, in_count, rt) < 0) return sqlca.sqlcode;
     sqli_req_code(SQLI_REQ_DESCRIBE);
   } else {
     if (sqli_conn_ensure() != 0) return sqlca.sqlcode;
+    if (sqli_char_input_check(&in) < 0) return sqlca.sqlcode;
     sqli_req_stmt_id(rec.c.id, rt);
   }
   auto keeps = [](int32_t k) { return k == 1 || k == 12 || k == 31 || k == 38; };
