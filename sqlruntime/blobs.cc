@@ -371,8 +371,8 @@ int32_t sqli_send_put_blobs_typed(int32_t count, SqliValueItem* items, const int
   if (rt != nullptr) rt->outstanding = 1;
   for (int32_t i = 0; i < count; ++i) {
     SqliValueItem& v = items[i];
-    bool null = v.indicator != nullptr && *v.indicator == -1;
-    if (null || v.data == nullptr) continue;
+    // Null values went as null descriptors: no value follows for them.
+    if (v.data == nullptr || sqli_input_null(&v)) continue;
     int32_t rc = 0;
     if (v.type == 113) {
       rc = sqli_send_locator(reinterpret_cast<SqliLocator*>(v.data), rt);
@@ -559,11 +559,18 @@ static SqliValueItem* BlobTarget(int32_t i, int32_t count, SqliValueItem* items,
   return items != nullptr && i < count ? &items[i] : nullptr;
 }
 
+// Whether column i has a target at all: with fewer targets than columns
+// the columns past the last target are left out (the row's unpacking
+// warns of the mismatch), their values neither asked for nor received.
+static bool HasTarget(int32_t i, int32_t count, SqliDescriptor* desc) {
+  return i < (desc != nullptr ? desc->count : count);
+}
+
 // A large value goes into a locator (host type 113, or the SQL types BYTE
-// and TEXT used directly); a file-name target cannot take a fetched value.
+// and TEXT used directly) or into the file a host type 116 names.
 static int32_t CheckBlobTarget(const SqliValueItem* v) {
   if (v == nullptr || v->type == -1 || v->data == nullptr) return -402;
-  if (v->type == 116) return -999;
+  if (v->type == 116) return FileName(v->data, v->length > 0 ? v->length : -1).empty() ? -461 : 0;
   if (v->type != 11 && v->type != 12 && v->type != 113) return -608;
   return 0;
 }
@@ -581,7 +588,7 @@ static int32_t DescBytes(const SqliCursor* c, const unsigned char* row, const Sq
 // Checks every TEXT/BYTE column's target: 0, or the first failure.
 static int32_t CheckBlobTargets(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc) {
   for (int32_t i = 0; i < c->column_count; ++i) {
-    if (!IsBlobColumn(c->columns[i])) continue;
+    if (!IsBlobColumn(c->columns[i]) || !HasTarget(i, count, desc)) continue;
     int32_t rc = CheckBlobTarget(BlobTarget(i, count, items, desc));
     if (rc != 0) return rc;
   }
@@ -613,7 +620,7 @@ int32_t sqli_req_blob_descs(SqliCursor* c, int32_t count, SqliValueItem* items, 
     return rc;
   }
   for (int32_t i = 0; i < c->column_count; ++i) {
-    if (!IsBlobColumn(c->columns[i])) continue;
+    if (!IsBlobColumn(c->columns[i]) || !HasTarget(i, count, desc)) continue;
     const unsigned char* d = nullptr;
     int32_t n = DescBytes(c, c->position, c->columns[i], &d);
     rc = sqli_req_blob_desc(d, n, rt);
@@ -632,7 +639,6 @@ int32_t sqli_blob_indicators(SqliCursor* c, SqliItemList* values, int32_t rows) 
       const unsigned char* d = nullptr;
       if (DescBytes(c, row, c->columns[i], &d) != 56) continue;
       const bool null = (d[39] & 0x01) != 0;
-      if (!null) ++non_null;
       // One set of targets per row when the list holds them, else the
       // one set.
       SqliValueItem* v = nullptr;
@@ -640,6 +646,8 @@ int32_t sqli_blob_indicators(SqliCursor* c, SqliItemList* values, int32_t rows) 
         const int32_t k = values->count >= rows * c->column_count ? r * c->column_count + i : i;
         if (k < values->count) v = &values->items[k];
       }
+      // A column without a target has no value to fetch.
+      if (!null && (values == nullptr || v != nullptr)) ++non_null;
       if (v == nullptr) continue;
       StoreBlobIndicator(v, null ? -1 : 0);
       if (v->type == 113 && v->data != nullptr) {
@@ -664,7 +672,8 @@ int32_t sqli_recv_blob_columns(SqliCursor* c, int32_t count, SqliValueItem* item
   int32_t last = -1, values = 0;
   for (int32_t i = 0; i < c->column_count; ++i) {
     const unsigned char* d = nullptr;
-    if (IsBlobColumn(c->columns[i]) && DescBytes(c, c->position, c->columns[i], &d) == 56 && !(d[39] & 0x01)) {
+    if (IsBlobColumn(c->columns[i]) && HasTarget(i, count, desc) &&
+        DescBytes(c, c->position, c->columns[i], &d) == 56 && !(d[39] & 0x01)) {
       last = i;
       ++values;
     }
@@ -679,13 +688,23 @@ int32_t sqli_recv_blob_columns(SqliCursor* c, int32_t count, SqliValueItem* item
   }
   int32_t first_failure = 0, non_null = 0;
   for (int32_t i = 0; i < c->column_count; ++i) {
-    if (!IsBlobColumn(c->columns[i])) continue;
+    if (!IsBlobColumn(c->columns[i]) || !HasTarget(i, count, desc)) continue;
     SqliValueItem* v = BlobTarget(i, count, items, desc);
-    auto* loc = reinterpret_cast<SqliLocator*>(v->data);
     const unsigned char* d = nullptr;
     if (DescBytes(c, c->position, c->columns[i], &d) != 56) {
       sqli_reply_protocol_error(-1);
       return -1;
+    }
+    // A file-name target receives through a file locator of its own.
+    SqliLocator file{};
+    SqliLocator* loc = reinterpret_cast<SqliLocator*>(v->data);
+    std::string name;
+    if (v->type == 116) {
+      name = FileName(v->data, v->length > 0 ? v->length : -1);
+      file.kind = SQLI_LOC_FILE;
+      file.file_name = name.data();
+      file.fd = -1;
+      loc = &file;
     }
     rc = ReceiveInline(loc, d, rt, i == last);
     if (rc != 0) {
@@ -715,6 +734,28 @@ int32_t sqli_recv_blob_columns(SqliCursor* c, int32_t count, SqliValueItem* item
     return first_failure;
   }
   return non_null;
+}
+
+int32_t sqli_row_blobs(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc, int32_t null_check,
+                       int32_t with_id, SqliRuntime* rt) {
+  if (c == nullptr || c->columns == nullptr || c->position == nullptr) return 0;
+  bool any = false;
+  for (int32_t i = 0; i < c->column_count && !any; ++i) any = IsBlobColumn(c->columns[i]) && HasTarget(i, count, desc);
+  if (!any) return 0;
+  int32_t rc = CheckBlobTargets(c, count, items, desc);
+  if (rc != 0) {
+    _iqseterr(rc);
+    return rc;
+  }
+  SqliItemList list{static_cast<int16_t>(desc != nullptr ? desc->count : count),
+                    desc != nullptr ? desc->items : items};
+  if (sqli_blob_indicators(c, &list, 1) > 0) {
+    if (with_id) sqli_req_stmt_id(c->id, rt);
+    if (sqli_req_blob_descs(c, count, items, desc, rt) != 0) return sqlca.sqlcode < 0 ? sqlca.sqlcode : -1;
+    sqli_msg_end(rt);
+  }
+  rc = sqli_recv_blob_columns(c, count, items, desc, null_check, 0, rt);
+  return rc < 0 ? rc : 0;
 }
 
 TV_END_C

@@ -97,7 +97,8 @@ int32_t sqli_recv_locator_inline(SqliLocator* loc, const void* desc56, SqliRunti
 // column i's stored descriptor (56 bytes at the column's start) and its
 // target, the host value i (of the descriptor block when desc is set).
 // A target must be there (-402), a locator (host type 113, or SQL type 11
-// or 12 used directly; else -608), and no file name (116: -999).
+// or 12 used directly) or a file name (116; -461 when empty), else -608.
+// Columns past the last target are left out.
 //
 // Code 38 for each non-null value, after every target was checked: 0 or
 // the failure (recorded); nothing written on a failure.
@@ -116,6 +117,13 @@ int32_t sqli_req_blob_descs(SqliCursor* c, int32_t count, SqliValueItem* items, 
 // first failure (every value is still read).
 int32_t sqli_recv_blob_columns(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc,
                                int32_t null_check, int32_t advance, SqliRuntime* rt);
+// The whole exchange for the TEXT and BYTE columns of the row at the
+// buffer position: the targets checked, the indicators set from the row,
+// then (statement id when with_id is set) a 38 for each non-null value and
+// the values received into the targets. Columns past the last target are
+// left out. 0 or the failure (set).
+int32_t sqli_row_blobs(SqliCursor* c, int32_t count, SqliValueItem* items, SqliDescriptor* desc, int32_t null_check,
+                       int32_t with_id, SqliRuntime* rt);
 // For each of rows rows from the buffer position and each TEXT/BYTE
 // column: the indicator its descriptor gives (-1 null, 0 not null) into
 // the target of the list (one set of targets per row when the list holds

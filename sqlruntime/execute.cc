@@ -181,6 +181,7 @@ int32_t ExecuteBody(SqliCursor* c, bool immediate, SqliItemList* in, SqlValue* v
       _iqseterr(-254);
       return sqlca.sqlcode;
     }
+    if (sqli_char_input_check(in) < 0) return sqlca.sqlcode;
   }
   StmtId(c);
   if (!immediate && SendInputs(c, in, values, true) < 0) return sqlca.sqlcode;
@@ -216,14 +217,22 @@ struct Outputs {
   SqliDescriptor* desc = nullptr;
 };
 
-// Moves the row at the buffer start into the outputs.
-void UnpackRow(SqliCursor* c, const Outputs& out, int32_t ind_rule) {
+// Moves the row at the buffer start into the outputs. The row holds only
+// the descriptors of its TEXT and BYTE values: they are asked for as FETCH
+// asks for them, with the statement id while the statement lives on the
+// server (a released one needs none: the descriptor names the value).
+void UnpackRow(SqliCursor* c, const Outputs& out, int32_t ind_rule, bool released) {
   c->position = c->buffer;
   if (out.count == 0 && out.desc == nullptr) return;
   int32_t mode = (out.desc != nullptr ? 0x2 : 0) | (ind_rule ? 0x4 : 0);
   int32_t rc = sqli_row_unpack(c, out.desc != nullptr ? out.desc->count : out.count,
                                out.desc != nullptr ? out.desc->items : out.items, out.desc, mode);
   if (rc < 0 && sqlca.sqlcode >= 0) _iqseterr(rc);
+  if (rc >= 0 && sqlca.sqlcode >= 0) {
+    c->position = c->buffer;
+    rc = sqli_row_blobs(c, out.count, out.items, out.desc, ind_rule ? 1 : 0, !released && c->id != -1 ? 1 : 0, Rt());
+    if (rc < 0 && sqlca.sqlcode >= 0) _iqseterr(rc);
+  }
 }
 
 // EXECUTE ... INTO, singleton SELECT and EXECUTE PROCEDURE.
@@ -232,6 +241,7 @@ int32_t SelectPath(SqliCursor* c, SqliItemList* in, SqlValue* values, const Outp
   SqliRuntime* rt = Rt();
   sqli_sqlca_reset(rt);
   if (sqli_conn_ensure() != 0) return sqlca.sqlcode;
+  if (sqli_char_input_check(in) < 0) return sqlca.sqlcode;
   bool has_id = c->id != -1 || (c->flags & SQLI_CF_DEFERRED) != 0;
   if (has_id) {
     StmtId(c);
@@ -275,7 +285,7 @@ int32_t SelectPath(SqliCursor* c, SqliItemList* in, SqlValue* values, const Outp
       }
     } else if (c->rows_in_buffer > 0) {
       if (out.desc != nullptr && (c->flags & SQLI_CF_DEFERRED)) sqli_describe_into(c, out.desc);
-      UnpackRow(c, out, ind_rule);
+      UnpackRow(c, out, ind_rule, release);
       if (procedure && sqlca.sqlwarn.sqlwarn3 == 'W') {
         int32_t given = out.desc != nullptr ? out.desc->count : out.count;
         int32_t columns = c->column_count;
@@ -473,10 +483,12 @@ int32_t sqli_stmt(int32_t, int16_t* pair, const char* const* text, int32_t in_co
       return sqlca.sqlcode;
     }
     if (sqli_conn_ensure() != 0) return sqlca.sqlcode;
+    if (sqli_char_input_check(&in) < 0) return sqlca.sqlcode;
     if (sqli_req_text(text, in_count, rt) < 0) return sqlca.sqlcode;
     sqli_req_code(SQLI_REQ_DESCRIBE);
   } else {
     if (sqli_conn_ensure() != 0) return sqlca.sqlcode;
+    if (sqli_char_input_check(&in) < 0) return sqlca.sqlcode;
     sqli_req_stmt_id(rec.c.id, rt);
   }
   auto keeps = [](int32_t k) { return k == 1 || k == 12 || k == 31 || k == 38; };

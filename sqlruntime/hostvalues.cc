@@ -185,6 +185,24 @@ SqliHashTable* DescTable(bool make) {
 
 TV_BEGIN_C
 
+int32_t sqli_input_null(const SqliValueItem* item) { return item != nullptr && sqli_hv::InputIsNull(item) ? 1 : 0; }
+
+int32_t sqli_char_input_check(const SqliItemList* in) {
+  if (!sqli_hv::Ansi() || in == nullptr || in->items == nullptr) return 0;
+  for (int32_t i = 0; i < in->count; ++i) {
+    const SqliValueItem* v = &in->items[i];
+    bool has = false;
+    if (sqli_hv::InputIndicator(v, &has) == -1 && has) break;
+    const int32_t t = v->type & 0x7FFF;
+    if ((t == 100 || t == 109 || t == 114) && v->length > 0 && v->data != nullptr &&
+        memchr(v->data, 0, static_cast<size_t>(v->length)) == nullptr) {
+      _iqseterr(-766);
+      return -766;
+    }
+  }
+  return 0;
+}
+
 int32_t sqli_wire_type(int32_t host_type, SqliValueItem* item, int32_t write, int32_t xid,
                        struct SqliMessageStream* s) {
   int32_t top = host_type & 0x8000;

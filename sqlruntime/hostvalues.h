@@ -49,6 +49,14 @@ int32_t sqli_host_to_stored(const void* src, int32_t src_type, int32_t src_lengt
 int32_t sqli_item_to_value(SqliValueItem* item, SqlValue* v);
 int32_t sqli_value_to_item(SqlValue* v, SqliValueItem* item);
 
+// The null rule of input values (bind and PUT): 1 null, 0 not.
+int32_t sqli_input_null(const SqliValueItem* item);
+
+// The character-input check of a connection in ANSI mode: each input of
+// host type 100, 109 or 114 with a length above 0 holds a NUL within that
+// length; the first null input ends the check. 0, or -766 (set).
+int32_t sqli_char_input_check(const SqliItemList* in);
+
 // Indicator variables.
 int16_t sqli_ind_read(int32_t type, const void* data, int32_t length);
 int32_t sqli_ind_write(int32_t value, int32_t type, void* data, int32_t length);

@@ -106,7 +106,7 @@ int32_t PackRow(SqliCursor* c, int32_t count, SqliValueItem* items, int32_t* lar
     if (v.data == nullptr && !Null(v)) return -419;
     if (v.type == 113 || v.type == 116) {
       if (t != 11 && t != 12) return -608;
-      if (!Null(v)) ++*large;
+      if (!sqli_input_null(&v)) ++*large;
     }
     unsigned char* pos = variable ? row + used : row + col.start;
     int32_t rc = sqli_put_store(c, &v, pos, col.type, col.length, (col.flags & SQLI_COL_DISTINCT) != 0, col.xvalue,

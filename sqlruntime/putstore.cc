@@ -15,11 +15,16 @@
 //   opaque, LVARCHAR,    null-flag byte, 32-bit big-endian length, bytes
 //   BOOLEAN
 //   BIGINT, BIGSERIAL    8 bytes big-endian (0x8000000000000000)
+//   BYTE, TEXT           56-byte large-value descriptor, all zero but
+//                        the 16-bit word at 38: 16 for a locator whose
+//                        value came from a descriptor (1: null); the
+//                        value itself follows the row (code 41)
 //
 // Pairs of other types go through an SqlValue and the stored-form writer.
 #include <string.h>
 
 #include "base/fields.h"
+#include "sqlruntime/blobs.h"
 #include "sqlruntime/hostvalues.h"
 #include "sqlruntime/hostvalues_internal.h"
 #include "sqltypes/decimal.h"
@@ -101,6 +106,19 @@ int32_t sqli_put_store(SqliCursor*, SqliValueItem* item, unsigned char* pos, int
                        int32_t column_length, int32_t distinct, int32_t source_type, int32_t source_length) {
   if (item == nullptr || pos == nullptr) return Fail(-402);
   int32_t low = item->type & 0x7FFF;
+  if (low == 113 || low == 116) {
+    // A locator or a file name: the row carries only the descriptor.
+    int32_t ct = column_type & 0xFF;
+    if (ct != SQLBYTES && ct != SQLTEXT) return Fail(-608);
+    bool null = InputIsNull(item);
+    memset(pos, 0, 56);
+    int32_t flags = 0;
+    if (null) flags = 1;
+    else if (low == 113 && item->data != nullptr &&
+             (reinterpret_cast<const SqliLocator*>(item->data)->open_flags & SQLI_LOC_FROM_DESC)) flags = 16;
+    Be16(flags, pos + 38);
+    return 0;
+  }
   int32_t ht;
   if (low >= 0 && low < 54) ht = low;
   else if (low >= 100 && low <= 125) ht = rtyphosttosql(low == 102 ? 103 : low);

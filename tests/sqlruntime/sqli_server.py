@@ -450,8 +450,46 @@ class Sql:
             return self.error(-410)
         if st.get("table"):
             self.cfg["tables"][st["table"]]["rows"].extend(r.hex() for r in rows)
+            self.await_put_values(st["table"], len(rows))
             self.save()
         return self.done(len(rows))
+
+    # TEXT and BYTE values of PUT rows. A PUT row holds a 56-byte
+    # descriptor for each; the non-null values follow the rows (41, then
+    # the chunks of each value). Each value is kept by number, and its
+    # row's descriptor is rewritten to name it: type word at 0, first and
+    # last offset at 4 and 8 (1 and the length), the number at 40. A 38
+    # request with such a descriptor gets the kept value back.
+    def await_put_values(self, table, count):
+        tab = self.cfg["tables"][table]
+        pending = getattr(self, "pending_values", [])
+        for r in range(len(tab["rows"]) - count, len(tab["rows"])):
+            off = 0
+            for col in tab["columns"]:
+                size = col.get("size", col["length"])
+                row = bytes.fromhex(tab["rows"][r])
+                if (col["type"] & 0xFF) in (11, 12) and off + 56 <= len(row) and not row[off + 39] & 1:
+                    pending.append((table, r, off, col["type"] & 0xFF))
+                off += size
+        self.pending_values = pending
+
+    def keep_put_value(self, value):
+        pending = getattr(self, "pending_values", [])
+        if not pending:
+            return
+        table, r, off, typ = pending.pop(0)
+        kept = self.cfg.setdefault("kept_values", [])
+        kept.append(value.hex())
+        row = bytearray.fromhex(self.cfg["tables"][table]["rows"][r])
+        row[off:off + 56] = (struct.pack(">h", typ) + b"\0\0" + struct.pack(">ii", 1, len(value)) + b"\0" * 28 +
+                             struct.pack(">i", len(kept)) + b"\0" * 12)
+        self.cfg["tables"][table]["rows"][r] = bytes(row).hex()
+        self.save()
+
+    def kept_value(self, desc):
+        n = struct.unpack(">i", desc[40:44])[0]
+        kept = self.cfg.get("kept_values", [])
+        return bytes.fromhex(kept[n - 1]) if 0 < n <= len(kept) else None
 
     def scroll(self, sid, kind, pos, size):
         st = self.stmts.get(sid)
@@ -667,14 +705,19 @@ class Sql:
                     self.value += c.padded(n)
                 else:
                     c.note("value %s" % self.value.hex())
+                    self.keep_put_value(self.value)
                     self.value = b""
             elif code == 40:
                 c.note("cancel")
                 self.value = b""
             elif code == 38:
-                c.note("desc %s" % c.take(56).hex())
+                desc = c.take(56)
+                c.note("desc %s" % desc.hex())
                 blobs = self.cfg.get("blob", "")
-                if isinstance(blobs, list):
+                kept = self.kept_value(desc)
+                if kept is not None:
+                    blob = kept
+                elif isinstance(blobs, list):
                     blob = bytes.fromhex(blobs[min(self.blob_n, len(blobs) - 1)])
                     self.blob_n += 1
                 else:
