@@ -63,7 +63,8 @@ int32_t CopyOriginal(const SqliCollStmt* st, SqliCollValue** out) {
 
 bool HasPlaceholders(const SqliCollStmt* st) {
   if (st->pristine != nullptr) return st->pristine_count > 0;
-  for (const SqliCollValue* v = st->values; v != nullptr && (v->data != nullptr || v->type != 0 || v->length != 0); ++v) {
+  for (const SqliCollValue* v = st->values; v != nullptr; ++v) {
+    if (v->data == nullptr && v->type == 0 && v->length == 0) break;
     if (v->type == -3) return true;
   }
   return false;
@@ -454,7 +455,8 @@ int32_t sqli_coll_describe(SqliCursor* c, SqliDescriptor** out, const char* desc
     if (d->max_count < info->ti_count) return Fail(-479);
   } else if (out != nullptr) {
     const size_t n = static_cast<size_t>(info->ti_count);
-    made = static_cast<SqliDescriptor*>(std::calloc(1, sizeof(SqliDescriptor) + n * (sizeof(SqliValueItem) + sizeof(int16_t))));
+    const size_t bytes = sizeof(SqliDescriptor) + n * (sizeof(SqliValueItem) + sizeof(int16_t));
+    made = static_cast<SqliDescriptor*>(std::calloc(1, bytes));
     if (made == nullptr) return Fail(-406);
     made->items = reinterpret_cast<SqliValueItem*>(made + 1);
     made->max_count = info->ti_count;
@@ -569,9 +571,10 @@ int32_t sqli_coll_stmt_entry(int32_t in_count, SqliValueItem* ins, void* values,
     return Fail(-406);
   }
   auto* cur = static_cast<SqliCursor*>(cursor);
-  int32_t rc = sqli_coll_stmt(in_count, ins, copy, static_cast<const char*>(names), cur != nullptr ? cur->coll : nullptr,
-                              static_cast<int32_t>(reinterpret_cast<intptr_t>(kind)),
-                              static_cast<int32_t>(reinterpret_cast<intptr_t>(position)));
+  const auto k = static_cast<int32_t>(reinterpret_cast<intptr_t>(kind));
+  const auto pos = static_cast<int32_t>(reinterpret_cast<intptr_t>(position));
+  int32_t rc = sqli_coll_stmt(in_count, ins, copy, static_cast<const char*>(names),
+                              cur != nullptr ? cur->coll : nullptr, k, pos);
   std::free(copy);
   return rc;
 }

@@ -612,7 +612,9 @@ int32_t sqli_exec(int32_t, SqliCursor* c, SqliDescriptor* in_desc, const char* i
 int32_t sqli_slct(int32_t, int32_t, const char* const* text, int32_t in_count, SqliValueItem* in_items,
                   int32_t out_count, SqliValueItem* out_items, int32_t ind_rule, void*, void* names, int32_t collection) {
   if (Rt() == nullptr) return -1;
-  if (collection) return sqli_coll_slct(in_count > 0 ? in_items : nullptr, out_count, out_items, static_cast<const char*>(names));
+  if (collection) {
+    return sqli_coll_slct(in_count > 0 ? in_items : nullptr, out_count, out_items, static_cast<const char*>(names));
+  }
   LocalSelect(text, in_count, in_items, out_count, out_items, nullptr, ind_rule, true, false);
   if (sqlca.sqlcode == 0) sqli_diag_update(Rt());
   return sqlca.sqlcode;

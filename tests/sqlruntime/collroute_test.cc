@@ -321,6 +321,21 @@ TEST_F(CollRouteTest, CursorOnAPreparedStatementWithANameList) {
   sqli_sqlca_reset(sqli_runtime_get());
   EXPECT_EQ(-404, sqli_curs_decl_dynm(1, nullptr, "rk2", sel2, 0, 1));
   EXPECT_EQ(-1828, sqli_curs_decl_dynm(1, k2, "rk2", sel2, 0x1000, 1));
+
+  // DECLARE on a text over a cursor declared on a prepared statement: the
+  // record is freed and made anew, and the statement loses its cursor.
+  SqliCursor* k3 = DeclareOn("rk3", sel2);
+  EXPECT_NE(0u, sel2->flags & SQLI_CF_HAS_CURSOR);
+  SqliValueItem in[1] = {CollIn(c)};
+  SqliItemList inl{1, in};
+  ASSERT_EQ(0, sqli_curs_decl_stat(1, k3, "rk3", kText, &inl, nullptr, 0, nullptr, names.data(), Word(2), nullptr, 1));
+  EXPECT_EQ(0u, sel2->flags & SQLI_CF_HAS_CURSOR);
+  k3 = sqli_curs_locate(1, "rk3", 0);
+  EXPECT_EQ(0u, k3->flags & SQLI_CF_DYNAMIC);
+  ASSERT_EQ(0, Open(k3, {}));
+  ASSERT_EQ(0, Fetch(k3, &od));
+  EXPECT_EQ(4, id);
+  EXPECT_STREQ("bolts", label);
 }
 
 TEST_F(CollRouteTest, InsertCursorsPutAndFlush) {
