@@ -50,26 +50,18 @@ int32_t sqli_coll_check_typed(int32_t count, SqliValueItem* items);
 // The SQL type text of a value's type description (caller frees), or null.
 char* sqli_coll_typetext(const SqliCollection* value);
 
-// Client-side statement record of a collection statement, hung from the
-// statement record's extra pointer.
+// The collection fields of a statement record (SqliCursor::coll) whose
+// table is a collection or row host variable; owned by the record.
 typedef struct SqliCollStmt {
-  SqliCollection* variable;
-  CollCursor cursor;
-  int32_t kind;
-  SqliCollValue* values;   // copied value list (with its end item)
-  SqliCollValue* pristine; // where the placeholders stand (no end item)
+  SqliCollection* variable; // the collection host variable
+  CollCursor cursor;        // attached while the record is open
+  SqliCollValue* values;    // copied value list (with its end item)
+  SqliCollValue* pristine;  // where the placeholders stand (no end item)
   int32_t pristine_count;
-  char* names;             // copied name list
-  int32_t position;
-  int32_t state;           // 1 while open
-  int16_t in_count;
-  SqliValueItem* in_items;
-  int16_t out_count;
-  SqliValueItem* out_items;
-  uint32_t flags;          // SQLI_CS_*
+  char* names;              // copied name list
+  int32_t position;         // insert position, 0 for none
+  int32_t state;            // 1 while open
 } SqliCollStmt;
-
-enum { SQLI_CS_DECLARED = 0x1, SQLI_CS_OPEN = 0x2, SQLI_CS_PREPARED = 0x8, SQLI_CS_FETCHED = 0x80 };
 
 // Client-side statements. Each returns the sqlcode.
 int32_t sqli_coll_slct(SqliValueItem* variable, int32_t out_count, SqliValueItem* outs, const char* names);
@@ -81,18 +73,45 @@ int32_t sqli_coll_bind_values(int32_t in_count, SqliValueItem* ins, SqliCollValu
                               SqliCollValue** pristine, int32_t* pristine_count);
 int32_t sqli_coll_copy_values(const SqliCollValue* values, SqliCollValue** out);
 
-// A cursor-style statement held by the program (the collection statements
-// of DECLARE, OPEN, FETCH, PUT and CLOSE without a server statement).
-int32_t sqli_coll_decl(SqliCollStmt* st, int16_t in_count, SqliValueItem* ins, int16_t out_count,
-                       SqliValueItem* outs, const SqliCollValue* values, const char* names, int32_t kind,
-                       int32_t position);
-int32_t sqli_coll_open(SqliCollStmt* st, int16_t in_count, SqliValueItem* ins, const char* descriptor);
-int32_t sqli_coll_fetch(SqliCollStmt* st, int16_t out_count, SqliValueItem* outs, const char* descriptor);
-int32_t sqli_coll_put(SqliCollStmt* st, int16_t in_count, SqliValueItem* ins, const char* descriptor);
-int32_t sqli_coll_close(SqliCollStmt* st);
-// DESCRIBE of an open collection statement into a named descriptor.
-int32_t sqli_coll_describe(SqliCollStmt* st, const char* descriptor);
-int32_t sqli_coll_free(SqliCollStmt* st);
+// Collection statements on statement records: PREPARE, DECLARE (on a
+// text, or on a prepared collection statement), OPEN, FETCH, PUT, CLOSE,
+// FLUSH, FREE, DESCRIBE and EXECUTE. None reaches the server. Names are
+// statement-table names; a record without a name (a local one) works the
+// same but is never looked up.
+SqliCursor* sqli_coll_prep(const char* name, const char* text, const SqliCollValue* values, const char* names,
+                           int32_t kind, int32_t position);
+int32_t sqli_coll_decl(SqliCursor* c, const char* name, const char* const* text, int16_t in_count,
+                       SqliValueItem* ins, int16_t out_count, SqliValueItem* outs, const SqliCollValue* values,
+                       const char* names, int32_t kind, int32_t position);
+int32_t sqli_coll_decl_prepared(SqliCursor* c, const char* name, SqliCursor* prepared);
+int32_t sqli_coll_open(SqliCursor* c, int16_t in_count, SqliValueItem* ins, const char* descriptor);
+int32_t sqli_coll_fetch(SqliCursor* c, int16_t out_count, SqliValueItem* outs, const char* descriptor);
+int32_t sqli_coll_put(SqliCursor* c, int16_t in_count, SqliValueItem* ins, const char* descriptor);
+int32_t sqli_coll_close(SqliCursor* c);
+int32_t sqli_coll_flush(SqliCursor* c);
+int32_t sqli_coll_free(SqliCursor* c);
+// DESCRIBE into a new value description (*out, freed with free(); its
+// texts point into the type description) or a named descriptor.
+int32_t sqli_coll_describe(SqliCursor* c, SqliDescriptor** out, const char* descriptor);
+int32_t sqli_coll_exec(SqliCursor* c, int16_t in_count, SqliValueItem* ins, const char* in_descriptor,
+                       int16_t out_count, SqliValueItem* outs, const char* out_descriptor);
+
+// Hand-offs of the statement calls: the input description checked, then
+// OPEN, EXECUTE or the statement without a cursor (whose five collection
+// arguments are the value list, the name list, the cursor record of a
+// positioned UPDATE or DELETE, and the kind and insert position carried
+// in the pointers).
+int32_t sqli_coll_open_entry(SqliCursor* c, SqliDescriptor* in_desc, const char* in_name);
+int32_t sqli_coll_exec_entry(SqliCursor* c, SqliDescriptor* in_desc, const char* in_name, SqliItemList* out,
+                             const char* out_name);
+int32_t sqli_coll_stmt_entry(int32_t in_count, SqliValueItem* ins, void* values, void* names, void* cursor,
+                             void* kind, void* position);
+
+// The record's cursor leaves the collection (when open); its state is 0.
+void sqli_coll_detach(SqliCursor* c);
+// Releases the record's collection fields: the cursor leaves the
+// collection, the lists are freed. The mark stays.
+void sqli_coll_release(SqliCursor* c);
 
 TV_END_C
 

@@ -126,7 +126,11 @@ typedef struct SqliCursor {
   unsigned char* buffer;
   unsigned char* position;
   char* name;
+  // Statements whose table is a collection or row host variable: the mark
+  // that routes every call on the record to the collection runtime, and
+  // the collection fields (owned by the record, released with it).
   int32_t collection;
+  struct SqliCollStmt* coll;
   int32_t put_rows;
   int16_t variable_columns;
   int16_t deferred_open;
@@ -159,6 +163,9 @@ typedef struct SqliCursorEntry {
 
 // Exported calls.
 TV_API SqliCursor* sqli_curs_locate(int32_t ignored, const char* name, int32_t kind);
+// DECLARE with the collection flag: c1 the value list, c2 the name list,
+// c3 the statement kind and c4 the insert position (integers carried in
+// the pointer arguments).
 TV_API int32_t sqli_curs_decl_stat(int32_t ignored, SqliCursor* cursor, const char* name,
                                    const char* const* text, SqliItemList* inputs, SqliItemList* outputs,
                                    int32_t kind_bits, void* c1, void* c2, void* c3, void* c4,
@@ -181,6 +188,12 @@ int32_t sqli_curs_close_step(SqliCursor* c, int32_t free_mode);
 void sqli_stmt_release(SqliCursor* c);
 void sqli_stmt_clear(SqliCursor* c);
 void sqli_curs_client_free(SqliCursor* c);
+// Clears a record to its declared-nothing state (kind and id -1), keeping
+// its name and its place in the statement table.
+void sqli_curs_reset(SqliCursor* c);
+// The statement text as copied pieces (trailing blanks of the last piece
+// cut): 0, or -1 when memory runs out (no text is left then).
+int32_t sqli_curs_text_set(SqliCursor* c, const char* const* pieces);
 void sqli_stmt_table_free(void);
 // Frees a connection's statement table on the client only (the
 // connection goes).

@@ -22,6 +22,7 @@
 
 #include "base/thread_state.h"
 #include "sqlruntime/blobs.h"
+#include "sqlruntime/collections.h"
 #include "sqltypes/sqlvalue.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/fetch.h"
@@ -460,16 +461,12 @@ int32_t sqli_proc_create(const char* file) {
 }
 
 int32_t sqli_stmt(int32_t, int16_t* pair, const char* const* text, int32_t in_count, SqliValueItem* in_items,
-                  SqlValue* in_values, void*, void*, void*, void*, void*, int32_t collection) {
+                  SqlValue* in_values, void* c1, void* c2, void* c3, void* c4, void* c5, int32_t collection) {
   SqliRuntime* rt = Rt();
   if (rt == nullptr) return -1;
   sqli_sqlca_reset(rt);
   sqlca.sqlerrd[2] = 0;
-  if (collection) {
-    // Statements on collection host variables belong to the collection runtime.
-    _iqseterr(-1817);
-    return sqlca.sqlcode;
-  }
+  if (collection) return sqli_coll_stmt_entry(in_count, in_items, c1, c2, c3, c4, c5);
   int16_t scratch[2] = {0, -1};
   if (pair == nullptr) pair = scratch;
   LocalRecord rec;
@@ -568,12 +565,7 @@ int32_t sqli_exec(int32_t, SqliCursor* c, SqliDescriptor* in_desc, const char* i
   if (c == nullptr) return sqlca.sqlcode;
   bool prepare_rides_along = false;
   if (c->collection || (c->flags & SQLI_CF_DEFERRED)) {
-    if (c->collection) {
-      // Statements on collection host variables belong to the collection runtime.
-      sqli_sqlca_reset(rt);
-      _iqseterr(-1817);
-      return sqlca.sqlcode;
-    }
+    if (c->collection) return sqli_coll_exec_entry(c, in_desc, in_name, out, out_name);
     if ((c->flags & SQLI_CF_DYNAMIC) == 0) {
       std::string text = c->text != nullptr && c->text[0] != nullptr ? c->text[0] : "";
       if (sqli_prep_body(c, text.c_str()) < 0) return sqlca.sqlcode;
@@ -630,12 +622,10 @@ int32_t sqli_exec(int32_t, SqliCursor* c, SqliDescriptor* in_desc, const char* i
 }
 
 int32_t sqli_slct(int32_t, int32_t, const char* const* text, int32_t in_count, SqliValueItem* in_items,
-                  int32_t out_count, SqliValueItem* out_items, int32_t ind_rule, void*, void*, int32_t collection) {
+                  int32_t out_count, SqliValueItem* out_items, int32_t ind_rule, void*, void* names, int32_t collection) {
   if (Rt() == nullptr) return -1;
   if (collection) {
-    sqli_sqlca_reset(Rt());
-    _iqseterr(-1817);
-    return sqlca.sqlcode;
+    return sqli_coll_slct(in_count > 0 ? in_items : nullptr, out_count, out_items, static_cast<const char*>(names));
   }
   LocalSelect(text, in_count, in_items, out_count, out_items, nullptr, ind_rule, true, false);
   if (sqlca.sqlcode == 0) sqli_diag_update(Rt());
@@ -713,10 +703,7 @@ int32_t sqli_describe_stmt(int32_t, SqliCursor* c, SqliDescriptor** out, const c
   if (c == nullptr) return sqlca.sqlcode;
   sqli_sqlca_reset(rt);
   sqlca.sqlerrd[2] = 0;
-  if (c->collection) {
-    _iqseterr(-1817);
-    return sqlca.sqlcode;
-  }
+  if (c->collection) return sqli_coll_describe(c, out, name);
   if (c->flags & SQLI_CF_DEFERRED) {
     const SqliCursor* rel = c->related;
     bool reached = rel != nullptr ? (rel->flags & SQLI_CF_OPEN) != 0 : c->id != -1;

@@ -20,6 +20,7 @@
 
 #include "base/env.h"
 #include "sqlruntime/blobs.h"
+#include "sqlruntime/collections.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/execute.h"
 #include "sqlruntime/hostvalues.h"
@@ -458,9 +459,8 @@ int32_t sqli_curs_fetch(int32_t, SqliCursor* c, SqliItemList* position_vars, Sql
   if (rt == nullptr) return -1;
   if (c == nullptr || sqli_sqlca_reset(rt) != 0) return sqlca.sqlcode;
   if (c->collection) {
-    // Collection cursors are fetched by the collection runtime.
-    _iqseterr(-1817);
-    return sqlca.sqlcode;
+    return sqli_coll_fetch(c, out_desc != nullptr ? out_desc->count : 0, out_desc != nullptr ? out_desc->items : nullptr,
+                           out_name);
   }
   if (Optofc(rt, c)) {
     if (c->deferred_open == 0) {

@@ -23,6 +23,7 @@
 
 #include "base/fields.h"
 #include "sqlruntime/blobs.h"
+#include "sqlruntime/collections.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/fetch.h"
 #include "sqlruntime/hostvalues.h"
@@ -228,9 +229,8 @@ int32_t sqli_curs_put(int32_t, SqliCursor* c, SqliDescriptor* in_desc, const cha
   sqli_sqlca_reset(rt);
   sqlca.sqlerrd[2] = 0;
   if (c->collection) {
-    // Collection cursors are written by the collection runtime.
-    _iqseterr(-1817);
-    return sqlca.sqlcode;
+    return sqli_coll_put(c, in_desc != nullptr ? in_desc->count : 0, in_desc != nullptr ? in_desc->items : nullptr,
+                         in_name);
   }
   if (in_name != nullptr) {
     in_desc = sqli_desc_table_find(in_name);
@@ -323,10 +323,7 @@ int32_t sqli_curs_put(int32_t, SqliCursor* c, SqliDescriptor* in_desc, const cha
 int32_t sqli_curs_flush(int32_t, SqliCursor* c) {
   SqliRuntime* rt = Rt();
   if (rt == nullptr) return -1;
-  if (c != nullptr && c->collection) {
-    _iqseterr(-1817);
-    return sqlca.sqlcode;
-  }
+  if (c != nullptr && c->collection) return sqli_coll_flush(c);
   sqli_sqlca_reset(rt);
   sqlca.sqlerrd[2] = 0;
   if (c == nullptr || (c->flags & (SQLI_CF_TEXT | SQLI_CF_DYNAMIC)) == 0) {

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "sqlruntime/collections.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/cursor.h"
 #include "sqlruntime/insert_cursor.h"
@@ -108,6 +109,7 @@ bool SameText(const SqliCursor* c, const char* const* pieces) {
 void ResetRecord(SqliCursor* c) {
   char* name = c->name;
   SqliCursor* keep_related = nullptr;
+  sqli_coll_release(c);
   std::free(c->buffer);
   FreeText(c);
   std::free(c->saved_descriptor);
@@ -256,6 +258,7 @@ void sqli_stmt_clear(SqliCursor* c) {
 }
 
 void sqli_stmt_release(SqliCursor* c) {
+  // A collection statement has nothing on the server.
   if (c->collection == 0 && c->related == nullptr) {
     Release4And11(c);
     Loop(c);
@@ -263,6 +266,8 @@ void sqli_stmt_release(SqliCursor* c) {
   SqliConnection* conn = Conn();
   if (conn != nullptr && (conn->last_cursor_flags & SQLI_FREED_MARKER) != 0) return;
   c->flags = 0;
+  sqli_coll_release(c);
+  c->collection = 0;
   FreeText(c);
   sqli_stmt_clear(c);
   if (c->related != nullptr) {
@@ -274,6 +279,7 @@ void sqli_stmt_release(SqliCursor* c) {
 
 // Frees what a cursor record owns, its name and the record itself aside.
 static void FreeOwned(SqliCursor* c) {
+  sqli_coll_release(c);
   FreeText(c);
   std::free(c->check_items);
   sqli_columns_free(c, 1);
@@ -354,6 +360,12 @@ void sqli_stmt_table_free(void) {
   }
 }
 
+void sqli_curs_reset(SqliCursor* c) {
+  if (c != nullptr) ResetRecord(c);
+}
+
+int32_t sqli_curs_text_set(SqliCursor* c, const char* const* pieces) { return CopyText(c, pieces) ? 0 : -1; }
+
 int32_t sqli_prep_kind(const char* text) {
   if (text == nullptr) return -1;
   const char* p = text;
@@ -369,6 +381,9 @@ int32_t sqli_prep_kind(const char* text) {
 // Declares c on a text (the common part of both DECLARE calls).
 static int32_t DeclareOnText(SqliCursor* c, const char* const* text, SqliItemList* in, SqliItemList* out,
                              int32_t bits) {
+  // A record that held a collection statement has nothing on the server:
+  // it starts afresh.
+  if (c->collection) ResetRecord(c);
   if (c->id != -1) {
     bool differs = !SameText(c, text);
     bool static_plain = (c->flags & SQLI_CF_TEXT) != 0 && (c->flags & SQLI_CF_DYNAMIC) == 0;
@@ -405,13 +420,22 @@ static int32_t DeclareOnText(SqliCursor* c, const char* const* text, SqliItemLis
   return sqlca.sqlcode;
 }
 
-int32_t sqli_curs_decl_stat(int32_t, SqliCursor* c, const char*, const char* const* text, SqliItemList* in,
-                            SqliItemList* out, int32_t bits, void*, void*, void*, void*, int32_t collection) {
+int32_t sqli_curs_decl_stat(int32_t, SqliCursor* c, const char* name, const char* const* text, SqliItemList* in,
+                            SqliItemList* out, int32_t bits, void* values, void* names, void* kind, void* position,
+                            int32_t collection) {
   if (Rt() == nullptr) return -1;
   if (collection) {
-    // Collection cursors are declared by the collection runtime.
-    if (bits & 0x1020) _iqseterr(-1828);
-    return sqlca.sqlcode;
+    // Collection cursors are declared by the collection runtime; they
+    // neither scroll nor hold.
+    if (bits & 0x1020) {
+      _iqseterr(-1828);
+      return sqlca.sqlcode;
+    }
+    return sqli_coll_decl(c, name, text, in != nullptr ? in->count : 0, in != nullptr ? in->items : nullptr,
+                          out != nullptr ? out->count : 0, out != nullptr ? out->items : nullptr,
+                          static_cast<const SqliCollValue*>(values), static_cast<const char*>(names),
+                          static_cast<int32_t>(reinterpret_cast<intptr_t>(kind)),
+                          static_cast<int32_t>(reinterpret_cast<intptr_t>(position)));
   }
   if (c == nullptr) {
     _iqseterr(-404);
@@ -430,12 +454,17 @@ int32_t sqli_curs_decl_stat(int32_t, SqliCursor* c, const char*, const char* con
   return DeclareOnText(c, text, in, out, bits);
 }
 
-int32_t sqli_curs_decl_dynm(int32_t, SqliCursor* c, const char*, SqliCursor* stmt, int32_t bits,
+int32_t sqli_curs_decl_dynm(int32_t, SqliCursor* c, const char* name, SqliCursor* stmt, int32_t bits,
                             int32_t collection) {
   if (Rt() == nullptr) return -1;
   if (collection || (stmt != nullptr && stmt->collection)) {
-    if (bits & 0x1020) _iqseterr(-1828);
-    return sqlca.sqlcode;
+    if (bits & 0x1020) {
+      _iqseterr(-1828);
+      return sqlca.sqlcode;
+    }
+    // The lookup that should have made the record ran out of memory.
+    if (sqlca.sqlcode == -406) return sqlca.sqlcode;
+    return sqli_coll_decl_prepared(c, name, stmt);
   }
   if (c == nullptr) {
     if (sqlca.sqlcode != -406) _iqseterr(-404);
@@ -504,10 +533,16 @@ int32_t sqli_prep_body(SqliCursor* c, const char* text) {
   return sqlca.sqlcode;
 }
 
-SqliCursor* sqli_prep(int32_t, const char* name, const char* text, void*, void*, int32_t, int32_t,
-                      int32_t collection) {
+SqliCursor* sqli_prep(int32_t, const char* name, const char* text, void* values, void* names, int32_t kind,
+                      int32_t position, int32_t collection) {
   SqliRuntime* rt = Rt();
   if (rt == nullptr) return nullptr;
+  // A collection statement stays on the client whatever DEFERRED_PREPARE
+  // says: the server holds nothing it could run it on.
+  if (collection) {
+    return sqli_coll_prep(name, text, static_cast<const SqliCollValue*>(values), static_cast<const char*>(names), kind,
+                          position);
+  }
   SqliCursor* c = sqli_curs_locate(1, name, 1);
   if (c == nullptr) {
     if (sqlca.sqlcode == 0 || sqlca.sqlcode == -404) _iqseterr(-481);
@@ -530,7 +565,6 @@ SqliCursor* sqli_prep(int32_t, const char* name, const char* text, void*, void*,
     UpdateDiagIfClean();
     return c;
   }
-  if (collection) return c;  // kept by the collection runtime
   if (c->flags & SQLI_CF_DEFERRED) {
     c->flags &= ~SQLI_CF_DEFERRED;
     FreeText(c);
@@ -542,7 +576,7 @@ SqliCursor* sqli_prep(int32_t, const char* name, const char* text, void*, void*,
   return c;
 }
 
-int32_t sqli_curs_open(int32_t, SqliCursor* c, void*, const char* descriptor_name, void*, int32_t mode,
+int32_t sqli_curs_open(int32_t, SqliCursor* c, void* description, const char* descriptor_name, void*, int32_t mode,
                        int32_t flag) {
   SqliRuntime* rt = Rt();
   if (rt == nullptr) return -1;
@@ -551,6 +585,7 @@ int32_t sqli_curs_open(int32_t, SqliCursor* c, void*, const char* descriptor_nam
     return sqlca.sqlcode;
   }
   c->flags &= ~SQLI_CF_SERVER_CLOSED;
+  if (c->collection) return sqli_coll_open_entry(c, static_cast<SqliDescriptor*>(description), descriptor_name);
   SqliConnection* conn = Conn();
   bool recorded_later = conn != nullptr && Optofc(c) && mode != 2;
   bool text_sent_deferred = false;
@@ -683,6 +718,12 @@ int32_t sqli_curs_open(int32_t, SqliCursor* c, void*, const char* descriptor_nam
 
 int32_t sqli_curs_close_step(SqliCursor* c, int32_t free_mode) {
   SqliRuntime* rt = Rt();
+  if (c->collection) {
+    // Nothing on the server: the cursor leaves the collection.
+    sqli_coll_detach(c);
+    c->flags &= ~SQLI_CF_OPEN;
+    return 0;
+  }
   if (c->id != -1) {
     if (ServerClosedShortcut(c)) {
       if (!free_mode) c->flags &= ~SQLI_CF_OPEN;
@@ -733,6 +774,14 @@ int32_t sqli_curs_close(int32_t, SqliCursor* c) {
   if (c == nullptr) return sqlca.sqlcode;
   sqli_sqlca_reset(rt);
   sqlca.sqlerrd[2] = 0;
+  if (c->collection) {
+    // A prepared collection statement has nothing to close.
+    if ((c->flags & SQLI_CF_PREPARED) && (c->flags & SQLI_CF_TEXT) == 0) {
+      UpdateDiagIfClean();
+      return sqlca.sqlcode;
+    }
+    return sqli_coll_close(c);
+  }
   if ((c->flags & (SQLI_CF_TEXT | SQLI_CF_DYNAMIC)) == 0) {
     _iqseterr(-404);
     return sqlca.sqlcode;
@@ -767,6 +816,7 @@ int32_t sqli_curs_free(int32_t, SqliCursor* c) {
     _iqseterr(-404);
     return sqlca.sqlcode;
   }
+  if (c->collection) return sqli_coll_free(c);
   bool kept = false;
   if ((c->flags & SQLI_CF_HAS_CURSOR) == 0) {
     bool open = (c->flags & SQLI_CF_OPEN) != 0;

@@ -108,6 +108,13 @@ inline std::vector<int32_t> Ints(SqliCollection* c) {
   return out;
 }
 
+// A statement record of the program's own, outside the statement table.
+inline SqliCursor Record() {
+  SqliCursor c{};
+  c.id = -1;
+  return c;
+}
+
 // A statement on the variable with the given kind and values.
 inline int32_t Stmt(SqliCollection* c, int32_t kind, std::vector<SqliCollValue> values, const char* names = nullptr,
                     int32_t position = 0, int16_t host_type = 118) {

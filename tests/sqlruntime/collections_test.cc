@@ -5,6 +5,7 @@
 
 #include "sqlruntime/collections.h"
 #include "sqlruntime/descriptors.h"
+#include "sqlruntime/execute.h"
 #include "sqlruntime/hostvalues.h"
 #include "tests/sqlruntime/coll_fixture.h"
 #include "tests/sqlruntime/sqli_fixture.h"
@@ -61,8 +62,8 @@ TEST_F(CollectionsTest, RecordsWithoutTypesAndNullValues) {
   EXPECT_EQ(-1815, sqli_coll_slct(&var, 1, &out, nullptr));
   EXPECT_EQ(-1815, Stmt(bare, SQLI_CK_INSERT, {V(&x, SQLINT, 4)}));
   EXPECT_EQ(-1815, Stmt(bare, SQLI_CK_UPDATE_ALL, {V(&x, SQLINT, 4)}));
-  SqliCollStmt st{};
-  EXPECT_EQ(-1815, sqli_coll_decl(&st, 1, &var, 1, &out, nullptr, nullptr, SQLI_CK_SELECT, 0));
+  SqliCursor st = Record();
+  EXPECT_EQ(-1815, sqli_coll_decl(&st, nullptr, nullptr, 1, &var, 1, &out, nullptr, nullptr, SQLI_CK_SELECT, 0));
   sqli_coll_free(&st);
   EXPECT_EQ(-1815, sqli_coll_check_typed(1, &var));
   // A null pointer must be marked null.
@@ -137,8 +138,8 @@ TEST_F(CollectionsTest, CursorsFetchToTheEndAndLeaveTheOutputs) {
   int32_t x = 0;
   int16_t ind = 0;
   SqliValueItem out = Out(102, 4, &x, &ind);
-  SqliCollStmt st{};
-  ASSERT_EQ(0, sqli_coll_decl(&st, 1, &var, 1, &out, nullptr, nullptr, SQLI_CK_SELECT, 0));
+  SqliCursor st = Record();
+  ASSERT_EQ(0, sqli_coll_decl(&st, nullptr, nullptr, 1, &var, 1, &out, nullptr, nullptr, SQLI_CK_SELECT, 0));
   EXPECT_EQ(-259, sqli_coll_close(&st));  // never opened
   EXPECT_EQ(-400, sqli_coll_fetch(&st, 0, nullptr, nullptr));
   ASSERT_EQ(0, sqli_coll_open(&st, 0, nullptr, nullptr));
@@ -158,18 +159,18 @@ TEST_F(CollectionsTest, CursorsFetchToTheEndAndLeaveTheOutputs) {
   ASSERT_EQ(0, sqli_coll_fetch(&st, 0, nullptr, nullptr));
   int32_t eight = 8;
   std::vector<SqliCollValue> vals{V(&eight, SQLINT, 4), End()};
-  ASSERT_EQ(0, sqli_coll_stmt(1, &var, vals.data(), nullptr, &st, SQLI_CK_UPDATE, 0));
+  ASSERT_EQ(0, sqli_coll_stmt(1, &var, vals.data(), nullptr, st.coll, SQLI_CK_UPDATE, 0));
   ASSERT_EQ(0, sqli_coll_fetch(&st, 0, nullptr, nullptr));
-  ASSERT_EQ(0, sqli_coll_stmt(1, &var, nullptr, nullptr, &st, SQLI_CK_DELETE, 0));
+  ASSERT_EQ(0, sqli_coll_stmt(1, &var, nullptr, nullptr, st.coll, SQLI_CK_DELETE, 0));
   ASSERT_EQ(0, sqli_coll_close(&st));
   ASSERT_EQ(0, zel_coll_tuple(c));
   EXPECT_EQ((std::vector<int32_t>{3, 8}), coll_test::Ints(c));
   sqli_coll_free(&st);
 
   // An insert cursor: PUT binds the placeholder and appends.
-  SqliCollStmt ins{};
+  SqliCursor ins = Record();
   std::vector<SqliCollValue> hole{M(-3), End()};
-  ASSERT_EQ(0, sqli_coll_decl(&ins, 1, &var, 0, nullptr, hole.data(), nullptr, SQLI_CK_INSERT, 0));
+  ASSERT_EQ(0, sqli_coll_decl(&ins, nullptr, nullptr, 1, &var, 0, nullptr, hole.data(), nullptr, SQLI_CK_INSERT, 0));
   EXPECT_EQ(-413, sqli_coll_put(&ins, 1, &out, nullptr));
   ASSERT_EQ(0, sqli_coll_open(&ins, 0, nullptr, nullptr));
   x = 5;
@@ -233,19 +234,27 @@ TEST_F(CollectionsTest, RowFieldsReachScalarOutputsByNameList) {
 }
 
 TEST_F(CollectionsTest, DescribeIntoADescriptor) {
+  // DESCRIBE of a prepared collection statement whose cursor is open.
+  Server server("");
+  ASSERT_TRUE(server.ready());
+  ASSERT_EQ(0, sqli_connect_open(nullptr, SQLI_CONN_NAMED, "@srv1", "c", nullptr, 1));
+  const size_t requests = server.Requests().size();
   // LIST of ROW(id INTEGER, label VARCHAR(12)): four entries, two fields.
   SqliCollection* lr = New({{0, SQLLIST, 0, nullptr}, {1, SQLROW, 0, nullptr}, {2, SQLINT, 4, "id"},
                             {2, SQLVCHAR, 12, "label"}});
-  SqliValueItem var = Var(lr);
-  SqliCollStmt st{};
-  ASSERT_EQ(0, sqli_coll_decl(&st, 1, &var, 0, nullptr, nullptr, nullptr, SQLI_CK_SELECT, 0));
+  SqliValueItem var = Var(lr, static_cast<int16_t>(118 | 0x8000));  // a collection host variable
+  SqliDescriptor using_var{1, &var, nullptr, 1};
+  SqliCursor* st = sqli_prep(1, "cd_stmt", "select * from table(?)", nullptr, nullptr, SQLI_CK_SELECT, 0, 1);
+  ASSERT_NE(nullptr, st);
+  SqliCursor* k = sqli_curs_locate(1, "cd_cursor", 0);
+  ASSERT_EQ(0, sqli_curs_decl_dynm(1, k, "cd_cursor", st, 0, 1));
   ASSERT_EQ(0, sqli_desc_alloc("cd_small", 3));
   ASSERT_EQ(0, sqli_desc_alloc("cd", 4));
-  EXPECT_EQ(-259, sqli_coll_describe(&st, "cd"));
-  ASSERT_EQ(0, sqli_coll_open(&st, 0, nullptr, nullptr));
-  EXPECT_EQ(-469, sqli_coll_describe(&st, "nope"));
-  EXPECT_EQ(-479, sqli_coll_describe(&st, "cd_small"));
-  ASSERT_EQ(0, sqli_coll_describe(&st, "cd"));
+  EXPECT_EQ(-259, sqli_describe_stmt(1, st, nullptr, "cd"));
+  ASSERT_EQ(0, sqli_curs_open(1, k, &using_var, nullptr, nullptr, 0, 0));
+  EXPECT_EQ(-469, sqli_describe_stmt(1, st, nullptr, "nope"));
+  EXPECT_EQ(-479, sqli_describe_stmt(1, st, nullptr, "cd_small"));
+  ASSERT_EQ(0, sqli_describe_stmt(1, st, nullptr, "cd"));
   SqliDescriptor* d = sqli_desc_table_find("cd");
   ASSERT_EQ(2, d->count);
   EXPECT_EQ(SQLINT, d->items[0].type);
@@ -254,11 +263,25 @@ TEST_F(CollectionsTest, DescribeIntoADescriptor) {
   EXPECT_EQ(12, d->items[1].length);
   EXPECT_STREQ("label", d->items[1].name);
   // Described again: the earlier names are freed.
-  ASSERT_EQ(0, sqli_coll_describe(&st, "cd"));
-  sqli_coll_close(&st);
-  sqli_coll_free(&st);
+  ASSERT_EQ(0, sqli_describe_stmt(1, st, nullptr, "cd"));
+  // Into a new value description, sized by the type description.
+  SqliDescriptor* made = nullptr;
+  ASSERT_EQ(0, sqli_describe_stmt(1, st, &made, nullptr));
+  ASSERT_NE(nullptr, made);
+  EXPECT_EQ(4, made->max_count);
+  ASSERT_EQ(2, made->count);
+  EXPECT_EQ(SQLINT, made->items[0].type);
+  EXPECT_STREQ("label", made->items[1].name);
+  std::free(made);
+  // Closed again, there is no open collection to describe.
+  ASSERT_EQ(0, sqli_curs_close(1, k));
+  EXPECT_EQ(-259, sqli_describe_stmt(1, st, nullptr, "cd"));
+  EXPECT_EQ(0, sqli_curs_free(1, k));
+  EXPECT_EQ(0, sqli_curs_free(1, st));
   EXPECT_EQ(0, sqli_desc_dealloc("cd"));
   EXPECT_EQ(0, sqli_desc_dealloc("cd_small"));
+  // Nothing of it reached the server.
+  EXPECT_EQ(requests, server.Requests().size());
 }
 
 TEST_F(CollectionsTest, ReleaseAsksTheServerToFreeItsCopy) {

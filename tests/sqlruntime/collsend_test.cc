@@ -57,8 +57,8 @@ class CollSendTest : public ExchangeTest {
     outs[1].type = 114; outs[1].length = 40; outs[1].data = name; outs[1].indicator = &in;
     outs[0].ind_type = outs[1].ind_type = -1;
     std::string names = NameList({"a", field});
-    SqliCollStmt st{};
-    EXPECT_EQ(0, sqli_coll_decl(&st, 1, &var, 2, outs, nullptr, names.data(), SQLI_CK_SELECT, 0));
+    SqliCursor st = Record();
+    EXPECT_EQ(0, sqli_coll_decl(&st, nullptr, nullptr, 1, &var, 2, outs, nullptr, names.data(), SQLI_CK_SELECT, 0));
     EXPECT_EQ(0, sqli_coll_open(&st, 0, nullptr, nullptr));
     while (sqli_coll_fetch(&st, 0, nullptr, nullptr) == 0) out.push_back({a, name});
     EXPECT_EQ(100, sqlca.sqlcode);
