@@ -135,7 +135,9 @@ typedef struct SqliCursor {
   int16_t variable_columns;
   int16_t deferred_open;
   char* saved_descriptor;
-  void* saved_input;
+  // The input description of an OPEN that OPTOFC holds back: a copy of
+  // the description and its item array (the values stay the program's).
+  SqliDescriptor* saved_input;
   SqliRowIndex* row_index;
   struct SqliCursorExtra* extra;
 } SqliCursor;

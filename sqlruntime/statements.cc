@@ -16,10 +16,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "sqlruntime/collections.h"
 #include "sqlruntime/connection.h"
+#include "sqlruntime/blobs.h"
 #include "sqlruntime/cursor.h"
+#include "sqlruntime/hostvalues.h"
 #include "sqlruntime/insert_cursor.h"
 #include "sqlruntime/names.h"
 #include "sqlruntime/replies.h"
@@ -30,6 +33,37 @@
 namespace {
 
 SqliRuntime* Rt() { return sqli_runtime_get(); }
+
+// Drops what an OPEN held back under OPTOFC: the descriptor name and the
+// copied input description.
+void FreeSavedInputs(SqliCursor* c) {
+  std::free(c->saved_descriptor);
+  c->saved_descriptor = nullptr;
+  if (c->saved_input != nullptr) {
+    std::free(c->saved_input->items);
+    std::free(c->saved_input);
+    c->saved_input = nullptr;
+  }
+}
+
+// A copy of an input description (its items, not the values they point
+// to); null when it cannot be made.
+SqliDescriptor* CopyInputs(const SqliDescriptor* d) {
+  auto* copy = static_cast<SqliDescriptor*>(std::calloc(1, sizeof(SqliDescriptor)));
+  if (copy == nullptr) return nullptr;
+  copy->count = d->count;
+  copy->max_count = d->count;
+  if (d->count > 0 && d->items != nullptr) {
+    size_t bytes = static_cast<size_t>(d->count) * sizeof(SqliValueItem);
+    copy->items = static_cast<SqliValueItem*>(std::malloc(bytes));
+    if (copy->items == nullptr) {
+      std::free(copy);
+      return nullptr;
+    }
+    std::memcpy(copy->items, d->items, bytes);
+  }
+  return copy;
+}
 SqliConnection* Conn() {
   SqliRuntime* rt = Rt();
   return rt != nullptr ? rt->current : nullptr;
@@ -112,7 +146,7 @@ void ResetRecord(SqliCursor* c) {
   sqli_coll_release(c);
   std::free(c->buffer);
   FreeText(c);
-  std::free(c->saved_descriptor);
+  FreeSavedInputs(c);
   std::free(c->row_index);
   if (c->related == nullptr) {
     sqli_columns_free(c, 1);
@@ -253,8 +287,7 @@ void sqli_stmt_clear(SqliCursor* c) {
   c->id = -1;
   std::free(c->row_index);
   c->row_index = nullptr;
-  std::free(c->saved_descriptor);
-  c->saved_descriptor = nullptr;
+  FreeSavedInputs(c);
 }
 
 void sqli_stmt_release(SqliCursor* c) {
@@ -286,7 +319,7 @@ static void FreeOwned(SqliCursor* c) {
   std::free(c->names);
   std::free(c->buffer);
   std::free(c->row_index);
-  std::free(c->saved_descriptor);
+  FreeSavedInputs(c);
 }
 
 void sqli_curs_client_free(SqliCursor* c) {
@@ -617,14 +650,24 @@ int32_t sqli_curs_open(int32_t, SqliCursor* c, void* description, const char* de
     _iqseterr(-404);
     return sqlca.sqlcode;
   }
-  // Named input descriptors belong to the descriptor module, which holds
-  // none yet: every name is unknown.
-  if (descriptor_name != nullptr && mode != 2) {
-    _iqseterr(-469);
-    return sqlca.sqlcode;
+  // The inputs: a named descriptor, the given description (or the one an
+  // OPTOFC OPEN held back), else the host variables of DECLARE.
+  auto* given = static_cast<SqliDescriptor*>(description);
+  if (given == nullptr && descriptor_name == nullptr && mode == 2) given = c->saved_input;
+  SqliItemList in{c->input_count, c->inputs};
+  if (descriptor_name != nullptr) {
+    SqliDescriptor* d = sqli_desc_table_find(descriptor_name);
+    if (d == nullptr) {
+      _iqseterr(-469);
+      return sqlca.sqlcode;
+    }
+    in = SqliItemList{d->count, d->items};
+  } else if (given != nullptr) {
+    in = SqliItemList{given->count, given->items};
   }
   if (c->id == -1 && !text_sent_deferred) {
     if (sqli_conn_ensure() != 0) return sqlca.sqlcode;
+    if (sqli_char_input_check(&in) < 0) return sqlca.sqlcode;
     conn = Conn();
     int32_t params = 0;
     for (char** p = c->text; p != nullptr && *p != nullptr; ++p) params += rstmtparamcount(*p);
@@ -652,8 +695,18 @@ int32_t sqli_curs_open(int32_t, SqliCursor* c, void* description, const char* de
       return -1;
     }
     if (!(mode == 2 && c->deferred_open != 0)) {
-      std::free(c->saved_descriptor);
-      c->saved_descriptor = descriptor_name != nullptr ? strdup(descriptor_name) : nullptr;
+      SqliDescriptor* keep = nullptr;
+      if (descriptor_name == nullptr && given != nullptr) {
+        keep = CopyInputs(given);
+        if (keep == nullptr) {
+          _iqseterr(-406);
+          return sqlca.sqlcode;
+        }
+      }
+      char* name = descriptor_name != nullptr ? strdup(descriptor_name) : nullptr;
+      FreeSavedInputs(c);
+      c->saved_descriptor = name;
+      c->saved_input = keep;
       if (flag) c->flags |= SQLI_CF_OPEN_FLAG;
       else c->flags &= ~SQLI_CF_OPEN_FLAG;
       c->deferred_open = 1;
@@ -662,6 +715,7 @@ int32_t sqli_curs_open(int32_t, SqliCursor* c, void* description, const char* de
     }
   }
   if (sqli_conn_ensure() != 0) return sqlca.sqlcode;
+  if (sqli_char_input_check(&in) < 0) return sqlca.sqlcode;
   conn = Conn();
   if (!text_sent_deferred) {
     bool on_deferred = st != nullptr && (st->flags & SQLI_CF_DEFERRED) != 0;
@@ -679,18 +733,25 @@ int32_t sqli_curs_open(int32_t, SqliCursor* c, void* description, const char* de
   if (c->flags & SQLI_CF_SCROLL) sqli_req_code(SQLI_REQ_SCROLL);
   if (c->flags & SQLI_CF_HOLD) sqli_req_code(SQLI_REQ_HOLD);
   if (c->kind != 6) {
-    SqliItemList in{c->input_count, c->inputs};
-    if (sqli_req_bind(SQLI_REQ_BIND, &in, nullptr, rt) < 0) {
-      int32_t code = sqlca.sqlcode;
+    bool bound = sqli_req_bind(SQLI_REQ_BIND, &in, nullptr, rt) >= 0;
+    if (bound) {
+      c->rows_in_buffer = 0;
+      c->first_row = c->last_row = 0;
+      c->position = c->buffer;
+      // A file value of a TEXT column goes in the server's code set.
+      std::vector<int16_t> types(in.count > 0 ? static_cast<size_t>(in.count) : 0);
+      sqli_input_column_types(c, static_cast<int32_t>(types.size()), types.data());
+      bound = sqli_send_blobs_typed(&in, types.data(), rt) >= 0;
+    }
+    if (!bound) {
+      int32_t code = sqlca.sqlcode < 0 ? sqlca.sqlcode : -1;
       if (Ansi(conn)) sqli_req_code(SQLI_REQ_RELEASE);
       Loop(c);
       if (sqlca.sqlcode >= 0) _iqseterr(code);
-      c->flags &= ~(SQLI_CF_OPEN | SQLI_CF_NOMORE);
+      if (sqlca.sqlcode == -276 && (c->flags & SQLI_CF_AUTOFREED)) sqli_curs_client_free(c);
+      else c->flags &= ~(SQLI_CF_OPEN | SQLI_CF_NOMORE);
       return sqlca.sqlcode;
     }
-    c->rows_in_buffer = 0;
-    c->first_row = c->last_row = 0;
-    c->position = c->buffer;
   } else if ((c->flags & SQLI_CF_OPEN) && sqli_put_held(c) > 0) {
     // An insert cursor opened again sends what it holds; that ends the
     // message and the OPEN starts a new one.
@@ -792,8 +853,7 @@ int32_t sqli_curs_close(int32_t, SqliCursor* c) {
     return sqlca.sqlcode;
   }
   if (ServerClosedShortcut(c)) {
-    std::free(c->saved_descriptor);
-    c->saved_descriptor = nullptr;
+    FreeSavedInputs(c);
     c->deferred_open = 0;
     c->flags &= ~SQLI_CF_OPEN;
     if (c->flags & SQLI_CF_AUTOFREED) sqli_curs_client_free(c);
