@@ -134,6 +134,11 @@ typedef struct SqliCursor {
   int32_t put_rows;
   int16_t variable_columns;
   int16_t deferred_open;
+  // Whether the described columns hold TEXT or BYTE values, found once per
+  // batch of rows: 0 not yet looked at, 1 none, 2 some; blob_scan names
+  // the column array it was found for.
+  int16_t blob_columns;
+  const SqliColumnDesc* blob_scan;
   char* saved_descriptor;
   // The input description of an OPEN that OPTOFC holds back: a copy of
   // the description and its item array (the values stay the program's).

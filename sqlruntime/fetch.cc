@@ -135,13 +135,23 @@ int64_t RowOffset(const SqliCursor* c, int32_t i) {
   return static_cast<int64_t>(i) * c->row_size;
 }
 
-bool HasBlobColumns(const SqliCursor* c) {
+// Whether a row of the cursor holds TEXT or BYTE columns. The columns
+// change only with a describe or a type check, both of which come before
+// a new batch of rows, so the scan is made once per batch (ForgetColumnScan
+// where a batch is asked for) and not once per row.
+bool HasBlobColumns(SqliCursor* c) {
+  if (c->blob_columns != 0 && c->blob_scan == c->columns) return c->blob_columns == 2;
+  bool some = false;
   for (int32_t i = 0; c->columns != nullptr && i < c->column_count; ++i) {
     const int32_t ct = c->columns[i].type & 0xFF;
-    if (ct == 11 || ct == 12) return true;
+    if (ct == 11 || ct == 12) some = true;
   }
-  return false;
+  c->blob_columns = some ? 2 : 1;
+  c->blob_scan = c->columns;
+  return some;
 }
+
+void ForgetColumnScan(SqliCursor* c) { c->blob_columns = 0; }
 
 // The TEXT and BYTE values of the row at the position: the row holds only
 // their descriptors, the values come in one more exchange (statement id,
@@ -221,6 +231,7 @@ int32_t Sequential(SqliRuntime* rt, SqliCursor* c, const Targets& t, const SqliF
     if (CheckOnce(c, t) < 0) return sqlca.sqlcode;
     if (DefPrepOn() && Optofc(c) && !EnsureBuffer(c)) return sqlca.sqlcode;
     sqli_req_fetch(c->buffer_size);
+    ForgetColumnScan(c);
     SqliCursorEntry* e = sqli_curs_entry(c);
     if (e != nullptr) {
       e->warnings.next = 0;
@@ -385,6 +396,7 @@ int32_t Scroll(SqliCursor* c, SqliItemList* vars, const Targets& t, const SqliFe
   }
   c->first_row = c->last_row = 0;
   c->flags &= ~SQLI_CF_NOMORE;
+  ForgetColumnScan(c);
   sqli_req_scroll_fetch(direction, direction == SQLI_FETCH_ABSOLUTE ? n : 0, c->buffer_size);
   Loop(c);
   if (sqlca.sqlcode < 0 || (c->rows_in_buffer == 0 && (c->flags & SQLI_CF_NOMORE))) {

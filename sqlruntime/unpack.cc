@@ -233,6 +233,212 @@ int FastMove(const RowEnv& env, int32_t ct, int32_t w, const unsigned char* p, p
   }
 }
 
+// The plan of a cursor's straight moves for one list of targets: which
+// straight move applies to column i for target i, with the sizes that the
+// column's length word and the target's length fix, worked out once rather
+// than on every row. It belongs to the last cursor fetched on this thread
+// and is checked against the cursor, its columns and the targets on every
+// row; a FETCH whose columns, targets (host types and lengths), mode,
+// VARCHAR form or type-check state differ from the plan's makes a new one.
+enum class Planned : uint8_t {
+  kNone,     // the column goes through FastMove and the general rules
+  kChar,     // CHAR into a text that holds it whole
+  kVarchar,  // VARCHAR into host type 100
+  kInt4,     // INTEGER, SERIAL, DATE into their own 4-byte host types
+  kInt8,     // the same into 103
+  kDecimal,  // DECIMAL into 107, MONEY into 111
+};
+
+struct PlannedColumn {
+  int16_t column_type;  // the column and target it was planned for
+  int32_t column_length;
+  int16_t host_type;
+  int32_t host_length;
+  Planned move;
+  bool fit;         // kDecimal: fitted to the host precision
+  int32_t room;     // kChar: bytes before the NUL
+  int32_t size;     // kChar, kInt4, kInt8, kDecimal: stored bytes
+  int32_t stored;   // kDecimal: bytes of the stored decimal form
+};
+
+constexpr int32_t kPlanColumns = 64;
+
+struct RowPlan {
+  const SqliCursor* cursor = nullptr;
+  const SqliColumnDesc* columns = nullptr;
+  const SqliValueItem* items = nullptr;
+  int32_t count = -1;
+  int32_t mode = 0;
+  bool unpadded = false;
+  PlannedColumn column[kPlanColumns];
+};
+
+thread_local RowPlan t_plan;
+
+// What FastMove would do with column ct/w and a target of host type tt,
+// length a, as far as the value does not decide it.
+PlannedColumn PlanColumn(int32_t ct, int32_t w, int32_t tt, int32_t a, bool desc_mode) {
+  PlannedColumn pc{};
+  pc.move = Planned::kNone;
+  switch (ct) {
+    case SQLCHAR: case SQLNCHAR: {
+      const int32_t room = desc_mode ? a : a - 1;
+      if ((tt == 100 || tt == SQLCHAR || tt == SQLNCHAR) && w >= 1 && a > 1 && w <= room) {
+        pc.move = Planned::kChar;
+        pc.room = room;
+        pc.size = w;
+      }
+      break;
+    }
+    case SQLVCHAR: case SQLNVCHAR:
+      if (tt == 100 && a > 1) pc.move = Planned::kVarchar;
+      break;
+    case SQLINT: case SQLSERIAL: case SQLDATE:
+      if (w == 4 && tt == 103) {
+        pc.move = Planned::kInt8;
+      } else if (w == 4 && rtyphosttosql(tt) == ct) {
+        pc.move = Planned::kInt4;
+      }
+      pc.size = 4;
+      break;
+    case SQLDECIMAL: case SQLMONEY:
+      if (ct == SQLDECIMAL ? (tt == 107 || tt == SQLDECIMAL) : (tt == 111 || tt == SQLMONEY)) {
+        pc.move = Planned::kDecimal;
+        pc.size = PackedSize(w);
+        pc.stored = stored_decimal_size(w);
+        pc.fit = a != w && a != static_cast<int32_t>(sizeof(Decimal)) && a != static_cast<uint16_t>(w);
+      }
+      break;
+    default:
+      break;
+  }
+  return pc;
+}
+
+// The plan for this row's cursor and targets, or null when the row cannot
+// follow a plan (a type-checked cursor, texts to convert, more columns
+// than a plan holds). A plan of another cursor, column list, target list,
+// mode or VARCHAR form is started anew with no column planned; each
+// column's entry is checked against its column and target where it is
+// used (PlannedFor), so that a target whose host type or length changed
+// between two FETCHes is planned again.
+RowPlan* PlanFor(const SqliCursor* c, const SqliValueItem* items, int32_t n, int32_t mode, bool unpadded,
+                 bool usable) {
+  if (!usable || n > kPlanColumns) return nullptr;
+  RowPlan& pl = t_plan;
+  if (pl.cursor == c && pl.columns == c->columns && pl.items == items && pl.count == n && pl.mode == mode &&
+      pl.unpadded == unpadded) {
+    return &pl;
+  }
+  pl.cursor = c;
+  pl.columns = c->columns;
+  pl.items = items;
+  pl.count = n;
+  pl.mode = mode;
+  pl.unpadded = unpadded;
+  for (int32_t i = 0; i < n; ++i) {
+    pl.column[i] = PlannedColumn{};
+    pl.column[i].column_type = -1;  // no column has this type: planned on first use
+  }
+  return &pl;
+}
+
+// The plan's entry for column i and its target, planned again when the
+// column or the target is not the one it was made for.
+const PlannedColumn& PlannedFor(RowPlan* pl, int32_t i, const SqliColumnDesc& col, const SqliValueItem& it) {
+  PlannedColumn& pc = pl->column[i];
+  if (pc.column_type == col.type && pc.column_length == col.length && pc.host_type == it.type &&
+      pc.host_length == it.length) {
+    return pc;
+  }
+  pc = PlanColumn(col.type & 0xFF, col.length, it.type & 0x7FFF, it.length, (pl->mode & 0x2) != 0);
+  pc.column_type = col.type;
+  pc.column_length = col.length;
+  pc.host_type = it.type;
+  pc.host_length = it.length;
+  return pc;
+}
+
+// The planned move of one column, giving what FastMove gives: 1 when
+// moved, 0 when this value is left to the general rules.
+int PlannedMove(const PlannedColumn& pc, bool unpadded, const unsigned char* p, ptrdiff_t available,
+                SqliValueItem* it, int16_t* ind, int32_t* size) {
+  char* dst = it->data;
+  switch (pc.move) {
+    case Planned::kChar: {
+      if (pc.size > available) return 0;
+      *size = pc.size;
+      if (p[0] == 0) {
+        dst[0] = 0;
+        *ind = -1;
+        return 1;
+      }
+      memcpy(dst, p, static_cast<size_t>(pc.size));
+      if (pc.room > pc.size) memset(dst + pc.size, ' ', static_cast<size_t>(pc.room - pc.size));
+      dst[pc.room] = 0;
+      *ind = 0;
+      return 1;
+    }
+    case Planned::kVarchar: {
+      if (available < 1) return 0;
+      const int32_t w = pc.column_length & 0xFF;
+      *size = unpadded ? p[0] + 1 : w + 1;
+      if (*size > available) return 0;
+      int32_t n = p[0];
+      if (w != 0 && n > w) n = w;
+      if (n == 1 && p[1] == 0) {
+        dst[0] = 0;
+        *ind = -1;
+        return 1;
+      }
+      const int32_t chars = pc.host_length - 1;
+      if (n > chars) return 0;
+      memcpy(dst, p + 1, static_cast<size_t>(n));
+      memset(dst + n, ' ', static_cast<size_t>(chars - n));
+      dst[chars] = 0;
+      *ind = 0;
+      return 1;
+    }
+    case Planned::kInt4:
+    case Planned::kInt8: {
+      if (available < 4) return 0;
+      *size = 4;
+      const int32_t v = Load32(p);
+      if (v == INT32_MIN) {
+        rsetnull(pc.host_type & 0x7FFF, dst);
+        *ind = -1;
+      } else if (pc.move == Planned::kInt8) {
+        const int64_t x = v;
+        memcpy(dst, &x, 8);
+        *ind = 0;
+      } else {
+        memcpy(dst, &v, 4);
+        *ind = 0;
+      }
+      return 1;
+    }
+    case Planned::kDecimal: {
+      if (pc.size > available) return 0;
+      *size = pc.size;
+      Decimal d;
+      memset(&d, 0, sizeof d);
+      if (LoadShortDecimal(p, pc.stored, &d) != 0 && lddecimal(p, pc.stored, &d) != 0) return 0;
+      if (d.sign == DEC_NULLSIGN) {
+        rsetnull(pc.host_type & 0x7FFF, dst);
+        *ind = -1;
+        return 1;
+      }
+      if (pc.fit && decfitprec(&d, pc.host_length) != 0) return 0;
+      memcpy(dst, &d, sizeof d);
+      *ind = 0;
+      return 1;
+    }
+    case Planned::kNone:
+      return 0;
+  }
+  return 0;
+}
+
 // Cuts trailing blanks, keeping at least one byte.
 int32_t TrimBlanks(const char* p, int32_t n) {
   while (n > 1 && p[n - 1] == ' ') --n;
@@ -728,6 +934,7 @@ int32_t sqli_hv::RowUnpack(SqliRuntime* rt, SqliCursor* c, int32_t count, SqliVa
   const unsigned char* end = c->buffer != nullptr ? c->buffer + c->buffer_size : p + c->row_size;
   RowEnv env{rt, false, FromServer(), (c->flags & SQLI_CF_CHECK_SENT) == 0};
   env.unpadded = rt != nullptr && rt->current != nullptr && rt->current->unpadded_varchar != 0;
+  RowPlan* plan = PlanFor(c, items, n, mode, env.unpadded, env.direct && env.from_server == nullptr);
   for (int32_t i = 0; i < n; ++i) {
     SqliColumnDesc* col = &c->columns[i];
     int32_t ct = col->type & 0xFF;
@@ -735,6 +942,12 @@ int32_t sqli_hv::RowUnpack(SqliRuntime* rt, SqliCursor* c, int32_t count, SqliVa
     SqliValueItem* it = &items[i];
     int16_t ind = 0;
     int32_t size = 0;
+    if (plan != nullptr && it->data != nullptr &&
+        PlannedMove(PlannedFor(plan, i, *col, *it), env.unpadded, p, end - p, it, &ind, &size)) {
+      if (int32_t rc = Indicate(it, ind, mode); rc < 0) return rc;
+      p += size;
+      continue;
+    }
     if (env.direct && it->data != nullptr &&
         FastMove(env, ct, w, p, end - p, it, it->type & 0x7FFF, (mode & 0x2) != 0, &ind, &size)) {
       if (int32_t rc = Indicate(it, ind, mode); rc < 0) return rc;

@@ -1,6 +1,7 @@
 // The sqlca, the status record and the diagnostics area read through GET
 // DIAGNOSTICS, the SQLSTATE mapping file, and the WHENEVER STOP dump.
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -204,6 +205,44 @@ TEST_F(DiagTest, StatementItemsAndNames) {
   EXPECT_EQ(rows, 42);
   EXPECT_STREQ(Exception(1).conn, "connx");
   sqli_set_names(nullptr, nullptr);
+}
+
+// Successful statements one after another keep one record; its
+// connection name must follow every change of the names, across errors
+// and across a growth of the area that moves the records.
+TEST_F(DiagTest, SuccessRecordsFollowTheNamesOfTheirTime) {
+  SqliRuntime* r = rt();
+  auto success = [&] {
+    sqli_sqlca_reset(r);
+    sqli_diag_update(r);
+  };
+  struct Step { const char* server; const char* conn; bool error_between; int warnings_between; } steps[] = {
+      {"srv1", "c1", false, 0}, {"srv1", "c1", false, 0}, {"srv2", "c2", false, 0}, {"srv2", "c2", true, 0},
+      {"srv3", "c3", true, 0},  {"srv3", "c3", false, 12}, {"srv4", "c4", false, 12}, {nullptr, nullptr, false, 0},
+  };
+  for (const Step& s : steps) {
+    if (s.error_between) {
+      sqli_sqlca_reset(r);
+      _iqseterr(-1805);
+    }
+    if (s.warnings_between > 0) {
+      sqli_sqlca_reset(r);
+      sqlca.sqlcode = 0;
+      for (int i = 0; i < s.warnings_between; ++i) {
+        char state[6];
+        snprintf(state, sizeof state, "01%03d", 100 + i);
+        sqli_diag_warning(state, r);
+      }
+      _iqseterr(-1803);
+    }
+    sqli_set_names(s.server, s.conn);
+    success();
+    success();
+    ASSERT_EQ(Count(), 1) << (s.conn != nullptr ? s.conn : "none");
+    Diag d = Exception(1);
+    EXPECT_STREQ(d.conn, s.conn != nullptr ? s.conn : "");
+    EXPECT_EQ(d.code, 0);
+  }
 }
 
 TEST_F(DiagTest, WarningBitsOfTheServer) {

@@ -831,3 +831,75 @@ TEST_F(HostValuesTest, StraightDecimalMovesGiveWhatTheGeneralRulesGive) {
 }
 
 }  // namespace
+
+namespace {
+
+// One target list used FETCH after FETCH while the program changes its
+// host types and lengths (and a column list changed in place): each row
+// is moved as the general rules move it for the targets of that FETCH.
+TEST_F(HostValuesTest, RowMovesFollowTargetsChangedBetweenFetches) {
+  FakeConnection conn;
+  const std::string row = Be32Text(1234) + "abcdefghij" + std::string("\xC1\x0C\x22\x38\x00\x00", 6) + Be32Text(45000) +
+                          std::string("\x0b", 1) + "hello world" + std::string(29, '\0');
+  const std::vector<std::pair<int, int>> cols = {
+      {SQLINT, 4}, {SQLCHAR, 10}, {SQLDECIMAL, 0x0A02}, {SQLDATE, 4}, {SQLVCHAR, 40}};
+  struct Setup {
+    int host[5], len[5];
+    int mode;
+  } setups[] = {
+      {{102, 100, 107, 110, 100}, {4, 21, 22, 4, 41}, 0},
+      {{103, 100, 107, 102, 100}, {8, 5, 0x0502, 4, 6}, 0},     // 8-byte integer, cuts, a decimal to fit
+      {{102, 100, 107, 110, 100}, {4, 21, 22, 4, 41}, 0},
+      {{110, 100, 111, 103, 114}, {4, 11, 22, 8, 41}, 0x4},     // pairs left to the general rules
+      {{102, SQLCHAR, 107, 110, 100}, {4, 10, 0x0A02, 4, 12}, 0x2},
+      {{102, 100, 107, 110, 100}, {4, 21, 22, 4, 41}, 0},
+  };
+  OneRow fast(cols, row);
+  alignas(16) char fbuf[5][64];
+  int16_t find[5];
+  SqliValueItem items[5];
+  for (int i = 0; i < 5; ++i) items[i] = Item(102, 4, fbuf[i], &find[i]);
+  for (int round = 0; round < 2; ++round) {
+    if (round == 1) fast.cols[4] = SqliColumnDesc{}, fast.cols[4].type = SQLCHAR, fast.cols[4].length = 20;
+    for (const Setup& s : setups) {
+      for (int i = 0; i < 5; ++i) {
+        items[i].type = static_cast<int16_t>(s.host[i]);
+        items[i].length = s.len[i];
+      }
+      std::memset(fbuf, 'Z', sizeof fbuf);
+      sqli_sqlca_reset(sqli_runtime_get());
+      fast.c.position = fast.c.buffer;
+      const int32_t frc = sqli_row_unpack(&fast.c, 5, items, nullptr, s.mode);
+      const std::string fbytes(&fbuf[0][0], sizeof fbuf);
+      const std::string fwarn(&sqlca.sqlwarn.sqlwarn0, 2);
+      // The same row by the general rules, into a second target list.
+      OneRow slow(cols, row);
+      slow.cols = fast.cols;
+      slow.c.columns = slow.cols.data();
+      slow.c.flags |= SQLI_CF_CHECK_SENT;
+      alignas(16) char sbuf[5][64];
+      int16_t sind[5];
+      SqliValueItem sitems[5];
+      for (int i = 0; i < 5; ++i) sitems[i] = Item(s.host[i], s.len[i], sbuf[i], &sind[i]);
+      std::memset(sbuf, 'Z', sizeof sbuf);
+      sqli_sqlca_reset(sqli_runtime_get());
+      const int32_t src = sqli_row_unpack(&slow.c, 5, sitems, nullptr, s.mode);
+      EXPECT_EQ(frc, src) << round << " " << s.host[1] << "/" << s.len[1];
+      EXPECT_EQ(fbytes, std::string(&sbuf[0][0], sizeof sbuf)) << round << " " << s.host[1] << "/" << s.len[1];
+      EXPECT_EQ(fwarn, std::string(&sqlca.sqlwarn.sqlwarn0, 2)) << round << " " << s.host[1] << "/" << s.len[1];
+      for (int i = 0; i < 5; ++i) EXPECT_EQ(find[i], sind[i]) << round << " column " << i;
+    }
+  }
+  // The values themselves, for the first targets.
+  items[0].type = 102, items[0].length = 4, items[1].type = 100, items[1].length = 5;
+  fast.c.position = fast.c.buffer;
+  sqli_sqlca_reset(sqli_runtime_get());
+  sqli_row_unpack(&fast.c, 2, items, nullptr, 0);
+  int32_t a = 0;
+  std::memcpy(&a, fbuf[0], 4);
+  EXPECT_EQ(a, 1234);
+  EXPECT_STREQ(fbuf[1], "abcd");
+  EXPECT_EQ(find[1], 10);
+}
+
+}  // namespace
