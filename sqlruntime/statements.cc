@@ -19,12 +19,22 @@
 
 #include "sqlruntime/connection.h"
 #include "sqlruntime/cursor.h"
+#include "sqlruntime/descriptors.h"
 #include "sqlruntime/insert_cursor.h"
 #include "sqlruntime/names.h"
 #include "sqlruntime/replies.h"
 #include "sqlruntime/requests.h"
 #include "sqlruntime/runtime.h"
 #include "sqltypes/collection.h"
+
+// Frees a record's type-check items and the names they own.
+static void FreeCheckItems(SqliCursor* c) {
+  if (c->check_items != nullptr) {
+    for (int32_t i = 0; i < c->check_count; ++i) sqli_item_free_owned(&c->check_items[i]);
+  }
+  std::free(c->check_items);
+  c->check_items = nullptr;
+}
 
 namespace {
 
@@ -242,8 +252,7 @@ void sqli_stmt_clear(SqliCursor* c) {
   c->position = nullptr;
   c->buffer_size = 0;
   c->rows_in_buffer = 0;
-  std::free(c->check_items);
-  c->check_items = nullptr;
+  FreeCheckItems(c);
   c->flags &= ~(0x10u | SQLI_CF_CHECK_SENT | SQLI_CF_NO_ID_INTO | SQLI_CF_PUT_CHECK);
   c->check_count = 0;
   c->variable_columns = 0;
@@ -275,7 +284,7 @@ void sqli_stmt_release(SqliCursor* c) {
 // Frees what a cursor record owns, its name and the record itself aside.
 static void FreeOwned(SqliCursor* c) {
   FreeText(c);
-  std::free(c->check_items);
+  FreeCheckItems(c);
   sqli_columns_free(c, 1);
   std::free(c->names);
   std::free(c->buffer);
@@ -721,8 +730,7 @@ int32_t sqli_curs_close_step(SqliCursor* c, int32_t free_mode) {
   }
 tail:
   c->flags &= ~(SQLI_CF_OPEN | SQLI_CF_CHECK_SENT | SQLI_CF_NO_ID_INTO | SQLI_CF_PUT_CHECK);
-  std::free(c->check_items);
-  c->check_items = nullptr;
+  FreeCheckItems(c);
   c->check_count = 0;
   return 0;
 }
