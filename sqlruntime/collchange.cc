@@ -159,8 +159,18 @@ TV_END_C
 
 namespace {
 
+// A record made for a nested value, freed with its description.
+struct SubDeleter {
+  void operator()(SqliCollection* r) const {
+    zel_coll_free(r);
+    std::free(r);
+  }
+};
+using SubPtr = std::unique_ptr<SqliCollection, SubDeleter>;
+
 struct Build {
   BufferList buffers;
+  std::vector<SubPtr> subs;  // nested values made; their data backs the headers handed out
   bool dry = false;
 };
 
@@ -183,6 +193,43 @@ int32_t SubRecord(const SqliCollection* c, int field, SqliCollection** out) {
   zel_coll_init(r, sub, 1, nullptr, 0);
   r->cl_flags |= COLL_OWNS_TYPEINFO;
   *out = r;
+  return 0;
+}
+
+int32_t BuildInto(Build* b, SqliCollection* target, const SqliCollValue** it, int32_t pos);
+
+// The packed form of a value for a field or element of a collection or row
+// type (field of owner; 0: the element): a null, the reference header of
+// a host variable, or that of a value built from the constructor whose
+// items follow *it (consumed up to its end item).
+int32_t MakeNested(Build* b, SqliCollection* owner, int field, const SqliCollValue& v, const SqliCollValue** it,
+                   int32_t pos, char** out, int32_t* out_len) {
+  b->buffers.emplace_back(new char[32]());  // 8-aligned: a 24-byte header
+  char* hdr = b->buffers.back().get();
+  if (v.type == -2) {
+    zel_coll_nullhdr(hdr);
+    *out = hdr;
+    *out_len = 3;
+    return 0;
+  }
+  if (IsConstructor(v)) {
+    SqliCollection* sub = nullptr;
+    if (int32_t rc = SubRecord(owner, field, &sub); rc != 0) return rc;
+    b->subs.emplace_back(sub);
+    int32_t rc = BuildInto(b, sub, it, pos);
+    if (rc == 0 && !b->dry) rc = zel_coll_tuple(sub);
+    if (rc != 0 && rc != -9977) return rc;
+    zel_coll_puthdr(sub, hdr);
+  } else {
+    auto* hv = reinterpret_cast<SqliCollection*>(v.data);
+    if (hv == nullptr) return -1814;
+    if (!b->dry && hv->cl_log != nullptr) {
+      if (int rc = zel_coll_tuple(hv); rc != 0 && rc != -9977) return rc;
+    }
+    zel_coll_puthdr(hv, hdr);
+  }
+  *out = hdr;
+  *out_len = 24;
   return 0;
 }
 
@@ -223,29 +270,10 @@ int32_t BuildInto(Build* b, SqliCollection* target, const SqliCollValue** it, in
     const int32_t et = e->type & 0xFF;
     int32_t rc = 0;
     if (IsConstructor(v) || (v.type == -2 && IsCollType(et)) || IsHostColl(v)) {
-      char hdr[32] = {};
-      if (IsConstructor(v)) {
-        SqliCollection* sub = nullptr;
-        rc = SubRecord(target, row ? static_cast<int>(f) + 1 : 0, &sub);
-        if (rc != 0) return rc;
-        rc = BuildInto(b, sub, it, pos);
-        if (rc == 0 && !b->dry) rc = zel_coll_tuple(sub);
-        if (rc == 0) {
-          zel_coll_puthdr(sub, hdr);
-          rc = Insert(b, target, hdr, 24, pos);
-        }
-        zel_coll_free(sub);
-        std::free(sub);
-      } else if (v.type == -2) {
-        zel_coll_nullhdr(hdr);
-        rc = Insert(b, target, hdr, 3, pos);
-      } else {
-        auto* hv = reinterpret_cast<SqliCollection*>(v.data);
-        if (hv == nullptr) return -1814;
-        if (!b->dry && hv->cl_log != nullptr) zel_coll_tuple(hv);
-        zel_coll_puthdr(hv, hdr);
-        rc = Insert(b, target, hdr, 24, pos);
-      }
+      char* data = nullptr;
+      int32_t len = 0;
+      rc = MakeNested(b, target, row ? static_cast<int>(f) + 1 : 0, v, it, pos, &data, &len);
+      if (rc == 0) rc = Insert(b, target, data, len, pos);
     } else {
       char* data = nullptr;
       int32_t len = 0;
@@ -393,7 +421,140 @@ int32_t sqli_coll_bind_values(int32_t in_count, SqliValueItem* ins, SqliCollValu
 
 namespace {
 
-// Step 8 and 11: every element (or the named fields of a row variable)
+// A group of values (one value or a whole constructor) with an end item,
+// so that a constructor can be built from it.
+std::vector<SqliCollValue> Terminated(std::vector<SqliCollValue> g) {
+  g.push_back(SqliCollValue{});
+  return g;
+}
+
+// The new value of one field or element of entry e (field of owner; 0: the
+// element) from a group: a nested value for a collection or row type, the
+// converted value otherwise.
+int32_t MakeValue(Build* b, SqliCollection* owner, int field, CollTypeEntry* e, const std::vector<SqliCollValue>& group,
+                  char** out, int32_t* out_len) {
+  const SqliCollValue& v = group[0];
+  if (!Fits(v, *e)) return -1818;
+  if (IsCollType(e->type & 0xFF)) {
+    std::vector<SqliCollValue> items = Terminated(group);
+    const SqliCollValue* it = items.data() + 1;
+    return MakeNested(b, owner, field, v, &it, 0, out, out_len);
+  }
+  return sqli_coll_put_value(&b->buffers, &v, e, out, out_len, owner->cl_typed);
+}
+
+// A field's new value, made before anything is changed.
+struct FieldValue {
+  int32_t field;  // 1-based field number
+  char* data;
+  int32_t len;
+};
+
+// The new values of the fields of a row (record row, whose description is
+// rooted at entry 0): by name list, or every field in order without one.
+// -1816 for a name that is no field, -236 when names and values do not
+// pair up, -1818 for a value that does not fit its field.
+int32_t MakeFieldValues(Build* b, SqliCollection* row, const char* names, const SqliCollValue* values,
+                        std::vector<FieldValue>* out) {
+  const CollTypeInfo* info = InForce(row);
+  if (info == nullptr) return -1815;
+  std::vector<int> fields = RowFields(info, 0);
+  std::vector<std::string> list = Names(names);
+  std::vector<size_t> targets;
+  if (list.empty()) {
+    for (size_t f = 0; f < fields.size(); ++f) targets.push_back(f);
+  } else {
+    for (const std::string& n : list) {
+      size_t f = 0;
+      while (f < fields.size() && FieldName(info->ti_entry[fields[f]]) != n) ++f;
+      if (f == fields.size()) return -1816;
+      targets.push_back(f);
+    }
+  }
+  std::vector<std::vector<SqliCollValue>> groups = Groups(values);
+  if (groups.size() != targets.size()) return -236;
+  for (size_t i = 0; i < targets.size(); ++i) {
+    CollTypeEntry* e = const_cast<CollTypeEntry*>(&info->ti_entry[fields[targets[i]]]);
+    const int field = static_cast<int>(targets[i]) + 1;
+    FieldValue fv{field, nullptr, 0};
+    if (int32_t rc = MakeValue(b, row, field, e, groups[i], &fv.data, &fv.len); rc != 0) return rc;
+    out->push_back(fv);
+  }
+  return 0;
+}
+
+// A record over the element row of c (no data): owns its description.
+int32_t ElementRow(const SqliCollection* c, SqliCollection* tmp) {
+  CollTypeInfo* sub = nullptr;
+  if (int rc = zel_coll_subtypeinfo(c, &sub, 0); rc != 0) return rc;
+  zel_coll_init(tmp, sub, c->cl_typed, nullptr, 0);
+  tmp->cl_flags |= COLL_OWNS_TYPEINFO;
+  return 0;
+}
+
+// Step 10: the row element elem (packed) under cursor k of c gets the
+// fields' new values; the changed row replaces it.
+int32_t ReplaceElementFields(SqliCollection* c, CollCursor* k, const char* elem, const std::vector<FieldValue>& values) {
+  SqliCollection tmp;
+  if (int32_t rc = ElementRow(c, &tmp); rc != 0) return rc;
+  int32_t rc = zel_coll_put_col(&tmp, elem);
+  for (size_t i = 0; i < values.size() && rc == 0; ++i) {
+    rc = zel_coll_update_nth(&tmp, values[i].field, values[i].data, values[i].len);
+  }
+  if (rc == 0) rc = zel_coll_tuple(&tmp);
+  if (rc == -9977) rc = 0;
+  if (rc == 0) {
+    alignas(8) char hdr[32] = {};
+    zel_coll_puthdr(&tmp, hdr);
+    rc = zel_coll_update(c, k, hdr, 24);
+  }
+  zel_coll_free(&tmp);
+  return rc;
+}
+
+// The packed element at position pos of c (pointing into c).
+int32_t ElementAt(SqliCollection* c, int32_t pos, char** data) {
+  CollCursor t;
+  if (int rc = zel_coll_curs_attach(c, &t); rc != 0) return rc;
+  int32_t rc = pos > 1 ? cursor_seek(&t, pos - 1, CSEEK_SET) : 0;
+  int32_t size = 0;
+  *data = nullptr;
+  if (rc == 0) rc = zel_coll_next(c, &t, data, &size);
+  if (rc == 0 && t.cc_pos != pos) rc = 100;
+  zel_coll_curs_detach(c, &t);
+  return rc;
+}
+
+// Step 7: the element under the statement's cursor replaced.
+int32_t UpdateCurrent(SqliCollection* c, SqliCollStmt* st, const char* names, SqliCollValue* values) {
+  const CollTypeInfo* info = InForce(c);
+  if (info == nullptr || info->ti_count < 2) return -1815;
+  SqliCollection* var = st->variable;
+  CollCursor* k = &st->cursor;
+  CollTypeEntry* e = const_cast<CollTypeEntry*>(&info->ti_entry[1]);
+  Build b;
+  int32_t rc = 0;
+  if ((e->type & 0xFF) == SQLROW) {
+    SqliCollection shape;
+    if ((rc = ElementRow(c, &shape)) != 0) return rc;
+    std::vector<FieldValue> made;
+    rc = MakeFieldValues(&b, &shape, names, values, &made);
+    char* elem = nullptr;
+    if (rc == 0) rc = ElementAt(var, k->cc_pos, &elem);
+    if (rc == 0) rc = ReplaceElementFields(var, k, elem, made);
+    zel_coll_free(&shape);
+  } else {
+    std::vector<std::vector<SqliCollValue>> groups = Groups(values);
+    if (groups.size() != 1) return -505;
+    char* data = nullptr;
+    int32_t len = 0;
+    rc = MakeValue(&b, c, 0, e, groups[0], &data, &len);
+    if (rc == 0) rc = zel_coll_update(var, k, data, len);
+  }
+  return rc == 100 ? 0 : rc;
+}
+
+// Steps 8 and 11: every element (or the named fields of a row variable)
 // replaced by the new value.
 int32_t UpdateAll(SqliCollection* c, const char* names, SqliCollValue* values) {
   const CollTypeInfo* info = InForce(c);
@@ -405,40 +566,16 @@ int32_t UpdateAll(SqliCollection* c, const char* names, SqliCollValue* values) {
     return sqli_coll_insert_values(c, coll_elem ? nullptr : names, values, 0);
   }
   Build b;
-  std::vector<std::vector<SqliCollValue>> groups = Groups(values);
   if (rowvar) {
-    std::vector<int> fields = RowFields(info, 0);
-    std::vector<std::string> list = Names(names);
-    std::vector<size_t> targets;
-    if (list.empty()) {
-      for (size_t f = 0; f < fields.size() && f < groups.size(); ++f) targets.push_back(f);
-    } else {
-      for (const std::string& n : list) {
-        size_t f = 0;
-        while (f < fields.size() && FieldName(info->ti_entry[fields[f]]) != n) ++f;
-        if (f == fields.size()) return -1816;
-        targets.push_back(f);
-      }
-    }
-    if (groups.size() != targets.size()) return -236;
     // Every new value is made first; the row is changed only when all are.
-    std::vector<std::pair<char*, int32_t>> made;
-    for (size_t i = 0; i < targets.size(); ++i) {
-      const SqliCollValue& v = groups[i][0];
-      CollTypeEntry* e = const_cast<CollTypeEntry*>(&info->ti_entry[fields[targets[i]]]);
-      if (!Fits(v, *e)) return -1818;
-      if (IsCollType(e->type & 0xFF)) return -1818;  // nested fields are replaced whole by INSERT
-      char* data = nullptr;
-      int32_t len = 0;
-      if (int32_t rc = sqli_coll_put_value(&b.buffers, &v, e, &data, &len, c->cl_typed); rc != 0) return rc;
-      made.emplace_back(data, len);
-    }
+    std::vector<FieldValue> made;
+    if (int32_t rc = MakeFieldValues(&b, c, names, values, &made); rc != 0) return rc;
     CollCursor k;
     if (int rc = zel_coll_curs_attach(c, &k); rc != 0) return rc;
     int32_t rc = 0;
-    for (size_t i = 0; i < targets.size() && rc == 0; ++i) {
-      rc = cursor_seek(&k, static_cast<int32_t>(targets[i]) + 1, CSEEK_SET);
-      if (rc == 0) rc = zel_coll_update(c, &k, made[i].first, made[i].second);
+    for (size_t i = 0; i < made.size() && rc == 0; ++i) {
+      rc = cursor_seek(&k, made[i].field, CSEEK_SET);
+      if (rc == 0) rc = zel_coll_update(c, &k, made[i].data, made[i].len);
     }
     zel_coll_curs_detach(c, &k);
     if (rc == 0) rc = zel_coll_tuple(c);
@@ -447,36 +584,46 @@ int32_t UpdateAll(SqliCollection* c, const char* names, SqliCollValue* values) {
   if (info->ti_count < 2) return -1815;
   CollTypeEntry* e = const_cast<CollTypeEntry*>(&info->ti_entry[1]);
   const int32_t et = e->type & 0xFF;
-  if (IsCollType(et)) return -1818;  // collections of collections and rows: not replaced here
-  if (groups.size() != 1) return -505;
-  const SqliCollValue& v = groups[0][0];
-  if (!Fits(v, *e)) return -1818;
-  char* data = nullptr;
-  int32_t len = 0;
-  if (int32_t rc = sqli_coll_put_value(&b.buffers, &v, e, &data, &len, c->cl_typed); rc != 0) return rc;
   const int32_t kind = info->ti_entry[0].type & 0xFF;
   int32_t rc = 0;
-  if (kind == SQLSET) {
+  char* data = nullptr;
+  int32_t len = 0;
+  std::vector<FieldValue> fields;
+  SqliCollection shape;
+  bool have_shape = false;
+  if (et == SQLROW) {
+    // Rows keep their unnamed fields: each element is changed field by field.
+    if ((rc = ElementRow(c, &shape)) != 0) return rc;
+    have_shape = true;
+    rc = MakeFieldValues(&b, &shape, names, values, &fields);
+  } else {
+    std::vector<std::vector<SqliCollValue>> groups = Groups(values);
+    if (groups.size() != 1) return -505;
+    rc = MakeValue(&b, c, 0, e, groups[0], &data, &len);
+  }
+  if (rc == 0 && kind == SQLSET && !IsCollType(et)) {
     // A SET holds each value once: all go, the value comes in once.
     CollCursor fresh{};
     const uint32_t keep = c->cl_flags & (COLL_OWNS_TYPEINFO);
     rc = zel_coll_delete(c, &fresh, 1);
     c->cl_flags |= keep;
     if (rc == 0) rc = zel_coll_insert(c, data, len, 0);
-  } else {
+  } else if (rc == 0) {
     CollCursor k;
-    if (int a = zel_coll_curs_attach(c, &k); a != 0) return a;
-    for (;;) {
-      char* cur = nullptr;
-      int32_t size = 0;
-      rc = zel_coll_next(c, &k, &cur, &size);
-      if (rc != 0) break;
-      rc = zel_coll_update(c, &k, data, len);
-      if (rc != 0) break;
+    if ((rc = zel_coll_curs_attach(c, &k)) == 0) {
+      for (;;) {
+        char* cur = nullptr;
+        int32_t size = 0;
+        rc = zel_coll_next(c, &k, &cur, &size);
+        if (rc != 0) break;
+        rc = et == SQLROW ? ReplaceElementFields(c, &k, cur, fields) : zel_coll_update(c, &k, data, len);
+        if (rc != 0) break;
+      }
+      zel_coll_curs_detach(c, &k);
+      if (rc == 100) rc = 0;
     }
-    zel_coll_curs_detach(c, &k);
-    if (rc == 100) rc = 0;
   }
+  if (have_shape) zel_coll_free(&shape);
   if (rc == 0) rc = zel_coll_tuple(c);
   return rc == -9977 ? 0 : rc;
 }
@@ -528,23 +675,11 @@ int32_t sqli_coll_stmt(int32_t in_count, SqliValueItem* ins, SqliCollValue* valu
     case SQLI_CK_INSERT:
       rc = rowvar ? -1825 : sqli_coll_insert_values(c, names, values, position);
       break;
-    case SQLI_CK_UPDATE: {
+    case SQLI_CK_UPDATE:
       if (info == nullptr) { rc = -1815; break; }
       if (cursor == nullptr || cursor->state != 1) { rc = -400; break; }
-      if (info->ti_count < 2) { rc = -1815; break; }
-      CollTypeEntry* e = const_cast<CollTypeEntry*>(&info->ti_entry[1]);
-      if (IsCollType(e->type & 0xFF)) { rc = -1818; break; }
-      std::vector<std::vector<SqliCollValue>> groups = Groups(values);
-      if (groups.size() != 1) { rc = -505; break; }
-      Build b;
-      char* data = nullptr;
-      int32_t len = 0;
-      if (!Fits(groups[0][0], *e)) { rc = -1818; break; }
-      rc = sqli_coll_put_value(&b.buffers, &groups[0][0], e, &data, &len, c->cl_typed);
-      if (rc == 0) rc = zel_coll_update(cursor->variable, &cursor->cursor, data, len);
-      if (rc == 100) rc = 0;
+      rc = UpdateCurrent(c, cursor, names, values);
       break;
-    }
     case SQLI_CK_DELETE:
       if (rowvar) { rc = -1825; break; }
       if (cursor == nullptr || cursor->state != 1) { rc = -400; break; }

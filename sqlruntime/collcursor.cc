@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sqlruntime/call_frame.h"
+#include "sqlruntime/coll_internal.h"
 #include "sqlruntime/collections.h"
 #include "sqlruntime/descriptors.h"
 #include "sqlruntime/hostvalues.h"
@@ -321,23 +322,43 @@ int32_t sqli_coll_fetch(SqliCursor* c, int16_t out_count, SqliValueItem* outs, c
   c->flags |= SQLI_CF_WINDOW_BAD;
   const bool row = (info->ti_entry[0].type & 0xFF) == SQLROW && info->ti_entry[0].level_no == 0;
   if (row) {
-    // The fields of a row variable are its elements: one per fetch.
-    if (out_count > 0 && info->ti_count > st->cursor.cc_pos) {
-      int entry = 0, seen = 0;
-      for (int i = 1; i < info->ti_count; ++i) {
-        if (info->ti_entry[i].level_no == 1 && ++seen == st->cursor.cc_pos) {
-          entry = i;
-          break;
+    // The fields of a row variable are its elements: one FETCH fills the
+    // outputs with the fields from the cursor's on, in order or by the
+    // name list, stepping the cursor from field to field.
+    std::vector<int> fields = sqli_coll::RowFields(info, 0);
+    std::vector<std::string> names = sqli_coll::Names(st->names);
+    std::vector<int> pos(fields.size(), -1);
+    for (size_t n = 0; n < names.size(); ++n) {
+      size_t f = 0;
+      while (f < fields.size() && sqli_coll::FieldName(info->ti_entry[fields[f]]) != names[n]) ++f;
+      if (f == fields.size()) return Fail(-1816);
+      pos[f] = static_cast<int>(n);
+    }
+    if (!names.empty() && static_cast<int32_t>(names.size()) != out_count) return Fail(-236);
+    int32_t filled = 0;
+    while (filled < out_count) {
+      const int32_t field = st->cursor.cc_pos;
+      if (field < 1 || field > static_cast<int32_t>(fields.size())) break;
+      const int target = names.empty() ? filled : pos[static_cast<size_t>(field - 1)];
+      if (target >= 0) {
+        rc = sqli_coll_fetch_field(coll, field, data, size, &outs[target], from_desc ? 1 : 0);
+        if (rc < 0) break;
+        rc = 0;
+        if (++filled == out_count) break;
+      }
+      data = nullptr;
+      rc = zel_coll_next(coll, &st->cursor, &data, &size);
+      if (rc == 100) {
+        // The fields left were none the outputs name: no row.
+        if (filled == 0) {
+          sqlca.sqlcode = 100;
+          return sqlca.sqlcode;
         }
+        rc = 0;
+        break;
       }
-      if (entry > 0) {
-        SqlValue v;
-        std::memset(&v, 0, sizeof v);
-        const CollTypeEntry& e = info->ti_entry[entry];
-        const int32_t et = e.type & 0xFF;
-        rc = rdataval(data, et, et == SQLVCHAR || et == SQLLVARCHAR ? size : e.length, &v);
-        if (rc >= 0) rc = sqli_value_to_item(&v, &outs[0]);
-      }
+      if (rc != 0) break;
+      st->cursor.cc_curdata = data;
     }
   } else {
     rc = sqli_coll_fetch_element(coll, data, size, st->names, out_count, outs, from_desc ? 1 : 0);

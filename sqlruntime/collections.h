@@ -120,3 +120,10 @@ TV_BEGIN_C
 int32_t sqli_coll_fetch_element(SqliCollection* coll, const char* data, int32_t size, const char* names,
                                 int32_t n_out, SqliValueItem* outs, int32_t from_desc);
 TV_END_C
+
+TV_BEGIN_C
+// Moves field number field (1-based) of a row value, its packed data
+// (data, size), into one output: 0 or an error.
+int32_t sqli_coll_fetch_field(SqliCollection* row, int32_t field, const char* data, int32_t size, SqliValueItem* out,
+                              int32_t from_desc);
+TV_END_C

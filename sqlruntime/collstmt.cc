@@ -220,6 +220,18 @@ int32_t sqli_coll_fetch_element(SqliCollection* coll, const char* data, int32_t 
   return DeliverScalar(e, data, size, &outs[0], from_desc != 0);
 }
 
+// One field (1-based number field) of a row value into one output.
+int32_t sqli_coll_fetch_field(SqliCollection* row, int32_t field, const char* data, int32_t size, SqliValueItem* out,
+                              int32_t from_desc) {
+  const CollTypeInfo* info = InForce(row);
+  if (info == nullptr) return -1815;
+  std::vector<int> fields = RowFields(info, 0);
+  if (field < 1 || field > static_cast<int32_t>(fields.size())) return -1816;
+  const CollTypeEntry& e = info->ti_entry[fields[static_cast<size_t>(field - 1)]];
+  if (IsCollType(e.type & 0xFF)) return DeliverWhole(row, field, data, out);
+  return DeliverScalar(e, data, size, out, from_desc != 0);
+}
+
 int32_t sqli_coll_slct(SqliValueItem* variable, int32_t n_out, SqliValueItem* outs, const char* names) {
   SqliRuntime* rt = sqli_runtime_get();
   if (rt == nullptr) return -1;

@@ -323,6 +323,12 @@ int32_t sqli_desc_get(int32_t, const char* name, int32_t n, SqliDescField* field
           int32_t len = StorageLength(t, it->length);
           if ((t == 119 || t == 124 || t == SQLLVARCHAR) && !(it->flags & SQLI_IF_DATA_OWNED)) {
             len = it->length;
+          } else if ((t == 119 || t == 124 || t == SQLLVARCHAR) && (it->flags & SQLI_IF_LVAR_POINTER)) {
+            // The item holds a var value that a fetch filled: its bytes.
+            const auto* vv = reinterpret_cast<const SqliVarValue*>(it->data);
+            src = vv->data != nullptr ? vv->data : "";
+            len = vv->data != nullptr ? vv->length : 0;
+            if (len > 0 && src[len - 1] == '\0') --len;
           }
           rc = sqli_host_to_host(src, t, len, f->data, f->host_type, f->host_length);
         }
@@ -559,6 +565,8 @@ int32_t sqli_desc_set(int32_t, const char* name, int32_t n, SqliDescField* field
   if (data != nullptr) {
     if (lvar) {
       if (it->flags & SQLI_IF_DATA_OWNED) sqli_item_release(it);
+      // The item now points at the caller's own data, not at a var value.
+      if (data->host_type != 124) it->flags &= ~SQLI_IF_LVAR_POINTER;
       it->data = static_cast<char*>(data->data);
       if (data->host_length == 0) it->length = 0;
     } else {

@@ -25,6 +25,7 @@
 #include "sqlruntime/collections.h"
 #include "sqltypes/sqlvalue.h"
 #include "sqlruntime/connection.h"
+#include "sqlruntime/descriptors.h"
 #include "sqlruntime/fetch.h"
 #include "sqlruntime/hostvalues.h"
 #include "sqlruntime/insert_cursor.h"
@@ -313,6 +314,9 @@ struct LocalRecord {
   ~LocalRecord() {
     std::free(c.buffer);
     std::free(c.names);
+    if (c.check_items != nullptr) {
+      for (int32_t i = 0; i < c.check_count; ++i) sqli_item_free_owned(&c.check_items[i]);
+    }
     std::free(c.check_items);
     std::free(c.row_index);
     std::free(c.saved_descriptor);
@@ -667,8 +671,10 @@ int32_t sqli_describe_into(SqliCursor* c, SqliDescriptor* d) {
     if (it.flags & SQLI_IF_NAME_OWNED) std::free(it.name);
     if (it.flags & SQLI_IF_TYPE_NAME_OWNED) std::free(it.type_name);
     if (it.flags & SQLI_IF_OWNER_OWNED) std::free(it.owner_name);
-    if (it.flags & SQLI_IF_DATA_OWNED) std::free(it.data);
-    it.flags &= ~(SQLI_IF_NAME_OWNED | SQLI_IF_TYPE_NAME_OWNED | SQLI_IF_OWNER_OWNED | SQLI_IF_DATA_OWNED);
+    // The old storage goes by the old type (var values, locators and
+    // collections each have their own release).
+    sqli_item_release(&it);
+    it.flags &= ~(SQLI_IF_NAME_OWNED | SQLI_IF_TYPE_NAME_OWNED | SQLI_IF_OWNER_OWNED | SQLI_IF_LVAR_POINTER);
     it.name = it.type_name = it.owner_name = it.data = nullptr;
     ItemType(col, &it.type, &it.length);
     if ((col.flags & SQLI_COL_NULLABLE) == 0) it.type = static_cast<int16_t>(it.type | 0x100);
@@ -679,19 +685,33 @@ int32_t sqli_describe_into(SqliCursor* c, SqliDescriptor* d) {
     it.owner_name_length = col.owner_name_length;
     it.xid = col.xid;
     it.source_type = static_cast<int16_t>((col.flags & SQLI_COL_DISTINCT) ? col.xvalue : col.xword1);
-    int32_t base = it.type & 0xFF;
-    if (base != 43 && (it.type & 0x2000) == 0) {
-      // Descriptor storage by the type's storage size: CHAR and NCHAR
-      // take one byte over the length for the NUL the row unpack writes
-      // after them, VARCHAR its largest length and the NUL.
-      int32_t size = rtypmsize(base, it.length);
-      if (size <= 0) size = sqli_host_msize(base, it.length);
-      it.data = static_cast<char*>(std::calloc(static_cast<size_t>(size > 0 ? size : 1), 1));
-      if (it.data == nullptr) {
-        _iqseterr(-406);
-        return sqlca.sqlcode;
+    const int32_t base = it.type & 0xFF;
+    int32_t rc = 0;
+    if (base == SQLLVARCHAR || (it.type & 0x2000) != 0) {
+      // An LVARCHAR column has no fixed size: the item holds a var value of
+      // its own, which a fetch fills with the whole value.
+      SqliVarValue* vv = sqli_var_make();
+      if (vv == nullptr) {
+        rc = -406;
+      } else {
+        it.data = reinterpret_cast<char*>(vv);
+        it.flags |= SQLI_IF_DATA_OWNED | SQLI_IF_LVAR_POINTER;
       }
-      it.flags |= SQLI_IF_DATA_OWNED;
+    } else {
+      // Storage of the type's storage size (CHAR and NCHAR with room for
+      // the NUL the row unpack writes, VARCHAR its largest length and the
+      // NUL); a type without one takes its host size.
+      rc = sqli_item_storage(&it);
+      if (rc == -486) {
+        const int32_t size = sqli_host_msize(base, it.length);
+        it.data = static_cast<char*>(std::calloc(static_cast<size_t>(size > 0 ? size : 1), 1));
+        rc = it.data == nullptr ? -406 : 0;
+        if (rc == 0) it.flags |= SQLI_IF_DATA_OWNED;
+      }
+    }
+    if (rc < 0) {
+      _iqseterr(rc);
+      return sqlca.sqlcode;
     }
   }
   return sqlca.sqlcode;

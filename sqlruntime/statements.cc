@@ -22,6 +22,7 @@
 #include "sqlruntime/connection.h"
 #include "sqlruntime/blobs.h"
 #include "sqlruntime/cursor.h"
+#include "sqlruntime/descriptors.h"
 #include "sqlruntime/hostvalues.h"
 #include "sqlruntime/insert_cursor.h"
 #include "sqlruntime/names.h"
@@ -29,6 +30,15 @@
 #include "sqlruntime/requests.h"
 #include "sqlruntime/runtime.h"
 #include "sqltypes/collection.h"
+
+// Frees a record's type-check items and the names they own.
+static void FreeCheckItems(SqliCursor* c) {
+  if (c->check_items != nullptr) {
+    for (int32_t i = 0; i < c->check_count; ++i) sqli_item_free_owned(&c->check_items[i]);
+  }
+  std::free(c->check_items);
+  c->check_items = nullptr;
+}
 
 namespace {
 
@@ -278,8 +288,7 @@ void sqli_stmt_clear(SqliCursor* c) {
   c->position = nullptr;
   c->buffer_size = 0;
   c->rows_in_buffer = 0;
-  std::free(c->check_items);
-  c->check_items = nullptr;
+  FreeCheckItems(c);
   c->flags &= ~(0x10u | SQLI_CF_CHECK_SENT | SQLI_CF_NO_ID_INTO | SQLI_CF_PUT_CHECK);
   c->check_count = 0;
   c->variable_columns = 0;
@@ -314,7 +323,7 @@ void sqli_stmt_release(SqliCursor* c) {
 static void FreeOwned(SqliCursor* c) {
   sqli_coll_release(c);
   FreeText(c);
-  std::free(c->check_items);
+  FreeCheckItems(c);
   sqli_columns_free(c, 1);
   std::free(c->names);
   std::free(c->buffer);
@@ -823,8 +832,7 @@ int32_t sqli_curs_close_step(SqliCursor* c, int32_t free_mode) {
   }
 tail:
   c->flags &= ~(SQLI_CF_OPEN | SQLI_CF_CHECK_SENT | SQLI_CF_NO_ID_INTO | SQLI_CF_PUT_CHECK);
-  std::free(c->check_items);
-  c->check_items = nullptr;
+  FreeCheckItems(c);
   c->check_count = 0;
   return 0;
 }

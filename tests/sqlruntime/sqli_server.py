@@ -340,7 +340,7 @@ class Sql:
         if ind < 0:
             self.bound.append((t, None))
             return "%d/null" % tw
-        if t in (0, 13, 15, 16, 43):
+        if t in (0, 13, 15, 16):
             v = c.padded(c.u16())
         elif t == 1:
             v = c.take(2)
@@ -351,7 +351,7 @@ class Sql:
         elif t in (17, 18):
             v = c.take(10)
         elif t in (5, 8, 10, 14):
-            v = c.padded(((word & 1) + (word >> 8 & 0xFF) + 3) // 2)
+            v = wire_decimal(c)
         elif t in (11, 12):
             # BYTE and TEXT: the 56-byte descriptor; the value follows
             # in chunks after code 41.
@@ -399,7 +399,7 @@ class Sql:
             elif ct == 2:
                 row += v if v is not None else s32(-2147483648)
             else:
-                row += v or b""
+                row += stored_from_wire(col, t, v)
         self.cfg["tables"][st["table"]]["rows"].append(row.hex())
         self.save()
 
@@ -803,6 +803,41 @@ def client_files(conn, sql):
         c.send(m)
         answer(op)
     return s16(12)
+
+
+def wire_decimal(c):
+    """A DECIMAL, MONEY, DATETIME or INTERVAL bind value: uint16 L, then L
+    bytes of the stored decimal (a pad byte after an odd L); L 65535 is a
+    null."""
+    n = c.u16()
+    return None if n == 65535 else c.padded(n)
+
+
+def stored_from_wire(col, wt, v):
+    """The stored form in a row of a bound value of wire type wt (None:
+    null) for a column other than CHAR and INTEGER; collections and rows
+    as received. A FLOAT or SMALLFLOAT sent as DECIMAL is stored as the
+    native float it stands for."""
+    t, w = col["type"] & 0xFF, col["length"]
+    if t in (3, 4) and wt == 5 and v is not None:
+        import sqli_values
+        return struct.pack("<d" if t == 3 else "<f", float(sqli_values.dec_load(v)))
+    size = col.get("size", w)
+    if t in (19, 20, 21, 22, 23, 40, 41):
+        return v or b""
+    if t == 15:
+        return (v[:w] + b" " * w)[:w] if v is not None else b"\0" + b" " * (w - 1)
+    if t in (13, 16):
+        return bytes([len(v)]) + v + bytes(size - 1 - len(v)) if v is not None else b"\1" + bytes(size - 1)
+    if t in (5, 8, 10, 14):
+        return (v + bytes(size))[:size] if v is not None else bytes(size)
+    if t in (43, 45):
+        return b"\0" + s32(len(v)) + v if v is not None else b"\1" + s32(0)
+    if v is not None:
+        return v
+    nulls = {1: b"\x80\0", 6: s32(-2 ** 31), 7: s32(-2 ** 31), 3: b"\xff" * 8, 4: b"\xff" * 4,
+             17: bytes(10), 52: b"\x80" + bytes(7)}
+    return nulls.get(t, bytes(size))
 
 
 def check_complex(body, width):
