@@ -123,4 +123,31 @@ inline int32_t Stmt(SqliCollection* c, int32_t kind, std::vector<SqliCollValue> 
   return sqli_coll_stmt(1, &var, values.data(), names, nullptr, kind, position);
 }
 
+// An output host variable of the given type, length, area and indicator.
+inline SqliValueItem Out(int16_t type, int32_t length, void* data, int16_t* ind) {
+  SqliValueItem o{};
+  o.type = type;
+  o.length = length;
+  o.data = static_cast<char*>(data);
+  o.indicator = ind;
+  o.ind_type = -1;
+  return o;
+}
+
+// A test fixture over Base that makes collection variables with New and
+// releases them at the end of the test.
+template <class Base>
+class CollectionsFixture : public Base {
+ protected:
+  void TearDown() override {
+    for (SqliCollection*& c : made_) zel_cl_dealloc(&c);
+    Base::TearDown();
+  }
+  SqliCollection* New(std::initializer_list<E> l) {
+    made_.push_back(Make(l));
+    return made_.back();
+  }
+  std::vector<SqliCollection*> made_;
+};
+
 }  // namespace coll_test

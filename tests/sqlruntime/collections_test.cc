@@ -16,26 +16,8 @@ using namespace coll_test;
 using sqli_test::Server;
 using sqli_test::SqliTest;
 
-SqliValueItem Out(int16_t type, int32_t length, void* data, int16_t* ind) {
-  SqliValueItem o{};
-  o.type = type;
-  o.length = length;
-  o.data = static_cast<char*>(data);
-  o.indicator = ind;
-  o.ind_type = -1;
-  return o;
-}
-
-class CollectionsTest : public SqliTest {
+class CollectionsTest : public CollectionsFixture<SqliTest> {
  protected:
-  void TearDown() override {
-    for (SqliCollection*& c : made_) zel_cl_dealloc(&c);
-    SqliTest::TearDown();
-  }
-  SqliCollection* New(std::initializer_list<E> l) {
-    made_.push_back(Make(l));
-    return made_.back();
-  }
   SqliCollection* Ints(uint16_t kind, std::initializer_list<int32_t> values) {
     SqliCollection* c = New({{0, kind, 0, nullptr}, {1, SQLINT, 4, nullptr}});
     for (int32_t v : values) {
@@ -44,7 +26,6 @@ class CollectionsTest : public SqliTest {
     }
     return c;
   }
-  std::vector<SqliCollection*> made_;
   std::deque<int32_t> store_;
 };
 

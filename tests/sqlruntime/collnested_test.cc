@@ -19,26 +19,8 @@ using sqli_test::SqliTest;
 
 using Inner = std::optional<std::vector<int32_t>>;  // nullopt: a null element
 
-SqliValueItem Out(int16_t type, int32_t length, void* data, int16_t* ind) {
-  SqliValueItem o{};
-  o.type = type;
-  o.length = length;
-  o.data = static_cast<char*>(data);
-  o.indicator = ind;
-  o.ind_type = -1;
-  return o;
-}
-
-class CollNestedTest : public SqliTest {
+class CollNestedTest : public CollectionsFixture<SqliTest> {
  protected:
-  void TearDown() override {
-    for (SqliCollection*& c : made_) zel_cl_dealloc(&c);
-    SqliTest::TearDown();
-  }
-  SqliCollection* New(std::initializer_list<E> l) {
-    made_.push_back(Make(l));
-    return made_.back();
-  }
   // A variable the runtime fills with a fetched nested value.
   SqliCollection* Bare() {
     SqliCollection* c = nullptr;
@@ -76,7 +58,6 @@ class CollNestedTest : public SqliTest {
     sqli_coll_free(&st);
     return out;
   }
-  std::vector<SqliCollection*> made_;
   std::deque<int32_t> ints_;
 };
 

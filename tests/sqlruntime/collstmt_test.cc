@@ -14,16 +14,8 @@ namespace {
 using namespace coll_test;
 using sqli_test::SqliTest;
 
-class CollStmtTest : public SqliTest {
+class CollStmtTest : public CollectionsFixture<SqliTest> {
  protected:
-  void TearDown() override {
-    for (SqliCollection*& c : made_) zel_cl_dealloc(&c);
-    SqliTest::TearDown();
-  }
-  SqliCollection* New(std::initializer_list<E> l) {
-    made_.push_back(Make(l));
-    return made_.back();
-  }
   SqliCollection* List(uint16_t kind, std::vector<int32_t> values) {
     SqliCollection* c = New({{0, kind, 0, nullptr}, {1, SQLINT, 4, nullptr}});
     for (int32_t& v : values) {
@@ -35,7 +27,6 @@ class CollStmtTest : public SqliTest {
     }
     return c;
   }
-  std::vector<SqliCollection*> made_;
   std::deque<int32_t> store_;
 };
 
