@@ -508,7 +508,9 @@ int32_t sqli_curs_fetch(int32_t, SqliCursor* c, SqliItemList* position_vars, Sql
   if (out_desc != nullptr) {
     t.count = out_desc->count;
     t.items = out_desc->items;
-    t.desc = out_desc;
+    // Only a named descriptor fills its items the descriptor's way; a
+    // description the program built is an output list like any other.
+    if (out_name != nullptr) t.desc = out_desc;
   } else {
     t.count = c->output_count;
     t.items = c->outputs;

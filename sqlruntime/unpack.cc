@@ -24,6 +24,7 @@
 #include "base/fields.h"
 #include "base/thread_state.h"
 #include "sqlruntime/blobs.h"
+#include "sqlruntime/descriptors.h"
 #include "sqlruntime/hostvalues.h"
 #include "sqlruntime/hostvalues_internal.h"
 #include "sqltypes/collection.h"
@@ -752,7 +753,19 @@ int32_t sqli_hv::RowUnpack(SqliRuntime* rt, SqliCursor* c, int32_t count, SqliVa
     t.sql = t.type >= 200 ? -1 : rtyphosttosql(t.type);
     bool lvar_like = t.type == SQLLVARCHAR || t.type == 119 || t.type == 124;
     int16_t saved_lvar = rt->lvarchar_mode;
-    if (t.type == 124) {
+    if ((t.type == SQLUDTVAR || t.type == 121) && it->data == nullptr && desc != nullptr) {
+      // A named descriptor holds its opaque values in var values: an item
+      // without one gets its own, released with the descriptor.
+      it->data = reinterpret_cast<char*>(sqli_var_make());
+      if (it->data == nullptr) {
+        _iqseterr(-406);
+        return -406;
+      }
+      it->flags |= SQLI_IF_DATA_OWNED;
+    }
+    if (t.type == 124 || t.type == 121 || (t.type == SQLUDTVAR && desc != nullptr)) {
+      // Type 121 (and 40 in a named descriptor) are var values; 124 an
+      // LVARCHAR var value.
       t.holder = true;
     } else if (lvar_like && it->length == 0 && it->data == nullptr) {
       if (desc != nullptr) {
