@@ -40,21 +40,10 @@ void CopyText(char* dst, const char* src, size_t n) {
   if (i < n) dst[i] = '\0';
 }
 
-// The entry whose server and connection names are known to be the
-// runtime's current ones, so that the diagnostics record of every
-// successful statement need not copy the same names again. Forgotten when
-// the entry is cleared, when the area moves and when the runtime's names
-// change (sqli_diag_names_changed).
-const SqliDiagEntry* g_named_entry = nullptr;
-const SqliRuntime* g_named_rt = nullptr;
-
 void TakeNames(SqliDiagEntry* e, const SqliRuntime* rt) {
   static_assert(sizeof e->server == sizeof rt->server_name && sizeof e->connection == sizeof rt->connection_name);
-  if (e == g_named_entry && rt == g_named_rt) return;
   CopyText(e->server, rt->server_name, sizeof e->server);
   CopyText(e->connection, rt->connection_name, sizeof e->connection);
-  g_named_entry = e;
-  g_named_rt = rt;
 }
 
 void TakeSqlcaMessage(SqliDiagEntry* e) {
@@ -75,7 +64,6 @@ void ClearEntry(SqliDiagEntry* e) {
   ClearFields(e);
   e->server[0] = '\0';
   e->connection[0] = '\0';
-  if (e == g_named_entry) g_named_entry = nullptr;
 }
 
 bool MakeArea(SqliRuntime* rt) {
@@ -140,7 +128,6 @@ int sqli_diag_grow(SqliRuntime* rt) {
     Fail(-406);
     return -1;
   }
-  g_named_entry = nullptr;
   area->entries = reinterpret_cast<SqliDiagEntry*>(area + 1);
   for (int32_t i = rt->diag_capacity; i < capacity; ++i) ClearEntry(&area->entries[i]);
   rt->diag = area;
@@ -188,21 +175,13 @@ int sqli_diag_update(SqliRuntime* rt) {
     return 0;
   }
   SqliDiagEntry* e = &a->entries[a->count];
-  // The names stay when the entry already holds the current ones (the
-  // common case: one successful statement after another).
-  if (e == g_named_entry && rt == g_named_rt) {
-    ClearFields(e);
-  } else {
-    ClearEntry(e);
-    TakeNames(e, rt);
-  }
+  ClearEntry(e);
+  TakeNames(e, rt);
   e->code = c;
   TakeSqlcaMessage(e);
   a->count++;
   return 0;
 }
-
-void sqli_diag_names_changed(void) { g_named_entry = nullptr; }
 
 int sqli_diag_warning(const char* state, SqliRuntime* rt) {
   rt->options &= static_cast<uint16_t>(~SQLI_OPT_RESET_DONE);

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/fields.h"
 #include "sqlruntime/connection.h"
 #include "sqlruntime/cursor.h"
 #include "sqlruntime/replies.h"
@@ -99,9 +100,7 @@ void TakeBufferedTuples(SqliCursor* c, SqliMessageStream* s, bool xtypes) {
   while (s->receive_count >= whole && limit - c->position >= n) {
     const auto* m = reinterpret_cast<const unsigned char*>(s->read_cursor);
     if (m[0] != 0 || m[1] != 14 || m[2] != 0 || m[3] != 0) break;
-    const int32_t len = xtypes ? static_cast<int32_t>((static_cast<uint32_t>(m[4]) << 24) | (uint32_t{m[5]} << 16) |
-                                                      (uint32_t{m[6]} << 8) | m[7])
-                               : static_cast<int16_t>((m[4] << 8) | m[5]);
+    const int32_t len = xtypes ? ldlong(m + 4) : ldint(m + 4);
     if (len != n) break;
     std::memcpy(c->position, m + head, static_cast<size_t>(n));
     s->read_cursor += whole;

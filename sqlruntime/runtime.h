@@ -155,8 +155,6 @@ int sqli_diag_warning(const char* state, SqliRuntime* rt);
 int sqli_diag_server_state(const char* state, int32_t length, const char* text);
 void sqli_diag_clear(SqliRuntime* rt);
 int sqli_diag_grow(SqliRuntime* rt);
-// The runtime's server and connection names changed (sqli_set_names).
-void sqli_diag_names_changed(void);
 void sqli_warn_server(int32_t bits, SqliRuntime* rt);
 int sqli_warn_client(int32_t kind);
 int32_t sqli_warn_msgno(const char* state);

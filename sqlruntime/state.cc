@@ -69,7 +69,6 @@ TV_BEGIN_C
 
 void sqli_runtime_init(SqliRuntime* rt) {
   std::memset(rt, 0, sizeof *rt);
-  sqli_diag_names_changed();
   rt->dbansiwarn_pending = 1;
   rt->client_file_fd = -1;
   std::strcpy(sqli_status.sqlstate, "00000");
@@ -200,7 +199,6 @@ void sqli_set_names(const char* server, const char* connection) {
   if (g_runtime == nullptr) return;
   CopyCut(g_runtime->server_name, sizeof g_runtime->server_name, server);
   CopyCut(g_runtime->connection_name, sizeof g_runtime->connection_name, connection);
-  sqli_diag_names_changed();
 }
 
 void sqli_flag_dbstmt(SqliRuntime* rt) { rt->options |= SQLI_OPT_DBSTMT; }
